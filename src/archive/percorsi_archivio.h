@@ -1,0 +1,27 @@
+#pragma once
+// Where the archive files lie.
+//
+// The archive folder is kept as text, exactly as the settings file holds it (a Windows-style
+// drive or share path such as "\\server\qvr" or "C:\QVR"). A file of the archive is that text
+// followed by a backslash and the file name, with no other processing: a folder ending in a
+// backslash gives a doubled one, an empty folder gives "\QVR.mdb".
+//
+// Mapping to the native file system, done in one place only (percorsoNativo): on Linux every
+// backslash becomes "/", nothing else changes. So "\\server\qvr\QVR.mdb" is "//server/qvr/QVR.mdb"
+// (the share mounted at /server/qvr), "/srv/qvr\QVR.mdb" is "/srv/qvr/QVR.mdb", and a doubled
+// separator is harmless. On Windows the text is used as it stands.
+
+#include <QString>
+
+namespace qvr {
+
+// PercorsoArchivi + "\" + nome, as text.
+QString unisciPercorso(const QString& cartella, const QString& nome);
+
+// The text of an archive path turned into a path of this machine's file system.
+QString percorsoNativo(const QString& testo);
+
+// unisciPercorso + percorsoNativo for the current PercorsoArchivi.
+QString fileArchivio(const QString& nome);
+
+} // namespace qvr

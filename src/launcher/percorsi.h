@@ -1,0 +1,35 @@
+#pragma once
+// The station settings file "percorsi.txt", in the working directory: the archive folder and the
+// station number, written as one line `"folder",N` CR LF.
+//
+// Reading: values are separated by a comma or a line end (CR LF or LF), so they may stand on one
+// line or two; a value that begins with a double quote runs to the next double quote and may
+// hold commas. Only the first two values are read; the station value stays text. The file is
+// read as UTF-8, or as Latin-1 when it is not valid UTF-8 (a file written on an older system).
+// Failures: 53 file not found, 76 path not found, 62 end of file before the second value.
+//
+// Writing replaces the file in one step (a new file renamed over the old one), so a crash or a
+// full disk never leaves an empty or half-written settings file; a failed write is an error.
+
+#include <QString>
+
+namespace qvr {
+
+inline const QString NomeFilePercorsi = QStringLiteral("percorsi.txt");
+
+struct ValoriPercorsi {
+    QString cartella;
+    QString postazione;
+};
+
+// Reads the first two values of the file (a path relative to the working directory or absolute).
+ValoriPercorsi leggiFilePercorsi(const QString& file = NomeFilePercorsi);
+
+// Reads percorsi.txt into PercorsoArchivi and PostazioneTesto.
+void LeggiPercorsi();
+
+// Writes `"cartella",postazione` CR LF into the file.
+void ScriviPercorsi(const QString& cartella, qint16 postazione,
+                    const QString& file = NomeFilePercorsi);
+
+} // namespace qvr

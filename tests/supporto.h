@@ -1,0 +1,53 @@
+#pragma once
+// Shared pieces of the test programs: a temporary archive folder, a temporary working directory,
+// the program's ending caught instead of leaving the process, and paths of the built programs.
+
+#include "archive/crea_archivio.h"
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace qvr::test {
+
+// A temporary folder that holds a complete archive (made as the other programs of the queue
+// system would) and is the working directory while the object lives.
+class AmbienteProva {
+public:
+    explicit AmbienteProva(const OpzioniArchivio& opzioni = {}, bool creaArchivio = true);
+    ~AmbienteProva();
+
+    QString cartella() const;          // the temporary folder (working directory)
+    QString archivio() const;          // the archive folder inside it
+    QString file(const QString& nome) const; // a file of the archive folder
+    // Writes percorsi.txt in the working directory for this archive and station.
+    void scriviPercorsi(int postazione) const;
+
+private:
+    QTemporaryDir m_dir;
+    QString m_vecchiaCartella;
+};
+
+// Replaces the program's ending: counts how often the program would have ended.
+class UscitaIntercettata {
+public:
+    UscitaIntercettata();
+    ~UscitaIntercettata();
+    int volte() const { return *m_volte; }
+    int ultimoCodice() const { return *m_codice; }
+
+private:
+    std::shared_ptr<int> m_volte = std::make_shared<int>(0);
+    std::shared_ptr<int> m_codice = std::make_shared<int>(-1);
+};
+
+// Runs SQL on a database file directly (to prepare or inspect an archive outside the client).
+QVariant interroga(const QString& fileDb, const QString& sql);
+void esegui(const QString& fileDb, const QString& sql);
+
+// The folder of the built test helper programs, and of qvr-client.
+QString cartellaProgrammiTest();
+QString cartellaBuild();
+
+} // namespace qvr::test
