@@ -1,0 +1,669 @@
+#include "archive/cursore.h"
+
+#include "archive/errori.h"
+#include "archive/percorsi_archivio.h"
+
+#include <QAtomicInteger>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QUrl>
+
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <utility>
+
+namespace qvr {
+
+namespace {
+
+std::atomic<int> g_timeoutOccupato{5000};
+QAtomicInteger<quint64> g_contatoreConnessioni{0};
+
+// The rowid of the row read travels in a column of its own, invisible to the callers.
+const QString ColonnaRowid = QStringLiteral("__qvr_rowid__");
+
+// SQLite's primary result codes the cursor tells apart.
+constexpr int SqlErrore = 1;
+constexpr int SqlPermesso = 3;
+constexpr int SqlOccupato = 5;
+constexpr int SqlBloccato = 6;
+constexpr int SqlSolaLettura = 8;
+constexpr int SqlIO = 10;
+constexpr int SqlDanneggiato = 11;
+constexpr int SqlPieno = 13;
+constexpr int SqlNonApribile = 14;
+constexpr int SqlNonDatabase = 26;
+
+int codiceNativo(const QSqlError& e) {
+    bool ok = false;
+    const int c = e.nativeErrorCode().toInt(&ok);
+    return ok ? (c & 0xff) : -1;
+}
+
+QString virgolette(const QString& nome) {
+    QString n = nome;
+    n.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + n + QLatin1Char('"');
+}
+
+QString senzaParentesi(const QString& nome) {
+    if (nome.size() >= 2 && nome.startsWith(QLatin1Char('[')) && nome.endsWith(QLatin1Char(']')))
+        return nome.mid(1, nome.size() - 2);
+    return nome;
+}
+
+// The native path of a database as an SQLite URI that opens an existing file for reading and
+// writing and never creates one.
+QString uriDatabase(const QString& nativo) {
+    const QByteArray codificato = QUrl::toPercentEncoding(nativo, "/");
+    QString uri = QStringLiteral("file:");
+    if (nativo.startsWith(QLatin1Char('/')))
+        uri += QStringLiteral("//"); // empty authority: the path keeps any leading "//"
+    uri += QString::fromLatin1(codificato);
+    uri += QStringLiteral("?mode=rw");
+    return uri;
+}
+
+// The source split into table and condition, when it is one of the forms the cursor can edit.
+struct OrigineAnalizzata {
+    QString tabella;
+    QString condizione; // without "where"; empty when none
+};
+
+std::optional<OrigineAnalizzata> analizzaOrigine(const QString& origine) {
+    static const QRegularExpression nomeNudo(
+        QStringLiteral(R"(^\s*(\[[^\]]+\]|[A-Za-z_][A-Za-z0-9_]*)\s*;?\s*$)"));
+    static const QRegularExpression selezione(
+        QStringLiteral(R"(^\s*select\s+\*\s+from\s+(\[[^\]]+\]|[A-Za-z_][A-Za-z0-9_]*))"
+                       R"((?:\s+where\s+(.*?))?\s*;?\s*$)"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    QRegularExpressionMatch m = nomeNudo.match(origine);
+    if (m.hasMatch())
+        return OrigineAnalizzata{senzaParentesi(m.captured(1)), {}};
+    m = selezione.match(origine);
+    if (m.hasMatch())
+        return OrigineAnalizzata{senzaParentesi(m.captured(1)), m.captured(2).trimmed()};
+    return std::nullopt;
+}
+
+} // namespace
+
+struct Cursore::Dati {
+    QString connessione;    // name of the open connection; empty when closed
+    QString percorsoNativo; // the database file on this machine
+    std::optional<OrigineAnalizzata> origine;
+    bool modificabile = false; // the row read carries its rowid
+    bool inTransazione = false;
+    bool inModifica = false;
+    bool haRiga = false;
+    qint64 rowid = 0;
+    QSqlRecord record; // fields and values of the current row (without the rowid column)
+    QVector<std::pair<QString, QVariant>> assegnati;
+
+    QSqlDatabase db() const { return QSqlDatabase::database(connessione, false); }
+
+    // Runs one statement; returns its failure, if any.
+    std::optional<QSqlError> esegui(const QString& sql) {
+        QSqlQuery q(db());
+        if (!q.exec(sql))
+            return q.lastError();
+        q.finish();
+        return std::nullopt;
+    }
+
+    void chiudiConnessione() {
+        if (connessione.isEmpty())
+            return;
+        if (inTransazione)
+            esegui(QStringLiteral("ROLLBACK"));
+        inTransazione = false;
+        inModifica = false;
+        assegnati.clear();
+        {
+            QSqlDatabase d = db();
+            d.close();
+        }
+        QSqlDatabase::removeDatabase(connessione);
+        connessione.clear();
+    }
+
+    // The error number for a failure of the driver, with the file or object as detail.
+    ErroreQvr errore(const QSqlError& e, const QString& oggetto) const {
+        const int nativo = codiceNativo(e);
+        const QString testo = e.databaseText().isEmpty() ? e.text() : e.databaseText();
+        const QString dettaglio = oggetto.isEmpty() ? percorsoNativo + QStringLiteral(": ") + testo
+                                                    : percorsoNativo + QStringLiteral(", ") +
+                                                          oggetto + QStringLiteral(": ") + testo;
+        switch (nativo) {
+        case SqlOccupato:
+        case SqlBloccato:
+            return ErroreQvr(Err::RecordBloccato, dettaglio);
+        case SqlSolaLettura:
+        case SqlNonApribile:
+            return ErroreQvr(Err::SolaLettura, dettaglio);
+        case SqlPermesso:
+            return ErroreQvr(Err::AccessoNegato, dettaglio);
+        case SqlIO:
+            return ErroreQvr(Err::ErroreDiscoRete, dettaglio);
+        case SqlDanneggiato:
+            return ErroreQvr(Err::DatabaseDanneggiato, dettaglio);
+        case SqlPieno:
+            return ErroreQvr(Err::DiscoPieno, dettaglio);
+        case SqlNonDatabase:
+            return ErroreQvr(Err::FormatoNonRiconosciuto, dettaglio);
+        case SqlErrore:
+            if (testo.contains(QStringLiteral("no such table"), Qt::CaseInsensitive))
+                return ErroreQvr(Err::TabellaNonTrovata, dettaglio);
+            if (testo.contains(QStringLiteral("no such column"), Qt::CaseInsensitive))
+                return ErroreQvr(Err::CampoNonTrovato, dettaglio);
+            break;
+        default:
+            break;
+        }
+        return ErroreQvr(Err::ErroreArchivio, dettaglio);
+    }
+
+    // Rolls back, closes and throws: a failure never leaves a transaction or a half-written row.
+    [[noreturn]] void fallisci(const ErroreQvr& e) {
+        chiudiConnessione();
+        throw e;
+    }
+    [[noreturn]] void fallisci(const QSqlError& e, const QString& oggetto) {
+        const ErroreQvr tradotto = errore(e, oggetto);
+        fallisci(tradotto);
+    }
+
+    void apri();
+    void leggiPrimaRiga(const QString& origineTesto);
+    void rileggiPerRowid();
+};
+
+void Cursore::Dati::apri() {
+    const QFileInfo info(percorsoNativo);
+    if (!info.exists()) {
+        const QFileInfo cartella(info.absolutePath());
+        if (!cartella.exists() || !cartella.isDir())
+            throw ErroreQvr(Err::PercorsoNonValido, percorsoNativo);
+        throw ErroreQvr(Err::DatabaseNonTrovato, percorsoNativo);
+    }
+    if (info.isDir())
+        throw ErroreQvr(Err::FormatoNonRiconosciuto, percorsoNativo);
+    // SQLite would take an empty file for an empty database: it is not an archive.
+    if (info.size() == 0)
+        throw ErroreQvr(Err::FormatoNonRiconosciuto, percorsoNativo);
+
+    connessione = QStringLiteral("qvr-cursore-%1").arg(++g_contatoreConnessioni);
+    bool aperta = false;
+    QSqlError erroreApertura;
+    {
+        QSqlDatabase d = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connessione);
+        d.setDatabaseName(uriDatabase(percorsoNativo));
+        d.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1")
+                                .arg(Cursore::timeoutOccupato()));
+        aperta = d.open();
+        if (!aperta)
+            erroreApertura = d.lastError();
+    }
+    if (!aperta) {
+        QSqlDatabase::removeDatabase(connessione);
+        connessione.clear();
+        // The file was there a moment ago: tell a vanished file from one we may not open.
+        const QFileInfo dopo(percorsoNativo);
+        if (!dopo.exists())
+            throw ErroreQvr(Err::DatabaseNonTrovato, percorsoNativo);
+        if (codiceNativo(erroreApertura) == SqlNonApribile)
+            throw ErroreQvr(Err::AccessoNegato,
+                            percorsoNativo + QStringLiteral(": ") + erroreApertura.databaseText());
+        throw errore(erroreApertura, {});
+    }
+
+    // The archive stays in rollback-journal mode: a file found in WAL mode is switched back.
+    // This first statement is also where a file that is not a database shows itself.
+    QString modo;
+    {
+        QSqlQuery q(db());
+        if (!q.exec(QStringLiteral("PRAGMA journal_mode")))
+            fallisci(q.lastError(), {});
+        if (q.next())
+            modo = q.value(0).toString();
+        q.finish();
+    }
+    if (modo.compare(QStringLiteral("wal"), Qt::CaseInsensitive) == 0) {
+        // Needs every other connection gone; when one is still there the file keeps working
+        // as it is and the next opener tries again.
+        esegui(QStringLiteral("PRAGMA journal_mode=DELETE"));
+    }
+}
+
+void Cursore::Dati::leggiPrimaRiga(const QString& origineTesto) {
+    QString sql;
+    modificabile = false;
+    if (origine) {
+        sql = QStringLiteral("SELECT rowid AS %1, * FROM %2")
+                  .arg(virgolette(ColonnaRowid), virgolette(origine->tabella));
+        if (!origine->condizione.isEmpty())
+            sql += QStringLiteral(" WHERE ") + origine->condizione;
+        sql += QStringLiteral(" LIMIT 1");
+        modificabile = true;
+    } else {
+        sql = origineTesto;
+    }
+    const QString oggetto = origine ? origine->tabella : origineTesto;
+
+    QSqlRecord letto;
+    bool riga = false;
+    {
+        QSqlQuery q(db());
+        q.setForwardOnly(true);
+        bool ok = q.exec(sql);
+        if (!ok && modificabile &&
+            q.lastError().databaseText().contains(QStringLiteral("no such column: rowid"),
+                                                  Qt::CaseInsensitive)) {
+            // A table without rowid or a view: readable, but the cursor cannot rewrite its row.
+            modificabile = false;
+            sql = QStringLiteral("SELECT * FROM %1").arg(virgolette(origine->tabella));
+            if (!origine->condizione.isEmpty())
+                sql += QStringLiteral(" WHERE ") + origine->condizione;
+            sql += QStringLiteral(" LIMIT 1");
+            ok = q.exec(sql);
+        }
+        if (!ok)
+            fallisci(q.lastError(), oggetto);
+        riga = q.next();
+        if (!riga && q.lastError().isValid())
+            fallisci(q.lastError(), oggetto);
+        letto = q.record();
+        q.finish();
+    }
+    haRiga = riga;
+    rowid = 0;
+    if (modificabile) {
+        const int i = letto.indexOf(ColonnaRowid);
+        if (riga && i >= 0)
+            rowid = letto.value(i).toLongLong();
+        if (i >= 0)
+            letto.remove(i);
+    }
+    record = letto;
+}
+
+void Cursore::Dati::rileggiPerRowid() {
+    const QString sql =
+        QStringLiteral("SELECT * FROM %1 WHERE rowid=?").arg(virgolette(origine->tabella));
+    QSqlRecord letto;
+    bool riga = false;
+    {
+        QSqlQuery q(db());
+        q.setForwardOnly(true);
+        if (!q.prepare(sql))
+            fallisci(q.lastError(), origine->tabella);
+        q.addBindValue(rowid);
+        if (!q.exec())
+            fallisci(q.lastError(), origine->tabella);
+        riga = q.next();
+        if (!riga && q.lastError().isValid())
+            fallisci(q.lastError(), origine->tabella);
+        letto = q.record();
+        q.finish();
+    }
+    if (!riga) {
+        haRiga = false;
+        fallisci(ErroreQvr(Err::NessunRecordCorrente, percorsoNativo + QStringLiteral(", ") +
+                                                          origine->tabella +
+                                                          QStringLiteral(": la riga non c'è più")));
+    }
+    record = letto;
+}
+
+Cursore::Cursore() : d(std::make_unique<Dati>()) {}
+
+Cursore::~Cursore() {
+    try {
+        chiudi();
+    } catch (...) {
+    }
+}
+
+void Cursore::impostaDatabase(const QString& percorsoTesto) {
+    m_percorsoTesto = percorsoTesto;
+}
+
+void Cursore::impostaOrigine(const QString& origine) {
+    m_origine = origine;
+}
+
+void Cursore::aggiorna(bool perModifica) {
+    chiudi();
+    d->percorsoNativo = percorsoNativo(m_percorsoTesto);
+    d->origine = analizzaOrigine(m_origine);
+    d->haRiga = false;
+    d->record = QSqlRecord();
+    if (m_origine.trimmed().isEmpty())
+        throw ErroreQvr(Err::TabellaNonTrovata,
+                        d->percorsoNativo + QStringLiteral(": origine dei dati vuota"));
+    d->apri();
+    if (perModifica) {
+        if (const auto e = d->esegui(QStringLiteral("BEGIN IMMEDIATE")))
+            d->fallisci(*e, d->origine ? d->origine->tabella : m_origine);
+        d->inTransazione = true;
+    }
+    d->leggiPrimaRiga(m_origine);
+    if (perModifica && !d->modificabile)
+        d->fallisci(
+            ErroreQvr(Err::ErroreArchivio, d->percorsoNativo + QStringLiteral(": ") + m_origine +
+                                               QStringLiteral(": origine non modificabile")));
+}
+
+bool Cursore::haRighe() const {
+    return d->haRiga;
+}
+
+int Cursore::contaRighe() const {
+    return d->haRiga ? 1 : 0;
+}
+
+bool Cursore::haCampo(const QString& nome) const {
+    return d->record.indexOf(nome) >= 0;
+}
+
+QVariant Cursore::campo(const QString& nome) const {
+    if (!d->haRiga)
+        throw ErroreQvr(Err::NessunRecordCorrente,
+                        d->percorsoNativo + QStringLiteral(", ") + m_origine);
+    const int i = d->record.indexOf(nome);
+    if (i < 0)
+        throw ErroreQvr(Err::CampoNonTrovato, m_origine + QStringLiteral(": ") + nome);
+    return d->record.value(i);
+}
+
+QString Cursore::campoTesto(const QString& nome) const {
+    return valori::comeTesto(campo(nome), nome);
+}
+
+qint32 Cursore::campoLong(const QString& nome) const {
+    return valori::comeLong(campo(nome), nome);
+}
+
+bool Cursore::campoSiNo(const QString& nome) const {
+    return valori::comeSiNo(campo(nome));
+}
+
+void Cursore::modifica() {
+    if (!aperto())
+        throw ErroreQvr(Err::ErroreArchivio,
+                        m_origine + QStringLiteral(": modifica senza un archivio aperto"));
+    if (!d->haRiga)
+        throw ErroreQvr(Err::NessunRecordCorrente,
+                        d->percorsoNativo + QStringLiteral(", ") + m_origine);
+    if (!d->modificabile)
+        throw ErroreQvr(Err::ErroreArchivio, d->percorsoNativo + QStringLiteral(": ") + m_origine +
+                                                 QStringLiteral(": origine non modificabile"));
+    if (!d->inTransazione) {
+        if (const auto e = d->esegui(QStringLiteral("BEGIN IMMEDIATE")))
+            d->fallisci(*e, d->origine->tabella);
+        d->inTransazione = true;
+        // Someone may have changed the row since it was read: edit what is there now.
+        d->rileggiPerRowid();
+    }
+    d->inModifica = true;
+    d->assegnati.clear();
+}
+
+void Cursore::assegna(const QString& nome, const QVariant& valore) {
+    if (!d->inModifica)
+        throw ErroreQvr(Err::ErroreArchivio,
+                        m_origine + QStringLiteral(": assegnazione senza modifica in corso"));
+    const int i = d->record.indexOf(nome);
+    if (i < 0)
+        throw ErroreQvr(Err::CampoNonTrovato, m_origine + QStringLiteral(": ") + nome);
+
+    QVariant v;
+    switch (valore.typeId()) {
+    case QMetaType::UnknownType:
+        v = QVariant(); // Null
+        break;
+    case QMetaType::Bool:
+        v = valore.toBool() ? qint32(-1) : qint32(0);
+        break;
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Int:
+        v = qint32(valore.toInt());
+        break;
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong: {
+        bool ok = false;
+        const qlonglong n = valore.toLongLong(&ok);
+        if (!ok || n < std::numeric_limits<qint32>::min() || n > std::numeric_limits<qint32>::max())
+            throw ErroreQvr(Err::Overflow, m_origine + QStringLiteral(": ") + nome);
+        v = qint32(n);
+        break;
+    }
+    case QMetaType::Float:
+    case QMetaType::Double: {
+        const double x = valore.toDouble();
+        if (!std::isfinite(x))
+            throw ErroreQvr(Err::Overflow, m_origine + QStringLiteral(": ") + nome);
+        v = x;
+        break;
+    }
+    case QMetaType::QString:
+        v = valore.toString();
+        break;
+    default:
+        throw ErroreQvr(Err::TipoNonCorrispondente,
+                        m_origine + QStringLiteral(": ") + nome + QStringLiteral(" (") +
+                            QString::fromLatin1(valore.typeName()) + QStringLiteral(")"));
+    }
+
+    const QString nomeCampo = d->record.fieldName(i);
+    bool trovato = false;
+    for (auto& [n, val] : d->assegnati) {
+        if (n == nomeCampo) {
+            val = v;
+            trovato = true;
+        }
+    }
+    if (!trovato)
+        d->assegnati.append({nomeCampo, v});
+    d->record.setValue(i, v);
+}
+
+void Cursore::salva() {
+    if (!d->inModifica)
+        throw ErroreQvr(Err::ErroreArchivio,
+                        m_origine + QStringLiteral(": salvataggio senza modifica in corso"));
+    const QString tabella = d->origine->tabella;
+    if (!d->assegnati.isEmpty()) {
+        QStringList insiemi;
+        for (const auto& [n, val] : d->assegnati)
+            insiemi << virgolette(n) + QStringLiteral("=?");
+        const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?")
+                                .arg(virgolette(tabella), insiemi.join(QLatin1Char(',')));
+        int cambiate = -1;
+        {
+            QSqlQuery q(d->db());
+            if (!q.prepare(sql))
+                d->fallisci(q.lastError(), tabella);
+            for (const auto& [n, val] : d->assegnati)
+                q.addBindValue(val);
+            q.addBindValue(d->rowid);
+            if (!q.exec())
+                d->fallisci(q.lastError(), tabella);
+            cambiate = q.numRowsAffected();
+            q.finish();
+        }
+        if (cambiate != 1)
+            d->fallisci(ErroreQvr(Err::NessunRecordCorrente,
+                                  d->percorsoNativo + QStringLiteral(", ") + tabella +
+                                      QStringLiteral(": la riga non c'è più")));
+    }
+    if (const auto e = d->esegui(QStringLiteral("COMMIT")))
+        d->fallisci(*e, tabella);
+    d->inTransazione = false;
+    d->inModifica = false;
+    d->assegnati.clear();
+}
+
+void Cursore::chiudi() {
+    d->chiudiConnessione();
+    d->haRiga = false;
+    d->record = QSqlRecord();
+}
+
+bool Cursore::aperto() const {
+    return !d->connessione.isEmpty();
+}
+
+void Cursore::impostaTimeoutOccupato(int millisecondi) {
+    g_timeoutOccupato = millisecondi < 0 ? 0 : millisecondi;
+}
+
+int Cursore::timeoutOccupato() {
+    return g_timeoutOccupato;
+}
+
+namespace valori {
+
+namespace {
+
+QString dettaglioCampo(const QString& nome, const QVariant& v) {
+    if (nome.isEmpty())
+        return v.toString();
+    return nome + QStringLiteral(" = ") + v.toString();
+}
+
+bool eIntero(const QVariant& v) {
+    switch (v.typeId()) {
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool eVirgolaMobile(const QVariant& v) {
+    return v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float;
+}
+
+// A floating value to a Long, rounding half to even; nullopt beyond 32 bits.
+std::optional<qint32> arrotondaLong(double x) {
+    if (!std::isfinite(x))
+        return std::nullopt;
+    const double r = std::nearbyint(x); // the default rounding mode: half to even
+    if (r < double(std::numeric_limits<qint32>::min()) ||
+        r > double(std::numeric_limits<qint32>::max()))
+        return std::nullopt;
+    return qint32(r);
+}
+
+} // namespace
+
+QString comeTesto(const QVariant& v, const QString& nome) {
+    if (v.isNull() || !v.isValid())
+        throw ErroreQvr(Err::UsoNonValidoNull, nome);
+    if (v.typeId() == QMetaType::Bool)
+        return v.toBool() ? QStringLiteral("-1") : QStringLiteral("0");
+    if (eIntero(v))
+        return v.typeId() == QMetaType::ULongLong ? QString::number(v.toULongLong())
+                                                  : QString::number(v.toLongLong());
+    if (eVirgolaMobile(v)) {
+        const double x = v.toDouble();
+        if (std::isfinite(x) && x == std::trunc(x) && std::fabs(x) < 1e15)
+            return QString::number(x, 'f', 0);
+        return QString::number(x, 'g', 15);
+    }
+    return v.toString();
+}
+
+qint32 comeLong(const QVariant& v, const QString& nome) {
+    if (v.isNull() || !v.isValid())
+        throw ErroreQvr(Err::UsoNonValidoNull, nome);
+    if (v.typeId() == QMetaType::Bool)
+        return v.toBool() ? -1 : 0;
+    if (eIntero(v)) {
+        if (v.typeId() == QMetaType::ULongLong &&
+            v.toULongLong() > quint64(std::numeric_limits<qint32>::max()))
+            throw ErroreQvr(Err::Overflow, dettaglioCampo(nome, v));
+        const qlonglong n = v.toLongLong();
+        if (n < std::numeric_limits<qint32>::min() || n > std::numeric_limits<qint32>::max())
+            throw ErroreQvr(Err::Overflow, dettaglioCampo(nome, v));
+        return qint32(n);
+    }
+    if (eVirgolaMobile(v)) {
+        if (const auto n = arrotondaLong(v.toDouble()))
+            return *n;
+        throw ErroreQvr(Err::Overflow, dettaglioCampo(nome, v));
+    }
+    if (v.typeId() == QMetaType::QString || v.typeId() == QMetaType::QByteArray) {
+        static const QRegularExpression intero(QStringLiteral(R"(^[+-]?[0-9]+$)"));
+        static const QRegularExpression decimale(
+            QStringLiteral(R"(^[+-]?([0-9]+\.[0-9]*|\.[0-9]+)$)"));
+        const QString t = v.toString().trimmed();
+        if (intero.match(t).hasMatch()) {
+            // Long digit strings: compare as a double first so nothing wraps.
+            const QString cifre = t.startsWith(QLatin1Char('+')) ? t.mid(1) : t;
+            bool ok = false;
+            const qlonglong n = cifre.toLongLong(&ok);
+            if (!ok || n < std::numeric_limits<qint32>::min() ||
+                n > std::numeric_limits<qint32>::max())
+                throw ErroreQvr(Err::Overflow, dettaglioCampo(nome, v));
+            return qint32(n);
+        }
+        if (decimale.match(t).hasMatch()) {
+            if (const auto n = arrotondaLong(t.toDouble()))
+                return *n;
+            throw ErroreQvr(Err::Overflow, dettaglioCampo(nome, v));
+        }
+    }
+    throw ErroreQvr(Err::TipoNonCorrispondente, dettaglioCampo(nome, v));
+}
+
+bool comeSiNo(const QVariant& v) {
+    if (v.isNull() || !v.isValid())
+        return false;
+    if (v.typeId() == QMetaType::Bool)
+        return v.toBool();
+    if (eIntero(v))
+        return v.toLongLong() != 0;
+    if (eVirgolaMobile(v))
+        return v.toDouble() != 0.0;
+    const QString t = v.toString().trimmed();
+    if (t.isEmpty())
+        return false;
+    if (t.compare(QStringLiteral("True"), Qt::CaseInsensitive) == 0 ||
+        t.compare(QStringLiteral("Vero"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (t.compare(QStringLiteral("False"), Qt::CaseInsensitive) == 0 ||
+        t.compare(QStringLiteral("Falso"), Qt::CaseInsensitive) == 0)
+        return false;
+    bool ok = false;
+    const double x = t.toDouble(&ok);
+    if (ok)
+        return x != 0.0;
+    throw ErroreQvr(Err::TipoNonCorrispondente, v.toString());
+}
+
+} // namespace valori
+
+} // namespace qvr
