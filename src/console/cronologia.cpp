@@ -1,0 +1,130 @@
+#include "console/cronologia.h"
+
+#include "app/gestione.h"
+#include "archive/errori.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <limits>
+#include <unistd.h>
+
+namespace qvr {
+
+namespace {
+
+int numeroDaErrno(int codice) {
+    switch (codice) {
+    case ENOENT:
+    case ENOTDIR:
+        return Err::PercorsoNonTrovato;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return Err::AccessoNegato;
+    case ENOSPC:
+    case EDQUOT:
+        return Err::DiscoPieno;
+    default:
+        return Err::ErroreIO;
+    }
+}
+
+qint64 minutoDi(const QDateTime& momento) {
+    const qint64 ms = momento.toMSecsSinceEpoch();
+    // Floor division: a time before the epoch still falls in its own minute.
+    return ms >= 0 ? ms / 60000 : -((-ms + 59999) / 60000);
+}
+
+} // namespace
+
+Cronologia::Cronologia(Orologio orologio) : m_orologio(std::move(orologio)) {}
+
+Cronologia::~Cronologia() {
+    chiudi();
+}
+
+QString Cronologia::nomeFile(int postazione) {
+    return QStringLiteral("Cronologia-%1.txt").arg(postazione, 2, 10, QLatin1Char('0'));
+}
+
+void Cronologia::impostaOrologio(Orologio orologio) {
+    m_orologio = std::move(orologio);
+}
+
+void Cronologia::apri(const QString& percorso) {
+    chiudi();
+    const QByteArray nome = QFile::encodeName(percorso);
+    int fd;
+    do {
+        fd = ::open(nome.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        throw ErroreQvr(numeroDaErrno(errno), percorso);
+    m_fd = fd;
+    m_percorso = percorso;
+    m_idChiusura = registraChiusura([this] { chiudi(); });
+}
+
+void Cronologia::chiudi() {
+    if (m_idChiusura) {
+        rimuoviChiusura(m_idChiusura);
+        m_idChiusura = 0;
+    }
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+Cronologia::Voce Cronologia::registra(qint32 numero) {
+    if (m_fd < 0)
+        throw ErroreQvr(Err::ErroreIO, QStringLiteral("Cronologia non aperta"));
+    if (m_contaChiamate == std::numeric_limits<qint32>::max())
+        throw ErroreQvr(Err::Overflow, QStringLiteral("ContaChiamate"));
+
+    const QDateTime adesso = m_orologio ? m_orologio() : QDateTime::currentDateTime();
+    const qint64 minuto = minutoDi(adesso);
+
+    Voce voce;
+    voce.numero = QString::number(numero);
+    voce.orario = adesso.toString(QStringLiteral("hh.mm"));
+    voce.data = adesso.toString(QStringLiteral("dd/MM/yyyy"));
+    voce.trascorsi = m_haPrecedente ? minuto - m_minutoPrecedente : 0;
+    voce.riga = QStringLiteral("\"%1\",\"%2\",\"%3\",%4\r\n")
+                    .arg(voce.numero, voce.orario, voce.data)
+                    .arg(voce.trascorsi)
+                    .toLatin1();
+
+    scrivi(voce.riga);
+    ++m_contaChiamate;
+    m_haPrecedente = true;
+    m_minutoPrecedente = minuto;
+    return voce;
+}
+
+void Cronologia::scrivi(const QByteArray& riga) {
+    // One write() for the whole line: with O_APPEND it lands at the end in one piece.
+    const char* dati = riga.constData();
+    qsizetype resto = riga.size();
+    while (resto > 0) {
+        const ssize_t scritti = ::write(m_fd, dati, static_cast<size_t>(resto));
+        if (scritti < 0) {
+            if (errno == EINTR)
+                continue;
+            throw ErroreQvr(numeroDaErrno(errno), m_percorso);
+        }
+        dati += scritti;
+        resto -= scritti;
+    }
+    int esito;
+    do {
+        esito = ::fdatasync(m_fd);
+    } while (esito < 0 && errno == EINTR);
+    if (esito < 0 && errno != EINVAL && errno != EROFS)
+        throw ErroreQvr(numeroDaErrno(errno), m_percorso);
+}
+
+} // namespace qvr

@@ -1,0 +1,177 @@
+#include "console/operazioni.h"
+
+#include "app/globali.h"
+#include "archive/contatore.h"
+#include "archive/cursore.h"
+#include "archive/nomi.h"
+#include "archive/percorsi_archivio.h"
+#include "console/display.h"
+
+#include <cmath>
+#include <limits>
+
+namespace qvr::operazioni {
+
+namespace {
+
+constexpr qint32 MassimoLong = std::numeric_limits<qint32>::max();
+constexpr qint32 MinimoLong = std::numeric_limits<qint32>::min();
+
+qint32 entroLong(qint64 valore) {
+    if (valore > MassimoLong)
+        return MassimoLong;
+    if (valore < MinimoLong)
+        return MinimoLong;
+    return static_cast<qint32>(valore);
+}
+
+// Runs a read or rewrite of Nr4All.txt; its failures become ErroreContatore.
+template <typename F> auto sulContatore(F&& lavoro) {
+    try {
+        return lavoro();
+    } catch (const ErroreContatore&) {
+        throw;
+    } catch (const ErroreQvr& e) {
+        throw ErroreContatore(e);
+    }
+}
+
+QString fileContatore() {
+    return fileArchivio(nomi::FileContatore);
+}
+
+void apriNumerazioneTotem(Cursore& c, bool perModifica) {
+    c.impostaDatabase(unisciPercorso(PercorsoArchivi, nomi::FileTotem));
+    c.impostaOrigine(nomi::TabNumerazione);
+    c.aggiorna(perModifica);
+}
+
+} // namespace
+
+qint32 valoreNumerico(const QString& testo) {
+    int i = 0;
+    const int n = static_cast<int>(testo.size());
+    while (i < n && (testo[i] == QLatin1Char(' ') || testo[i] == QLatin1Char('\t')))
+        ++i;
+    bool negativo = false;
+    if (i < n && (testo[i] == QLatin1Char('+') || testo[i] == QLatin1Char('-'))) {
+        negativo = testo[i] == QLatin1Char('-');
+        ++i;
+    }
+    // Whole part: past 11 significant digits the value is beyond 32 bits anyway.
+    double valore = 0;
+    for (; i < n && testo[i].isDigit() && testo[i].unicode() < 128; ++i)
+        if (valore < 1e11)
+            valore = valore * 10 + (testo[i].unicode() - '0');
+    if (i < n && testo[i] == QLatin1Char('.')) {
+        double peso = 0.1;
+        for (++i; i < n && testo[i].isDigit() && testo[i].unicode() < 128; ++i) {
+            valore += peso * (testo[i].unicode() - '0');
+            peso /= 10;
+        }
+    }
+    if (negativo)
+        valore = -valore;
+    const double arrotondato = std::nearbyint(valore); // halves to the even neighbour
+    if (arrotondato >= static_cast<double>(MassimoLong))
+        return MassimoLong;
+    if (arrotondato <= static_cast<double>(MinimoLong))
+        return MinimoLong;
+    return static_cast<qint32>(arrotondato);
+}
+
+qint32 numeroSuccessivo(qint32 corrente, bool dopo99) {
+    if (dopo99 && corrente == 99)
+        return 1;
+    if (corrente == MassimoLong)
+        throw ErroreQvr(Err::Overflow, QStringLiteral("%1 + 1").arg(corrente));
+    return corrente + 1;
+}
+
+qint32 numeroPrecedente(qint32 corrente, bool dopo99) {
+    if (dopo99 && corrente == 1)
+        return 99;
+    if (corrente == MinimoLong)
+        return MinimoLong; // nothing below: the caller refuses it like any number under 1
+    return corrente - 1;
+}
+
+QString LeggiCodaSingola() {
+    Cursore c;
+    apriNumerazioneTotem(c, false);
+    const QString testo = c.campoTesto(nomi::CampoP11Q);
+    c.chiudi();
+    return testo;
+}
+
+qint32 ChiamaSingola(bool dopo99Singola) {
+    qint32 letto = 0;
+    const qint32 numero =
+        sulContatore([&] { return contatore::preleva(fileContatore(), dopo99Singola, &letto); });
+    NumeroCorrente = letto;
+    NumeroChiamato = numero;
+
+    Cursore c;
+    c.impostaDatabase(unisciPercorso(PercorsoArchivi, nomi::FileQVRA));
+    c.impostaOrigine(nomi::tabNumerazioneSingle(NumeroPostazione));
+    c.aggiorna(true);
+    c.modifica();
+    c.assegna(nomi::CampoNUMERO, numero);
+    c.assegna(nomi::CampoStato, static_cast<qint16>(nomi::StatoInCorso));
+    c.salva();
+    c.chiudi();
+    return numero;
+}
+
+qint32 AggiornaCodaSingola() {
+    const qint32 ultimo = sulContatore([] { return contatore::leggiLong(fileContatore()); });
+    Cursore c;
+    apriNumerazioneTotem(c, true);
+    const qint32 biglietto = c.campoLong(nomi::CampoP11);
+    const qint64 differenza = static_cast<qint64>(biglietto) - ultimo;
+    const qint32 coda = differenza < 0 ? 0 : entroLong(differenza);
+    c.modifica();
+    c.assegna(nomi::CampoP11Q, static_cast<double>(coda));
+    c.salva();
+    c.chiudi();
+    return coda;
+}
+
+qint32 AggiornaCodaStandard(const QString& captionNumero) {
+    Cursore c;
+    apriNumerazioneTotem(c, false);
+    qint32 biglietto = 0;
+    if (NumeroPostazione >= 1 && NumeroPostazione <= 10)
+        biglietto = c.campoLong(nomi::campoP(NumeroPostazione));
+    c.chiudi();
+    const qint64 differenza = static_cast<qint64>(biglietto) - valoreNumerico(captionNumero);
+    return differenza < 0 ? 0 : entroLong(differenza);
+}
+
+EsitoPressione ChiamaProssimo(bool dopo99Standard, bool codaVuota) {
+    EsitoPressione esito;
+    esito.numeroLetto =
+        SeguiEAggiornaDisplay([&](const QString& letto) -> std::optional<ScritturaDisplay> {
+            NumeroCorrente = valoreNumerico(letto);
+            if (codaVuota)
+                return std::nullopt;
+            const qint32 prossimo = numeroSuccessivo(NumeroCorrente, dopo99Standard);
+            if (dopo99Standard && NumeroCorrente == 99)
+                NumeroCorrente = 0;
+            NumeroChiamato = prossimo;
+            return ScritturaDisplay{QVariant(prossimo), static_cast<qint16>(nomi::StatoInCorso),
+                                    QStringLiteral("F")};
+        });
+    esito.chiamato = !codaVuota;
+    return esito;
+}
+
+QString SegnalaAttesa() {
+    return SeguiEAggiornaDisplay([](const QString& letto) -> std::optional<ScritturaDisplay> {
+        NumeroCorrente = valoreNumerico(letto);
+        return ScritturaDisplay{QVariant(NumeroCorrente), static_cast<qint16>(nomi::StatoAttesa),
+                                QStringLiteral("F")};
+    });
+}
+
+} // namespace qvr::operazioni
