@@ -1,0 +1,333 @@
+// The archive path and station settings window.
+
+#include "supporto.h"
+
+#include "app/gestione.h"
+#include "app/globali.h"
+#include "dialogs/messaggi.h"
+#include "dialogs/msgform.h"
+#include "launcher/imporete.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+using namespace qvr;
+using qvr::test::AmbienteProva;
+using qvr::test::UscitaIntercettata;
+
+namespace {
+
+struct MessaggioVisto {
+    int volte = 0;
+    QStringList righe; // visible lines of the last window
+    bool conferma = false;
+};
+
+// Answers every message window that appears (until `fine` is set) with "C&hiudi", recording
+// its visible lines.
+std::shared_ptr<bool> rispondiAiMessaggi(MessaggioVisto* visto) {
+    auto fine = std::make_shared<bool>(false);
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [=] {
+        if (*fine) {
+            timer->stop();
+            timer->deleteLater();
+            return;
+        }
+        auto* m = qobject_cast<MsgForm*>(QApplication::activeModalWidget());
+        if (!m || !m->isVisible())
+            return;
+        ++visto->volte;
+        visto->righe.clear();
+        for (int i = 0; i < 2; ++i)
+            if (m->Label2(i)->isVisible())
+                visto->righe << m->Label2(i)->text();
+        visto->conferma = m->PB1(1)->isVisible();
+        m->PB1(0)->click();
+    });
+    timer->start(10);
+    return fine;
+}
+
+QByteArray contenuto(const QString& file) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return "<mancante>";
+    return f.readAll();
+}
+
+void scriviFile(const QString& file, const QByteArray& dati) {
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(dati);
+}
+
+} // namespace
+
+class TestImpoRete : public QObject {
+    Q_OBJECT
+
+    QString m_scelta;
+    int m_sceltePoste = 0;
+
+private slots:
+    void init() {
+        ImpoRete::azzeraMemoria();
+        messaggi::azzeraRegistro();
+        m_sceltePoste = 0;
+        ImpoRete::sceltaCartella = [this](QWidget* proprietario) {
+            ++m_sceltePoste;
+            // The chooser is owned by the settings window.
+            if (!qobject_cast<ImpoRete*>(proprietario))
+                return QStringLiteral("<proprietario errato>");
+            return m_scelta;
+        };
+    }
+    void cleanup() { ImpoRete::sceltaCartella = nullptr; }
+
+    void controlliEDidascalie() {
+        AmbienteProva ambiente({}, false);
+        ImpoRete w;
+        QCOMPARE(w.windowTitle(), QStringLiteral("Impostazione Percorso di Rete"));
+        QCOMPARE(w.findChild<QGroupBox*>("GroupBox1")->title(), QStringLiteral("Postazione"));
+        QButtonGroup* gruppo = w.R1(0)->group();
+        QVERIFY(gruppo);
+        for (int i = 0; i < 10; ++i) {
+            auto* r = w.findChild<QRadioButton*>(QStringLiteral("R1_%1").arg(i));
+            QVERIFY(r);
+            QCOMPARE(r->text(), QStringLiteral("Postazione %1").arg(i + 1));
+            QCOMPARE(r->group(), gruppo);
+            QVERIFY(!r->isChecked());
+        }
+        QCOMPARE(w.findChild<QLabel*>("Label1")->text(), QStringLiteral("Percorso archivi"));
+        QCOMPARE(w.findChild<QLabel*>("txtshortcutdir")->text(),
+                 QStringLiteral("Percorso da impostare!"));
+        QCOMPARE(w.findChild<QPushButton*>("cbt_0")->text(), QStringLiteral("C&hiudi"));
+        QCOMPARE(w.findChild<QPushButton*>("cbt_1")->text(),
+                 QStringLiteral("&Impostazione percorso Server"));
+        QCOMPARE(w.findChild<QPushButton*>("cbt_2")->text(), QStringLiteral("&Salva"));
+        auto* immagine = w.findChild<QLabel*>("Image1");
+        QVERIFY(immagine && !immagine->pixmap().isNull());
+        QVERIFY(!immagine->accessibleName().isEmpty());
+
+        // One group: choosing a second station drops the first.
+        w.R1(2)->click();
+        w.R1(9)->click();
+        QVERIFY(!w.R1(2)->isChecked());
+        QVERIFY(w.R1(9)->isChecked());
+    }
+
+    void primoAvvioSenzaFile() {
+        AmbienteProva ambiente({}, false);
+        const QString file = ambiente.cartella() + "/percorsi.txt";
+        ImpoRete w;
+        w.show();
+        QCOMPARE(w.txtshortcutdir()->text(), QStringLiteral("Percorso da impostare!"));
+
+        // "&Salva" at once: refused with its message, nothing written, the window stays.
+        MessaggioVisto visto;
+        auto fine = rispondiAiMessaggi(&visto);
+        w.cbt(2)->click();
+        QCOMPARE(visto.volte, 1);
+        QCOMPARE(visto.righe, QStringList{"Selezionare un Percorso per gli archivi !"});
+        QVERIFY(!visto.conferma);
+        QVERIFY(!QFile::exists(file));
+        QVERIFY(w.isVisible());
+        QVERIFY(!w.salvato());
+
+        // A folder and a station: written, both confirmation lines, then the window closes.
+        m_scelta = ambiente.archivio();
+        w.cbt(1)->click();
+        QCOMPARE(w.txtshortcutdir()->text(), ambiente.archivio());
+        QVERIFY(!QFile::exists(file)); // browsing never writes
+        w.R1(2)->click();
+        w.cbt(2)->click();
+        *fine = true;
+        QCOMPARE(contenuto(file), ("\"" + ambiente.archivio() + "\",3\r\n").toUtf8());
+        QCOMPARE(visto.volte, 2);
+        QCOMPARE(visto.righe, (QStringList{"Percorso /postazione impostate correttamente !",
+                                           "Riavviare modulo Client Quorvane 3 !"}));
+        QVERIFY(!visto.conferma);
+        QCOMPARE(RispostaMsg, qint16(7));
+        QVERIFY(!w.isVisible());
+        QVERIFY(w.salvato());
+        QCOMPARE(ImpoRete::cartellaMemorizzata(), ambiente.archivio());
+        QCOMPARE(ImpoRete::postazioneMemorizzata(), qint16(3));
+        QVERIFY(messaggi::registro().isEmpty()); // no standard message box on the way
+    }
+
+    void postazioneDieciScrive10() {
+        AmbienteProva ambiente({}, false);
+        ImpoRete w;
+        w.show();
+        m_scelta = QStringLiteral("/srv/qvr");
+        w.cbt(1)->click();
+        w.R1(9)->click();
+        MessaggioVisto visto;
+        auto fine = rispondiAiMessaggi(&visto);
+        w.cbt(2)->click();
+        *fine = true;
+        QCOMPARE(contenuto("percorsi.txt"), QByteArray("\"/srv/qvr\",10\r\n"));
+    }
+
+    void fileEsistenteNessunaPostazioneScelta() {
+        AmbienteProva ambiente({}, false);
+        scriviFile("percorsi.txt", "\"/mnt/archivio\",7\r\n");
+        ImpoRete w;
+        w.show();
+        QCOMPARE(w.txtshortcutdir()->text(), QStringLiteral("/mnt/archivio"));
+        QCOMPARE(PostazioneTesto, QStringLiteral("7")); // read on activation
+        for (int i = 0; i < 10; ++i)
+            QVERIFY(!w.R1(i)->isChecked()); // the stored station is never shown
+        MessaggioVisto visto;
+        auto fine = rispondiAiMessaggi(&visto);
+        w.cbt(2)->click();
+        *fine = true;
+        // No earlier save in this run: station 0.
+        QCOMPARE(contenuto("percorsi.txt"), QByteArray("\"/mnt/archivio\",0\r\n"));
+        QVERIFY(w.salvato());
+    }
+
+    void postazioneMemorizzataPerTuttaLaSessione() {
+        AmbienteProva ambiente({}, false);
+        MessaggioVisto visto;
+        auto fine = rispondiAiMessaggi(&visto);
+        {
+            ImpoRete w;
+            w.show();
+            m_scelta = QStringLiteral("/a");
+            w.cbt(1)->click();
+            w.R1(3)->click();
+            w.cbt(2)->click();
+        }
+        QCOMPARE(contenuto("percorsi.txt"), QByteArray("\"/a\",4\r\n"));
+        {
+            // A new window, no station chosen: the kept station of the earlier save.
+            ImpoRete w;
+            w.show();
+            m_scelta = QStringLiteral("/b");
+            w.cbt(1)->click();
+            w.cbt(2)->click();
+        }
+        *fine = true;
+        QCOMPARE(contenuto("percorsi.txt"), QByteArray("\"/b\",4\r\n"));
+        QCOMPARE(visto.volte, 2);
+    }
+
+    void annullaERadice() {
+        AmbienteProva ambiente({}, false);
+        scriviFile("percorsi.txt", "\"/mnt/archivio\",2\r\n");
+        ImpoRete w;
+        w.show();
+        m_scelta.clear(); // cancelled
+        w.cbt(1)->click();
+        QCOMPARE(m_sceltePoste, 1);
+        QCOMPARE(w.txtshortcutdir()->text(), QStringLiteral("/mnt/archivio"));
+
+        // The root keeps its separator, and is written as it stands.
+        m_scelta = QDir::rootPath();
+        w.cbt(1)->click();
+        QCOMPARE(w.txtshortcutdir()->text(), QDir::toNativeSeparators(QDir::rootPath()));
+        QVERIFY(w.txtshortcutdir()->text().endsWith(QDir::separator()));
+        MessaggioVisto visto;
+        auto fine = rispondiAiMessaggi(&visto);
+        w.cbt(2)->click();
+        *fine = true;
+        QCOMPARE(contenuto("percorsi.txt"),
+                 ("\"" + QDir::toNativeSeparators(QDir::rootPath()) + "\",0\r\n").toUtf8());
+    }
+
+    void chiudiNonScriveNulla() {
+        AmbienteProva ambiente({}, false);
+        const QByteArray prima("\"/mnt/archivio\",5\r\n");
+        scriviFile("percorsi.txt", prima);
+        {
+            ImpoRete w;
+            w.show();
+            m_scelta = QStringLiteral("/altrove");
+            w.cbt(1)->click();
+            w.R1(0)->click();
+            w.cbt(0)->click();
+            QVERIFY(!w.isVisible());
+            QVERIFY(!w.salvato());
+        }
+        QCOMPARE(contenuto("percorsi.txt"), prima);
+        {
+            // The window's own close box.
+            ImpoRete w;
+            w.show();
+            QCOMPARE(w.txtshortcutdir()->text(), QStringLiteral("/mnt/archivio"));
+            w.cbt(1)->click();
+            w.close();
+            QVERIFY(!w.salvato());
+        }
+        QCOMPARE(contenuto("percorsi.txt"), prima);
+        QCOMPARE(ImpoRete::postazioneMemorizzata(), qint16(0));
+        QVERIFY(messaggi::registro().isEmpty());
+    }
+
+    void attivazioneRilegge() {
+        AmbienteProva ambiente({}, false);
+        scriviFile("percorsi.txt", "\"/uno\",1\r\n");
+        ImpoRete w;
+        w.show();
+        QCOMPARE(w.txtshortcutdir()->text(), QStringLiteral("/uno"));
+
+        scriviFile("percorsi.txt", "\"/due\"\r\n9\r\n");
+        QEvent attiva(QEvent::WindowActivate);
+        QApplication::sendEvent(&w, &attiva);
+        QCOMPARE(w.txtshortcutdir()->text(), QStringLiteral("/due"));
+        QCOMPARE(PostazioneTesto, QStringLiteral("9"));
+        QCOMPARE(ImpoRete::cartellaMemorizzata(), QStringLiteral("/due"));
+
+        // A damaged file (one value only), then no file: silent, the label keeps what it held.
+        scriviFile("percorsi.txt", "\"/tre\"");
+        QApplication::sendEvent(&w, &attiva);
+        QCOMPARE(w.txtshortcutdir()->text(), QStringLiteral("/due"));
+        QFile::remove("percorsi.txt");
+        QApplication::sendEvent(&w, &attiva);
+        QCOMPARE(w.txtshortcutdir()->text(), QStringLiteral("/due"));
+        QVERIFY(messaggi::registro().isEmpty());
+    }
+
+    void scritturaFallitaRiportata() {
+        AmbienteProva ambiente({}, false);
+        // A folder where the settings file should be: it can be neither read nor replaced.
+        QVERIFY(QDir().mkdir("percorsi.txt"));
+        UscitaIntercettata uscita;
+        ImpoRete w;
+        w.show();
+        QCOMPARE(w.txtshortcutdir()->text(), QStringLiteral("Percorso da impostare!"));
+        m_scelta = QStringLiteral("/srv/qvr");
+        w.cbt(1)->click();
+        w.R1(1)->click();
+        MessaggioVisto visto;
+        auto fine = rispondiAiMessaggi(&visto);
+        messaggi::impostaRispostaAutomatica(true);
+        w.cbt(2)->click();
+        messaggi::impostaRispostaAutomatica(false);
+        *fine = true;
+        QCOMPARE(uscita.volte(), 1);
+        QCOMPARE(visto.volte, 0); // no confirmation of a save that failed
+        QCOMPARE(messaggi::registro().size(), 1);
+        QCOMPARE(messaggi::registro().first().icona, messaggi::Icona::Critica);
+        QVERIFY(messaggi::registro().first().testo.contains("75"));
+        QVERIFY(QFileInfo("percorsi.txt").isDir());
+        QVERIFY(!w.salvato());
+    }
+};
+
+QTEST_MAIN(TestImpoRete)
+#include "test_imporete.moc"
