@@ -12,8 +12,10 @@
 //   3024 impossibile trovare il file           (archive database missing)
 //   3044 percorso non valido                   (archive folder missing)
 // Numbers chosen for the other conditions the callers must tell apart:
-//   6    overflow                              (a number beyond 32 bits, a counter at its top)
-//   13   tipo non corrispondente               (a value of the wrong type: "abc" for a number)
+//   6    overflow                              (a number beyond 32 bits, a counter at its top,
+//                                                a settings value not ended in the first 64 KiB)
+//   13   tipo non corrispondente               (a value of the wrong type: "abc" for a number;
+//                                                a settings or counter file holding NUL bytes)
 //   57   errore di I/O del dispositivo         (a read or write of a plain file failed)
 //   61   disco pieno                           (no space left while writing)
 //   75   errore di accesso al percorso/file    (read-only file or folder, no permission)

@@ -7,9 +7,14 @@
 // hold commas. Only the first two values are read; the station value stays text. The file is
 // read as UTF-8, or as Latin-1 when it is not valid UTF-8 (a file written on an older system).
 // Failures: 53 file not found, 76 path not found, 62 end of file before the second value.
+// Damaged files: a NUL byte in either value (a binary file, a file saved as UTF-16) is refused
+// whole with 13, so no cut text reaches a path; the reader takes at most the first 64 KiB, and a
+// value that does not end within them gives 6. A folder in place of the file gives 75. Blanks
+// around an unquoted value and a leading byte order mark are dropped.
 //
 // Writing replaces the file in one step (a new file renamed over the old one), so a crash or a
-// full disk never leaves an empty or half-written settings file; a failed write is an error.
+// full disk never leaves an empty or half-written settings file; a failed write is an error:
+// 61 disk full, 75 no permission (or a folder in place of the file), 76 folder missing, 57 other.
 
 #include <QString>
 
