@@ -1,0 +1,312 @@
+#include "archive/contatore.h"
+
+#include "archive/errori.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <thread>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace qvr::contatore {
+
+namespace {
+
+std::atomic<int> g_limiteAttesa{5000};
+
+// Only the beginning of the file is read: the first item of a sound file is a few characters, and
+// a huge file must not be loaded whole.
+constexpr qint64 LimitePrefisso = 4096;
+
+enum class Accesso {
+    Lettura,   // read only: a read-only share may still be read
+    Scrittura, // rewrite of an existing file
+    Creazione, // rewrite, creating a missing file
+};
+
+bool cartellaEsiste(const QByteArray& percorsoNativo) {
+    QByteArray cartella = percorsoNativo;
+    const qsizetype barra = cartella.lastIndexOf('/');
+    if (barra < 0)
+        return true; // the working directory
+    cartella.truncate(barra == 0 ? 1 : barra);
+#ifndef _WIN32
+    struct stat st {};
+    return ::stat(cartella.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+#else
+    return true;
+#endif
+}
+
+int erroreScrittura(int codice) {
+    if (codice == ENOSPC || codice == EDQUOT || codice == EFBIG)
+        return Err::DiscoPieno;
+    if (codice == EACCES || codice == EPERM || codice == EROFS)
+        return Err::AccessoNegato;
+    return Err::ErroreIO;
+}
+
+#ifndef _WIN32
+
+// The counter file, open and locked for the life of the object. The lock is taken on the file
+// itself (flock: whole file, kept across other descriptors of the process, carried over NFS and
+// SMB) and dropped by the close.
+class FileBloccato {
+public:
+    FileBloccato(const QString& percorso, Accesso accesso) : m_percorso(percorso) {
+        const QByteArray nome = QFile::encodeName(percorso);
+        int flag = O_RDWR | O_CLOEXEC;
+        if (accesso == Accesso::Creazione)
+            flag |= O_CREAT;
+        bool condiviso = false;
+        m_fd = apri(nome, flag);
+        if (m_fd < 0 && accesso == Accesso::Lettura && (errno == EACCES || errno == EROFS)) {
+            m_fd = apri(nome, O_RDONLY | O_CLOEXEC);
+            condiviso = true; // an exclusive flock on a read-only descriptor fails over NFS
+        }
+        if (m_fd < 0)
+            throw ErroreQvr(erroreApertura(nome, errno), percorso);
+        blocca(condiviso ? LOCK_SH : LOCK_EX);
+    }
+
+    ~FileBloccato() {
+        if (m_fd >= 0)
+            ::close(m_fd); // the close drops the lock
+    }
+
+    FileBloccato(const FileBloccato&) = delete;
+    FileBloccato& operator=(const FileBloccato&) = delete;
+
+    // The first bytes of the file: at most LimitePrefisso, and one more when the file is longer.
+    QByteArray prefisso() {
+        constexpr qint64 massimo = LimitePrefisso + 1;
+        QByteArray dati(massimo, Qt::Uninitialized);
+        qint64 letti = 0;
+        while (letti < massimo) {
+            const ssize_t n =
+                ::pread(m_fd, dati.data() + letti, size_t(massimo - letti), off_t(letti));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                throw ErroreQvr(Err::ErroreIO, m_percorso);
+            if (n == 0)
+                break;
+            letti += n;
+        }
+        dati.truncate(letti);
+        return dati;
+    }
+
+    // Replaces the content with `riga`: written over the old content first, the length cut only
+    // afterwards, then synced. Killed at any instant, the file starts with the old or the new
+    // line, never with nothing.
+    void riscrivi(const QByteArray& riga) {
+        qint64 scritti = 0;
+        while (scritti < riga.size()) {
+            const ssize_t n = ::pwrite(m_fd, riga.constData() + scritti,
+                                       size_t(riga.size() - scritti), off_t(scritti));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw ErroreQvr(erroreScrittura(n < 0 ? errno : ENOSPC), m_percorso);
+            scritti += n;
+        }
+        while (::ftruncate(m_fd, off_t(riga.size())) != 0) {
+            if (errno != EINTR)
+                throw ErroreQvr(erroreScrittura(errno), m_percorso);
+        }
+        while (::fdatasync(m_fd) != 0) {
+            if (errno != EINTR)
+                throw ErroreQvr(erroreScrittura(errno), m_percorso);
+        }
+    }
+
+private:
+    static int apri(const QByteArray& nome, int flag) {
+        int fd;
+        do {
+            fd = ::open(nome.constData(), flag, 0666);
+        } while (fd < 0 && errno == EINTR);
+        return fd;
+    }
+
+    static int erroreApertura(const QByteArray& nome, int codice) {
+        switch (codice) {
+        case ENOENT:
+            return cartellaEsiste(nome) ? Err::FileNonTrovato : Err::PercorsoNonTrovato;
+        case ENOTDIR:
+            return Err::PercorsoNonTrovato;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+            return Err::AccessoNegato;
+        case ENOSPC:
+        case EDQUOT:
+            return Err::DiscoPieno;
+        default:
+            return Err::ErroreIO;
+        }
+    }
+
+    // Takes the lock; while another process holds it, tries again after short pauses that grow
+    // from 1 ms to 50 ms, up to limiteAttesa(); past it, error 70.
+    void blocca(int tipo) {
+        using Orologio = std::chrono::steady_clock;
+        const auto inizio = Orologio::now();
+        const auto limite = std::chrono::milliseconds(limiteAttesa());
+        auto pausa = std::chrono::milliseconds(1);
+        for (;;) {
+            if (::flock(m_fd, tipo | LOCK_NB) == 0)
+                return;
+            if (errno == EINTR)
+                continue;
+            if (errno != EWOULDBLOCK) {
+                const int codice = errno;
+                throw ErroreQvr(Err::ErroreIO,
+                                QStringLiteral("%1: blocco del file non disponibile (%2)")
+                                    .arg(m_percorso)
+                                    .arg(codice));
+            }
+            const auto trascorso = Orologio::now() - inizio;
+            if (trascorso >= limite)
+                throw ErroreQvr(Err::AutorizzazioneNegata, m_percorso);
+            const auto resto = std::chrono::duration_cast<std::chrono::milliseconds>(
+                limite - trascorso + std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::min(pausa, resto));
+            pausa = std::min(pausa * 2, std::chrono::milliseconds(50));
+        }
+    }
+
+    QString m_percorso;
+    int m_fd = -1;
+};
+
+#else
+#error "The counter file's exclusive open is written for POSIX systems only"
+#endif // !_WIN32
+
+bool blanco(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The first item of the file: up to the first comma, CR or LF, without blanks around it. An
+// empty file or an empty first item is an end of file (62); an item that does not end within
+// the bytes read is too long for any number (6).
+QByteArray primoElemento(const QByteArray& prefisso, const QString& percorso) {
+    qsizetype fine = 0;
+    while (fine < prefisso.size() && prefisso[fine] != ',' && prefisso[fine] != '\r' &&
+           prefisso[fine] != '\n')
+        ++fine;
+    if (fine >= LimitePrefisso)
+        throw ErroreQvr(Err::Overflow, percorso);
+    qsizetype inizio = 0;
+    while (inizio < fine && blanco(prefisso[inizio]))
+        ++inizio;
+    while (fine > inizio && blanco(prefisso[fine - 1]))
+        --fine;
+    if (fine == inizio)
+        throw ErroreQvr(Err::FineFile, percorso);
+    return prefisso.mid(inizio, fine - inizio);
+}
+
+// The item as a Long: an optional sign and decimal digits. Anything else is 13; a number that
+// does not fit 32 bits (also a run of digits longer than the bytes read) is 6.
+qint32 comeLong(const QByteArray& elemento, const QString& percorso) {
+    qsizetype i = 0;
+    bool negativo = false;
+    if (elemento[0] == '+' || elemento[0] == '-') {
+        negativo = elemento[0] == '-';
+        i = 1;
+    }
+    if (i == elemento.size())
+        throw ErroreQvr(Err::TipoNonCorrispondente, percorso);
+    qint64 valore = 0;
+    bool oltre = false;
+    for (; i < elemento.size(); ++i) {
+        const char c = elemento[i];
+        if (c < '0' || c > '9')
+            throw ErroreQvr(Err::TipoNonCorrispondente, percorso);
+        if (!oltre) {
+            valore = valore * 10 + (c - '0');
+            oltre = valore > qint64(INT_MAX) + 1;
+        }
+    }
+    if (negativo)
+        valore = -valore;
+    if (oltre || valore > INT_MAX || valore < INT_MIN)
+        throw ErroreQvr(Err::Overflow, percorso);
+    return qint32(valore);
+}
+
+QByteArray leggiElemento(FileBloccato& file, const QString& percorso) {
+    return primoElemento(file.prefisso(), percorso);
+}
+
+} // namespace
+
+void impostaLimiteAttesa(int millisecondi) {
+    g_limiteAttesa = std::max(0, millisecondi);
+}
+
+int limiteAttesa() {
+    return g_limiteAttesa;
+}
+
+QString leggiTesto(const QString& percorso) {
+    QByteArray elemento;
+    {
+        FileBloccato file(percorso, Accesso::Lettura);
+        elemento = leggiElemento(file, percorso);
+    }
+    if (elemento.contains('\0'))
+        throw ErroreQvr(Err::TipoNonCorrispondente, percorso);
+    return QString::fromLatin1(elemento);
+}
+
+qint32 leggiLong(const QString& percorso) {
+    QByteArray elemento;
+    {
+        FileBloccato file(percorso, Accesso::Lettura);
+        elemento = leggiElemento(file, percorso);
+    }
+    return comeLong(elemento, percorso);
+}
+
+void scriviNumero(const QString& percorso, qint32 numero) {
+    FileBloccato file(percorso, Accesso::Scrittura);
+    file.riscrivi(QByteArray::number(numero) + QByteArray("\r\n"));
+}
+
+void scriviImpostazione(const QString& percorso, qint32 numero, qint32 postazione) {
+    FileBloccato file(percorso, Accesso::Creazione);
+    file.riscrivi(QByteArray::number(numero) + ',' + '1' + ',' + QByteArray::number(postazione) +
+                  QByteArray("\r\n"));
+}
+
+qint32 preleva(const QString& percorso, bool dopo99, qint32* letto) {
+    FileBloccato file(percorso, Accesso::Scrittura);
+    qint32 corrente = comeLong(leggiElemento(file, percorso), percorso);
+    if (dopo99 && corrente == 99)
+        corrente = 0;
+    if (corrente == INT_MAX)
+        throw ErroreQvr(Err::Overflow, percorso);
+    const qint32 nuovo = corrente + 1;
+    file.riscrivi(QByteArray::number(nuovo) + QByteArray("\r\n"));
+    if (letto)
+        *letto = corrente;
+    return nuovo;
+}
+
+} // namespace qvr::contatore
