@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -212,6 +213,8 @@ private slots:
                         SeguiEAggiornaDisplay([&](const QString& letto) {
                             const int prossimo = letto.toInt() + 1;
                             chiamati[i].push_back(prossimo);
+                            // The console's own work between the read and the write.
+                            std::this_thread::sleep_for(std::chrono::milliseconds(1));
                             return std::optional<ScritturaDisplay>(
                                 ScritturaDisplay{QVariant::fromValue<qint32>(prossimo), qint16(3),
                                                  QStringLiteral("F")});
