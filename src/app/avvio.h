@@ -1,0 +1,17 @@
+#pragma once
+// The start of the program: the application's names and the launcher as the first window.
+
+class QApplication;
+
+namespace qvr {
+
+class Apertura;
+
+// Names the application (window system, settings locations).
+void impostaApplicazione(QApplication& applicazione);
+
+// Runs the launcher's load sequence and shows it. A failure the load does not recover from is
+// reported in the one central place and the program ends; returns false in that case.
+bool apriPrimaFinestra(Apertura& apertura);
+
+} // namespace qvr
