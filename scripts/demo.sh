@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the client in build/ and starts it on a demo archive.
+#   bash scripts/demo.sh           keeps ./demo/archivio when it is already there
+#   bash scripts/demo.sh --nuovo   creates the demo archive afresh
+# The client runs with ./demo as its working directory (percorsi.txt and the call history are
+# there). Without a display it runs under Xvfb for a few seconds and leaves a screenshot in
+# ./demo/schermata.png.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+RADICE=$PWD
+
+nuovo=0
+for arg in "$@"; do
+    case "$arg" in
+    --nuovo) nuovo=1 ;;
+    -h | --help)
+        sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+        exit 0
+        ;;
+    *)
+        echo "demo.sh: argomento sconosciuto: $arg (usare --nuovo o --help)" >&2
+        exit 2
+        ;;
+    esac
+done
+
+PACCHETTI=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
+    libqt6sql6-sqlite libgl-dev libsqlite3-dev sqlite3 libbenchmark-dev xvfb xauth x11-utils
+    xdotool imagemagick clang)
+
+installa_mancanti() {
+    local mancanti=() p
+    for p in "${PACCHETTI[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+            mancanti+=("$p")
+        fi
+    done
+    [ ${#mancanti[@]} -eq 0 ] && return 0
+    echo "Installazione dei pacchetti mancanti: ${mancanti[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" apt-get update
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y "${mancanti[@]}"
+}
+
+installa_mancanti
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build --target qvr-client qvr-archivio
+
+DEMO="$RADICE/demo"
+ARCHIVIO="$DEMO/archivio"
+STRUMENTO="$RADICE/build/qvr-archivio"
+mkdir -p "$DEMO"
+if [ "$nuovo" = 1 ] || [ ! -f "$ARCHIVIO/QVR.mdb" ]; then
+    # Station 1 in standard numbering, station 2 in single numbering, the kiosk in use, and
+    # three people waiting at station 1.
+    "$STRUMENTO" crea "$ARCHIVIO" --singola 2 --totem --sovrascrivi
+    for _ in 1 2 3; do "$STRUMENTO" biglietto "$ARCHIVIO" 1 >/dev/null; done
+else
+    echo "Archivio dimostrativo esistente mantenuto: $ARCHIVIO (--nuovo per ricrearlo)"
+fi
+(cd "$DEMO" && "$STRUMENTO" percorsi "$ARCHIVIO" 1)
+"$STRUMENTO" stato "$ARCHIVIO"
+
+cd "$DEMO"
+if [ -n "${DISPLAY:-}" ]; then
+    exec "$RADICE/build/qvr-client"
+fi
+
+echo "Nessun display: il client gira sotto Xvfb, schermata in $DEMO/schermata.png"
+rm -f schermata.png
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+    "$1" &
+    client=$!
+    sleep 5
+    if ! kill -0 "$client" 2>/dev/null; then
+        wait "$client"
+        echo "Il client è terminato prima della schermata (codice $?)" >&2
+        exit 1
+    fi
+    import -window root schermata.png
+    kill "$client"
+    wait "$client" 2>/dev/null || true
+' demo "$RADICE/build/qvr-client"
+echo "Schermata salvata: $DEMO/schermata.png"

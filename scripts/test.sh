@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything in build/ and runs every test.
+# Extra arguments go to ctest, e.g.: bash scripts/test.sh -R strumento
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+PACCHETTI=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
+    libqt6sql6-sqlite libgl-dev libsqlite3-dev sqlite3 libbenchmark-dev xvfb xauth x11-utils
+    xdotool imagemagick clang)
+
+installa_mancanti() {
+    local mancanti=() p
+    for p in "${PACCHETTI[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+            mancanti+=("$p")
+        fi
+    done
+    [ ${#mancanti[@]} -eq 0 ] && return 0
+    echo "Installazione dei pacchetti mancanti: ${mancanti[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" apt-get update
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y "${mancanti[@]}"
+}
+
+installa_mancanti
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build
+
+# The Qt Test programs run offscreen by themselves; the end-to-end tests need an X server.
+stato=0
+if [ -z "${DISPLAY:-}" ]; then
+    xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build --output-on-failure "$@" || stato=$?
+else
+    ctest --test-dir build --output-on-failure "$@" || stato=$?
+fi
+exit "$stato"
