@@ -13,7 +13,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <functional>
+#include <memory>
+#include <vector>
 
 using namespace qvr;
 using namespace qvr::test;
@@ -102,6 +105,7 @@ private slots:
     void bigliettoAvanzaSoloIlSuoCampo();
     void bigliettoErrori();
     void bigliettoRigaBloccata();
+    void bigliettiContemporanei();
 
     void strumentoAiutoEUso();
     void strumentoCreaEBiglietto();
@@ -395,6 +399,31 @@ void TestStrumento::bigliettoRigaBloccata() {
     }
     QSqlDatabase::removeDatabase("blocco");
     QCOMPARE(emettiBiglietto(amb.archivio(), 1), 1);
+}
+
+void TestStrumento::bigliettiContemporanei() {
+    // Several kiosks at once: every ticket number is issued exactly once.
+    AmbienteProva amb;
+    constexpr int Processi = 8;
+    std::vector<std::unique_ptr<QProcess>> kiosk;
+    for (int i = 0; i < Processi; ++i) {
+        auto p = std::make_unique<QProcess>();
+        p->start(cartellaBuild() + QStringLiteral("/qvr-archivio"),
+                 {QStringLiteral("biglietto"), amb.archivio(), QStringLiteral("singola")});
+        kiosk.push_back(std::move(p));
+    }
+    QList<int> numeri;
+    for (auto& p : kiosk) {
+        QVERIFY(p->waitForFinished(60000));
+        QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
+        numeri << p->readAllStandardOutput().trimmed().toInt();
+    }
+    std::sort(numeri.begin(), numeri.end());
+    QList<int> attesi;
+    for (int n = 1; n <= Processi; ++n)
+        attesi << n;
+    QCOMPARE(numeri, attesi);
+    QCOMPARE(interroga(amb.file(nomi::FileTotem), "SELECT P11 FROM Numerazione").toInt(), Processi);
 }
 
 void TestStrumento::strumentoAiutoEUso() {
