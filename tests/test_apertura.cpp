@@ -15,6 +15,8 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -164,6 +166,16 @@ private slots:
         auto* immagine = a.findChild<QLabel*>("Image1");
         QVERIFY(!immagine->pixmap().isNull());
         QVERIFY(!immagine->accessibleName().isEmpty());
+    }
+
+    void pulsantiStandardInItaliano() {
+        if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_it.qm"))
+            QSKIP("traduzione italiana del toolkit non installata");
+        impostaApplicazione(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+        // The way-out question answers "Sì" / "No", not "Yes" / "No".
+        QMessageBox box(QMessageBox::Question, "t", "x", QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(box.button(QMessageBox::Yes)->text().remove('&'), QStringLiteral("Sì"));
+        QCOMPARE(QApplication::applicationName(), QStringLiteral("qvr-client"));
     }
 
     void postazioneDieciLeggePosto10ID() {

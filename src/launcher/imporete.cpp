@@ -65,6 +65,7 @@ ImpoRete::ImpoRete(QWidget* parent) : QDialog(parent) {
     m_txtshortcutdir->setFrameShadow(QFrame::Sunken);
     m_txtshortcutdir->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_txtshortcutdir->setMinimumWidth(twipsX(4800));
+    m_txtshortcutdir->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_label1->setBuddy(m_txtshortcutdir);
 
     const QString testi[3] = {QStringLiteral("C&hiudi"),

@@ -83,10 +83,10 @@ QPixmap sfondoMessaggio(const QSize& dimensione) {
     fondo.setColorAt(1.0, QColor(221, 230, 242));
     p.fillRect(pixmap.rect(), fondo);
 
-    const qreal altezza = dimensione.height() * 0.45;
-    const QRectF area(dimensione.width() - altezza * 1.9, dimensione.height() - altezza * 1.1,
-                      altezza * 2.2, altezza);
-    p.setPen(QPen(QColor(190, 205, 225), 2.0));
+    // Lower left, where the buttons never are, kept inside the window.
+    const qreal altezza = dimensione.height() * 0.30;
+    const QRectF area(altezza * 0.4, dimensione.height() - altezza * 1.3, altezza * 2.2, altezza);
+    p.setPen(QPen(QColor(205, 216, 232), 1.5));
     p.setBrush(Qt::NoBrush);
     p.drawPath(sagomaBiglietto(area));
     return pixmap;

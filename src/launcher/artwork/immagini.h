@@ -11,7 +11,7 @@ namespace qvr::immagini {
 QPixmap biglietto(const QSize& dimensione, int numero = 37);
 
 // A quiet background for the message window: a soft vertical gradient with a faint ticket
-// outline in the lower right corner.
+// outline in the lower left corner.
 QPixmap sfondoMessaggio(const QSize& dimensione);
 
 } // namespace qvr::immagini
