@@ -8,8 +8,12 @@
 #include "launcher/percorsi.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <unistd.h>
@@ -72,6 +76,7 @@ private slots:
     void altraCartellaDiLavoroAltroFile();
     void sostituzioneInUnSoloPasso();
     void sostituzioneImpossibileLasciaIlVecchioFile();
+    void processoUccisoDuranteIlSalvataggio();
 };
 
 void TestPercorsi::scritturaERiletturaDellaRiga_data() {
@@ -305,6 +310,41 @@ void TestPercorsi::sostituzioneImpossibileLasciaIlVecchioFile() {
     QCOMPARE(contenuto(file), vecchio);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
              QStringList{NomeFilePercorsi});
+}
+
+void TestPercorsi::processoUccisoDuranteIlSalvataggio() {
+    // A program saving the settings over and over is killed at random instants: the file is
+    // always one of the two whole lines, never empty or cut.
+    QTemporaryDir dir;
+    const QString file = dir.filePath(NomeFilePercorsi);
+    const QByteArray lunga("\"\\\\server\\archivi\\sede centrale\",10\r\n");
+    const QByteArray corta("\"C:\\Q\",1\r\n");
+    ScriviPercorsi(QStringLiteral("C:\\Q"), 1, file);
+    auto* caso = QRandomGenerator::global();
+    int cambiati = 0;
+    for (int giro = 0; giro < 30; ++giro) {
+        const QByteArray prima = contenuto(file);
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(test::cartellaProgrammiTest() + QStringLiteral("/aiuto_contatore"),
+                {QStringLiteral("scrivi-percorsi"), file});
+        QVERIFY(p.waitForStarted());
+        QElapsedTimer attesa;
+        attesa.start();
+        while (contenuto(file) == prima && attesa.elapsed() < 5000)
+            QThread::usleep(200);
+        QVERIFY2(p.state() == QProcess::Running, "il programma di salvataggio si e' fermato");
+        QThread::usleep(caso->bounded(0, 3000));
+        p.kill();
+        QVERIFY(p.waitForFinished(5000));
+        const QByteArray dopo = contenuto(file);
+        QVERIFY2(dopo == lunga || dopo == corta, dopo.toPercentEncoding().constData());
+        cambiati += dopo != prima;
+        const ValoriPercorsi letti = leggiFilePercorsi(file);
+        QVERIFY(letti.postazione == QStringLiteral("10") ||
+                letti.postazione == QStringLiteral("1"));
+    }
+    QVERIFY(cambiati > 0);
 }
 
 QTEST_GUILESS_MAIN(TestPercorsi)

@@ -6,11 +6,14 @@
 //   aiuto_contatore riscrivi <file>
 //       rewrites the counter forever with growing numbers, alternating the one-item line of a
 //       draw and the longer three-item line of a set number, until it is killed.
+//   aiuto_contatore scrivi-percorsi <file>
+//       saves the station settings file forever, alternating two different lines, until killed.
 //
 // Failures are printed on stderr with their error number; the exit code is then 2.
 
 #include "archive/contatore.h"
 #include "archive/errori.h"
+#include "launcher/percorsi.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -23,7 +26,8 @@ namespace {
 
 int uso() {
     std::fprintf(stderr, "uso: aiuto_contatore preleva <file> <quanti> <uscita>\n"
-                         "     aiuto_contatore riscrivi <file>\n");
+                         "     aiuto_contatore riscrivi <file>\n"
+                         "     aiuto_contatore scrivi-percorsi <file>\n");
     return 1;
 }
 
@@ -48,6 +52,13 @@ int preleva(const QString& file, int quanti, const QString& uscita) {
     }
 }
 
+[[noreturn]] void scriviPercorsi(const QString& file) {
+    for (;;) {
+        qvr::ScriviPercorsi(QStringLiteral("\\\\server\\archivi\\sede centrale"), 10, file);
+        qvr::ScriviPercorsi(QStringLiteral("C:\\Q"), 1, file);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -62,6 +73,8 @@ int main(int argc, char** argv) {
             return preleva(file, std::atoi(argv[3]), QString::fromLocal8Bit(argv[4]));
         if (comando == "riscrivi" && argc == 3)
             riscrivi(file);
+        if (comando == "scrivi-percorsi" && argc == 3)
+            scriviPercorsi(file);
     } catch (const qvr::ErroreQvr& errore) {
         std::fprintf(stderr, "%s\n", errore.what());
         return 2;
