@@ -1,0 +1,65 @@
+// The short form of the load program: ten stations drawing at once in single numbering while the
+// kiosk issues tickets, and two consoles of one station pressing at the same instant.
+#include "supporto.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestCarico : public QObject {
+    Q_OBJECT
+
+    QString esegui(const QStringList& argomenti, int* codice) {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(qvr::test::cartellaBuild() + QStringLiteral("/qvr-carico"), argomenti);
+        if (!p.waitForFinished(300000)) {
+            p.kill();
+            p.waitForFinished();
+        }
+        *codice = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        return QString::fromLocal8Bit(p.readAll());
+    }
+
+private slots:
+    void singolaDieciPostazioni() {
+        QTemporaryDir cartella;
+        int codice = -1;
+        const QString uscita =
+            esegui({QStringLiteral("singola"), QStringLiteral("--stazioni"), QStringLiteral("10"),
+                    QStringLiteral("--chiamate"), QStringLiteral("40"),
+                    QStringLiteral("--cartella"), cartella.path()},
+                   &codice);
+        QVERIFY2(codice == 0, qPrintable(uscita));
+        QVERIFY2(uscita.contains(QStringLiteral("numeri estratti due volte: 0, mancanti: 0, "
+                                                "fuori sequenza: 0, Nr4All.txt: 400")),
+                 qPrintable(uscita));
+        QVERIFY(uscita.contains(QStringLiteral("ESITO: OK")));
+    }
+
+    void standardDueConsoleStessaPostazione() {
+        QTemporaryDir cartella;
+        int codice = -1;
+        const QString uscita =
+            esegui({QStringLiteral("standard"), QStringLiteral("--stazioni"), QStringLiteral("3"),
+                    QStringLiteral("--chiamate"), QStringLiteral("60"),
+                    QStringLiteral("--cartella"), cartella.path()},
+                   &codice);
+        QVERIFY2(codice == 0, qPrintable(uscita));
+        QVERIFY2(uscita.contains(QStringLiteral("numeri pubblicati due volte: 0, numeri distinti: "
+                                                "180, NumeroA1 finale: 180")),
+                 qPrintable(uscita));
+    }
+
+    void argomentiNonValidi() {
+        int codice = -1;
+        esegui({QStringLiteral("nessuno")}, &codice);
+        QCOMPARE(codice, 2);
+        esegui({QStringLiteral("singola"), QStringLiteral("--stazioni"), QStringLiteral("11")},
+               &codice);
+        QCOMPARE(codice, 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCarico)
+#include "test_carico.moc"

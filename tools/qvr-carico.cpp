@@ -1,0 +1,423 @@
+// qvr-carico: many stations calling on one archive at once, through the very operations the
+// console runs, and a check of what the archive holds afterwards.
+//
+//   qvr-carico singola  [--stazioni 10] [--chiamate 1000] [--cartella DIR]
+//       Single numbering with the kiosk in use: a kiosk process issues tickets of the shared
+//       sequence while every station reads the waiting count (P11Q), draws from Nr4All.txt and
+//       refreshes the count, as a press of " Avanti     " does. Then: every number from 1 to
+//       stations x calls drawn exactly once, each station's single-numbering record holding its
+//       last number, no error reported.
+//   qvr-carico standard [--stazioni 2] [--chiamate 500] [--cartella DIR]
+//       Standard numbering: several consoles configured for the same station press the call
+//       button at the same instant. Then: no number published twice, and the display record
+//       holds the last one.
+//
+// Exit status 0 when every check holds. The per-station programs are this same executable,
+// started with an internal first argument.
+
+#include "app/globali.h"
+#include "archive/contatore.h"
+#include "archive/crea_archivio.h"
+#include "archive/cursore.h"
+#include "archive/errori.h"
+#include "archive/nomi.h"
+#include "archive/percorsi_archivio.h"
+#include "console/operazioni.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <vector>
+
+using namespace qvr;
+
+namespace {
+
+QTextStream out(stdout);
+QTextStream err(stderr);
+
+// Every station process waits for this file before its first call, so they all start together.
+const QString NomeVia = QStringLiteral("via");
+
+void attendiVia(const QString& cartella) {
+    while (!QFileInfo::exists(QDir(cartella).filePath(NomeVia)))
+        QThread::usleep(200);
+}
+
+double mediana(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
+}
+
+// Writes each number drawn and each call's latency: "number latency_ms".
+struct Registro {
+    QFile file;
+    explicit Registro(const QString& nome) : file(nome) {
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            throw ErroreQvr(Err::AccessoNegato, nome);
+    }
+    void scrivi(qint32 numero, double ms) {
+        file.write(QByteArray::number(numero) + ' ' + QByteArray::number(ms, 'f', 3) + '\n');
+    }
+};
+
+// ---- station processes ----
+
+// One station in single numbering with the kiosk in use, doing what a press of the call button
+// does: the gate on P11Q, the draw, the refresh of the count. A press that finds nobody waiting
+// changes nothing; the station's monitor refreshes the count and the operator presses again.
+int stazioneSingola(const QString& cartella, int postazione, int chiamate, const QString& uscita) {
+    PercorsoArchivi = cartella;
+    NumeroPostazione = postazione;
+    TotemInUso = true;
+    ModoSingolo = true;
+    Registro registro(uscita);
+    attendiVia(cartella);
+    int fatte = 0;
+    while (fatte < chiamate) {
+        if (operazioni::valoreNumerico(operazioni::LeggiCodaSingola()) == 0) {
+            operazioni::AggiornaCodaSingola();
+            QThread::usleep(500);
+            continue;
+        }
+        QElapsedTimer t;
+        t.start();
+        const qint32 numero = operazioni::ChiamaSingola(false);
+        const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
+        operazioni::AggiornaCodaSingola();
+        registro.scrivi(numero, ms);
+        ++fatte;
+    }
+    return 0;
+}
+
+// One console of a station in standard numbering pressing the call button.
+int stazioneStandard(const QString& cartella, int postazione, int chiamate, const QString& uscita) {
+    PercorsoArchivi = cartella;
+    NumeroPostazione = postazione;
+    Registro registro(uscita);
+    attendiVia(cartella);
+    for (int i = 0; i < chiamate; ++i) {
+        QElapsedTimer t;
+        t.start();
+        const operazioni::EsitoPressione esito = operazioni::ChiamaProssimo(false, false);
+        const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
+        if (!esito.chiamato)
+            throw ErroreQvr(Err::ErroreArchivio, QStringLiteral("pressione senza chiamata"));
+        registro.scrivi(NumeroChiamato, ms);
+    }
+    return 0;
+}
+
+// The kiosk: issues tickets of the shared sequence until `totale`, a few at a time.
+int chiosco(const QString& cartella, int totale) {
+    attendiVia(cartella);
+    int emessi = 0;
+    while (emessi < totale) {
+        emessi = emettiBiglietto(cartella, 11);
+        if (emessi % 16 == 0)
+            QThread::usleep(200);
+    }
+    return 0;
+}
+
+// ---- the coordinator ----
+
+struct Processo {
+    QProcess* processo;
+    QString nome;
+    QString registro;
+};
+
+Processo avvia(const QStringList& argomenti, const QString& nome, const QString& registro) {
+    auto* p = new QProcess;
+    p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p->start(QCoreApplication::applicationFilePath(), argomenti);
+    if (!p->waitForStarted(10000))
+        throw ErroreQvr(Err::ErroreArchivio, QStringLiteral("processo non avviato: ") + nome);
+    return {p, nome, registro};
+}
+
+bool attendiTutti(std::vector<Processo>& processi) {
+    bool tuttiBene = true;
+    for (auto& p : processi) {
+        p.processo->waitForFinished(-1);
+        if (p.processo->exitStatus() != QProcess::NormalExit || p.processo->exitCode() != 0) {
+            err << "ERRORE: " << p.nome << " terminato con codice " << p.processo->exitCode()
+                << Qt::endl;
+            tuttiBene = false;
+        }
+        delete p.processo;
+    }
+    return tuttiBene;
+}
+
+struct Letti {
+    std::vector<qint32> numeri;
+    std::vector<double> latenze;
+};
+
+Letti leggiRegistro(const QString& nome) {
+    Letti l;
+    QFile f(nome);
+    if (!f.open(QIODevice::ReadOnly))
+        return l;
+    while (!f.atEnd()) {
+        const QList<QByteArray> parti = f.readLine().trimmed().split(' ');
+        if (parti.size() != 2)
+            continue;
+        l.numeri.push_back(parti[0].toInt());
+        l.latenze.push_back(parti[1].toDouble());
+    }
+    return l;
+}
+
+void stampaLatenze(const std::vector<double>& latenze, double secondi, int chiamate) {
+    out << QStringLiteral("  chiamate: %1 in %2 s (%3 al secondo)\n")
+               .arg(chiamate)
+               .arg(secondi, 0, 'f', 2)
+               .arg(chiamate / std::max(secondi, 1e-9), 0, 'f', 0);
+    out << QStringLiteral("  latenza di una chiamata: mediana %1 ms, 99° percentile %2 ms, massima %3 ms\n")
+               .arg(mediana(latenze), 0, 'f', 2)
+               .arg(percentile(latenze, 0.99), 0, 'f', 2)
+               .arg(latenze.empty() ? 0.0 : *std::max_element(latenze.begin(), latenze.end()),
+                    0, 'f', 2);
+}
+
+QString preparaCartella(const QString& richiesta, QTemporaryDir& temporanea) {
+    if (!richiesta.isEmpty()) {
+        QDir().mkpath(richiesta);
+        return QFileInfo(richiesta).absoluteFilePath();
+    }
+    if (!temporanea.isValid())
+        throw ErroreQvr(Err::AccessoNegato, QStringLiteral("cartella temporanea"));
+    return temporanea.path();
+}
+
+int scenarioSingola(const QString& cartellaRichiesta, int stazioni, int chiamate) {
+    QTemporaryDir temporanea;
+    const QString base = preparaCartella(cartellaRichiesta, temporanea);
+    const QString archivio = base + QStringLiteral("/archivio");
+    OpzioniArchivio opzioni;
+    for (auto& modo : opzioni.modi)
+        modo = QStringLiteral("SG");
+    opzioni.totem = true;
+    creaArchivio(archivio, opzioni, true);
+    QFile::remove(QDir(archivio).filePath(NomeVia));
+    const int totale = stazioni * chiamate;
+    out << QStringLiteral("Numerazione singola: %1 postazioni x %2 chiamate, chiosco in uso\n")
+               .arg(stazioni)
+               .arg(chiamate);
+    out.flush();
+
+    std::vector<Processo> processi;
+    processi.push_back(avvia({QStringLiteral("--chiosco"), archivio, QString::number(totale)},
+                             QStringLiteral("chiosco"), {}));
+    for (int n = 1; n <= stazioni; ++n) {
+        const QString registro = base + QStringLiteral("/stazione%1.txt").arg(n);
+        processi.push_back(avvia({QStringLiteral("--stazione-singola"), archivio,
+                                  QString::number(n), QString::number(chiamate), registro},
+                                 QStringLiteral("postazione %1").arg(n), registro));
+    }
+    QElapsedTimer tempo;
+    tempo.start();
+    QFile via(QDir(archivio).filePath(NomeVia));
+    via.open(QIODevice::WriteOnly);
+    via.close();
+    bool bene = attendiTutti(processi);
+    const double secondi = static_cast<double>(tempo.elapsed()) / 1000.0;
+    QFile::remove(QDir(archivio).filePath(NomeVia));
+
+    std::map<qint32, int> visti;
+    std::vector<double> latenze;
+    for (int n = 1; n <= stazioni; ++n) {
+        const Letti l = leggiRegistro(base + QStringLiteral("/stazione%1.txt").arg(n));
+        if (static_cast<int>(l.numeri.size()) != chiamate) {
+            err << "ERRORE: la postazione " << n << " ha registrato " << l.numeri.size()
+                << " chiamate invece di " << chiamate << Qt::endl;
+            bene = false;
+        }
+        for (qint32 numero : l.numeri)
+            ++visti[numero];
+        latenze.insert(latenze.end(), l.latenze.begin(), l.latenze.end());
+        // The station's single-numbering record holds the last number it drew.
+        if (!l.numeri.empty()) {
+            PercorsoArchivi = archivio;
+            Cursore c;
+            c.impostaDatabase(unisciPercorso(archivio, nomi::FileQVRA));
+            c.impostaOrigine(nomi::tabNumerazioneSingle(n));
+            c.aggiorna();
+            const qint32 registrato = c.campoLong(nomi::CampoNUMERO);
+            const qint32 stato = c.campoLong(nomi::CampoStato);
+            if (registrato != l.numeri.back() || stato != nomi::StatoInCorso) {
+                err << "ERRORE: NumerazioneSingle" << n << " contiene " << registrato
+                    << " (stato " << stato << ") invece di " << l.numeri.back() << Qt::endl;
+                bene = false;
+            }
+        }
+    }
+    int doppi = 0;
+    int mancanti = 0;
+    for (qint32 numero = 1; numero <= totale; ++numero) {
+        const auto it = visti.find(numero);
+        if (it == visti.end())
+            ++mancanti;
+        else if (it->second > 1)
+            doppi += it->second - 1;
+    }
+    const int fuoriSequenza = static_cast<int>(std::count_if(
+        visti.begin(), visti.end(), [&](const auto& v) { return v.first < 1 || v.first > totale; }));
+    const qint32 contatore = contatore::leggiLong(percorsoNativo(archivio + QStringLiteral("/") +
+                                                                 nomi::FileContatore));
+    out << QStringLiteral("  numeri estratti due volte: %1, mancanti: %2, fuori sequenza: %3, "
+                          "Nr4All.txt: %4\n")
+               .arg(doppi)
+               .arg(mancanti)
+               .arg(fuoriSequenza)
+               .arg(contatore);
+    stampaLatenze(latenze, secondi, totale);
+    bene = bene && doppi == 0 && mancanti == 0 && fuoriSequenza == 0 && contatore == totale;
+    out << (bene ? "ESITO: OK\n" : "ESITO: ERRORE\n");
+    return bene ? 0 : 1;
+}
+
+int scenarioStandard(const QString& cartellaRichiesta, int console, int chiamate) {
+    QTemporaryDir temporanea;
+    const QString base = preparaCartella(cartellaRichiesta, temporanea);
+    const QString archivio = base + QStringLiteral("/archivio");
+    creaArchivio(archivio, {}, true);
+    QFile::remove(QDir(archivio).filePath(NomeVia));
+    out << QStringLiteral("Numerazione standard: %1 console della postazione 1 x %2 chiamate, "
+                          "premute nello stesso istante\n")
+               .arg(console)
+               .arg(chiamate);
+    out.flush();
+
+    std::vector<Processo> processi;
+    for (int i = 1; i <= console; ++i) {
+        const QString registro = base + QStringLiteral("/console%1.txt").arg(i);
+        processi.push_back(avvia({QStringLiteral("--stazione-standard"), archivio,
+                                  QStringLiteral("1"), QString::number(chiamate), registro},
+                                 QStringLiteral("console %1").arg(i), registro));
+    }
+    QElapsedTimer tempo;
+    tempo.start();
+    QFile via(QDir(archivio).filePath(NomeVia));
+    via.open(QIODevice::WriteOnly);
+    via.close();
+    bool bene = attendiTutti(processi);
+    const double secondi = static_cast<double>(tempo.elapsed()) / 1000.0;
+    QFile::remove(QDir(archivio).filePath(NomeVia));
+
+    std::map<qint32, int> visti;
+    std::vector<double> latenze;
+    for (int i = 1; i <= console; ++i) {
+        const Letti l = leggiRegistro(base + QStringLiteral("/console%1.txt").arg(i));
+        for (qint32 numero : l.numeri)
+            ++visti[numero];
+        latenze.insert(latenze.end(), l.latenze.begin(), l.latenze.end());
+    }
+    int doppi = 0;
+    for (const auto& [numero, volte] : visti)
+        doppi += volte - 1;
+    const int totale = console * chiamate;
+    PercorsoArchivi = archivio;
+    NumeroPostazione = 1;
+    Cursore c;
+    c.impostaDatabase(unisciPercorso(archivio, nomi::FileQVRB));
+    c.impostaOrigine(nomi::querySelezionaTutto(nomi::tabNumeriCode(1)));
+    c.aggiorna();
+    const qint32 ultimo = c.campoLong(nomi::CampoNumeroA1);
+    out << QStringLiteral("  numeri pubblicati due volte: %1, numeri distinti: %2, "
+                          "NumeroA1 finale: %3\n")
+               .arg(doppi)
+               .arg(visti.size())
+               .arg(ultimo);
+    stampaLatenze(latenze, secondi, totale);
+    bene = bene && doppi == 0 && static_cast<int>(visti.size()) == totale && ultimo == totale;
+    out << (bene ? "ESITO: OK\n" : "ESITO: ERRORE\n");
+    return bene ? 0 : 1;
+}
+
+int principale(const QStringList& argomenti) {
+    // Internal entry points of the station processes.
+    if (argomenti.size() >= 2 && argomenti[1].startsWith(QStringLiteral("--stazione-")) &&
+        argomenti.size() == 6) {
+        const bool singola = argomenti[1] == QStringLiteral("--stazione-singola");
+        return singola ? stazioneSingola(argomenti[2], argomenti[3].toInt(), argomenti[4].toInt(),
+                                         argomenti[5])
+                       : stazioneStandard(argomenti[2], argomenti[3].toInt(),
+                                          argomenti[4].toInt(), argomenti[5]);
+    }
+    if (argomenti.size() == 4 && argomenti[1] == QStringLiteral("--chiosco"))
+        return chiosco(argomenti[2], argomenti[3].toInt());
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Prova di carico: molte postazioni che chiamano insieme sullo stesso "
+                       "archivio, con le stesse operazioni della console."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("scenario"),
+                                 QStringLiteral("singola oppure standard"));
+    QCommandLineOption stazioni(QStringLiteral("stazioni"),
+                                QStringLiteral("Numero di postazioni (o console) in gara."),
+                                QStringLiteral("n"));
+    QCommandLineOption chiamate(QStringLiteral("chiamate"),
+                                QStringLiteral("Chiamate di ciascuna postazione."),
+                                QStringLiteral("n"));
+    QCommandLineOption cartella(QStringLiteral("cartella"),
+                                QStringLiteral("Cartella di lavoro (predefinita: temporanea)."),
+                                QStringLiteral("cartella"));
+    parser.addOptions({stazioni, chiamate, cartella});
+    parser.process(argomenti);
+    const QStringList posizionali = parser.positionalArguments();
+    if (posizionali.size() != 1) {
+        err << "Indicare lo scenario: singola oppure standard (--help per l'aiuto)." << Qt::endl;
+        return 2;
+    }
+    const bool singola = posizionali[0] == QStringLiteral("singola");
+    if (!singola && posizionali[0] != QStringLiteral("standard")) {
+        err << "Scenario sconosciuto: " << posizionali[0] << Qt::endl;
+        return 2;
+    }
+    const int n = parser.isSet(stazioni) ? parser.value(stazioni).toInt() : (singola ? 10 : 2);
+    const int c = parser.isSet(chiamate) ? parser.value(chiamate).toInt() : (singola ? 1000 : 500);
+    if (n < 1 || n > (singola ? 10 : 50) || c < 1) {
+        err << "Valori non validi per --stazioni o --chiamate." << Qt::endl;
+        return 2;
+    }
+    return singola ? scenarioSingola(parser.value(cartella), n, c)
+                   : scenarioStandard(parser.value(cartella), n, c);
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    try {
+        return principale(app.arguments());
+    } catch (const ErroreQvr& e) {
+        err << e.testoCompleto() << Qt::endl;
+        return 1;
+    }
+}
