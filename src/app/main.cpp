@@ -1,6 +1,7 @@
 #include "app/avvio.h"
 #include "app/gestione.h"
 #include "app/globali.h"
+#include "console/form1.h"
 #include "launcher/apertura.h"
 
 #include <QApplication>
@@ -14,14 +15,13 @@ int main(int argc, char* argv[]) {
 
     qvr::Apertura apertura;
 
-    // The console takes over from the launcher. Until it is in place, a plain window stands for
-    // it, so that the start can be followed end to end.
-    std::unique_ptr<QWidget> console;
+    // "Avvia Client": the console loads (its whole load sequence, with its own checks and
+    // reports) and is shown; a load that cannot go on has already ended the program.
+    std::unique_ptr<qvr::Form1> console;
     QObject::connect(&apertura, &qvr::Apertura::avviaClientRichiesto, [&console] {
-        console = std::make_unique<QWidget>();
-        console->setObjectName(QStringLiteral("Form1"));
-        console->setWindowTitle(qvr::VersioneCaption);
-        console->show();
+        console = std::make_unique<qvr::Form1>();
+        if (qvr::eseguiGestito([&console] { console->Carica(); }))
+            console->show();
     });
 
     if (!qvr::apriPrimaFinestra(apertura))

@@ -30,6 +30,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSessionManager>
+#include <QShowEvent>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -176,14 +177,17 @@ void Form1::creaControlli() {
         etichetta->setObjectName(QStringLiteral("Label1_%1").arg(i));
         m_label1[i] = etichetta;
     }
+    // Right-hand column: station, number, then mode, wrap, state and kiosk count in one row,
+    // then the history link.
     m_label1[0]->setFont(carattere(195, true));
-    posiziona(m_label1[0], 1740, 60, 1395, 270);
+    m_label1[0]->setAlignment(Qt::AlignCenter);
+    posiziona(m_label1[0], 1740, 45, 2265, 270);
     m_label1[1]->setFont(carattere(390, true));
     m_label1[1]->setAlignment(Qt::AlignCenter);
-    posiziona(m_label1[1], 1740, 345, 2265, 480);
+    posiziona(m_label1[1], 1740, 315, 2265, 480);
     m_label1[2]->setFont(carattere(180, false));
     m_label1[2]->setAlignment(Qt::AlignCenter);
-    posiziona(m_label1[2], 1740, 840, 2265, 240);
+    posiziona(m_label1[2], 2385, 825, 1290, 240);
 
     m_label2 = new EtichettaCollegamento(TestoCronologia, m_client);
     m_label2->setObjectName(QStringLiteral("Label2"));
@@ -204,16 +208,16 @@ void Form1::creaControlli() {
         etichetta->setAlignment(Qt::AlignCenter);
         etichetta->setFrameShape(QFrame::Box);
         etichetta->setFont(carattere(165, true));
-        posiziona(etichetta, sinistra, 75, larghezza, 240);
+        posiziona(etichetta, sinistra, 825, larghezza, 240);
         return etichetta;
     };
     m_label3 = indicatore(QStringLiteral("Label3"), QStringLiteral("SG"),
                           QStringLiteral("SG = Numerazione Singola  ST = Numerazione Standard"),
-                          3150, 285);
+                          1740, 300);
     m_label4 = indicatore(QStringLiteral("Label4"), QStringLiteral("99"),
-                          QStringLiteral("Dopo il nr 99 chiama il nr 1"), 3450, 285);
+                          QStringLiteral("Dopo il nr 99 chiama il nr 1"), 2070, 300);
     m_label5 = indicatore(QStringLiteral("Label5"), QStringLiteral("0"),
-                          QStringLiteral("Persone in Coda per il servizio"), 3750, 315);
+                          QStringLiteral("Persone in Coda per il servizio"), 3690, 375);
 
     // History list, below the part of the window shown while the history is hidden.
     m_lb1 = new QTreeWidget(m_client);
@@ -357,6 +361,13 @@ void Form1::colloca() {
         return;
     const QRect area = schermo->availableGeometry();
     move(area.x() + area.width() - twipsX(4200), area.y() + area.height() - twipsY(2700));
+}
+
+void Form1::showEvent(QShowEvent* evento) {
+    // The first showing counts as an activation, also where no window manager activates it.
+    if (!evento->spontaneous())
+        eseguiGestito([this] { colloca(); });
+    QMainWindow::showEvent(evento);
 }
 
 bool Form1::event(QEvent* evento) {

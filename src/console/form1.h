@@ -87,6 +87,7 @@ public:
 protected:
     bool event(QEvent* evento) override;
     void closeEvent(QCloseEvent* evento) override;
+    void showEvent(QShowEvent* evento) override;
 
 private:
     void creaControlli();
