@@ -27,6 +27,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -159,6 +160,11 @@ int figlio(qint64 lancioNs, int argc, char** argv) {
 
 } // namespace
 
+namespace {
+// The real client seen from outside, on the X display (defined at the end of the file).
+void clientVero(const QString& programma, const QString& cartella, int giri);
+} // namespace
+
 int main(int argc, char** argv) {
     if (argc > 2 && std::strcmp(argv[1], "--figlio") == 0)
         return figlio(std::atoll(argv[2]), argc, argv);
@@ -263,5 +269,154 @@ int main(int argc, char** argv) {
     std::printf("\n");
     if (falliti)
         std::printf("  avvii non riusciti: %d\n", falliti);
+
+    const QString client =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../qvr-client");
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") && QFile::exists(client))
+        clientVero(client, cartella.path(), giri);
+    else
+        std::printf("\nbench_avvio: client vero non misurato (serve un display X e %s)\n",
+                    qPrintable(client));
     return 0;
 }
+
+// ---------------------------------------------------------------------------------------------
+// The real client, started as a desk starts it (no arguments, the working directory holding
+// percorsi.txt) and watched from outside through the X server: the launcher counts as shown when
+// the server maps a top-level window with the client's caption; "Avvia Client" is pressed with
+// synthetic keys (Tab from the kiosk box to the button, then Space) and the console counts as
+// shown when the next such window is mapped. libX11 and libXtst are loaded at run time.
+
+#include <X11/Xlib.h>
+#include <dlfcn.h>
+#include <poll.h>
+
+namespace {
+
+struct LibX {
+    void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    void* xtst = dlopen("libXtst.so.6", RTLD_NOW | RTLD_LOCAL);
+    template <typename F> F fn(void* lib, const char* nome) {
+        return lib ? reinterpret_cast<F>(dlsym(lib, nome)) : nullptr;
+    }
+    decltype(&XOpenDisplay) apri = fn<decltype(&XOpenDisplay)>(x11, "XOpenDisplay");
+    decltype(&XDefaultRootWindow) radice =
+        fn<decltype(&XDefaultRootWindow)>(x11, "XDefaultRootWindow");
+    decltype(&XSelectInput) seleziona = fn<decltype(&XSelectInput)>(x11, "XSelectInput");
+    decltype(&XPending) inAttesa = fn<decltype(&XPending)>(x11, "XPending");
+    decltype(&XNextEvent) prossimo = fn<decltype(&XNextEvent)>(x11, "XNextEvent");
+    decltype(&XConnectionNumber) connessione =
+        fn<decltype(&XConnectionNumber)>(x11, "XConnectionNumber");
+    decltype(&XFetchName) nome = fn<decltype(&XFetchName)>(x11, "XFetchName");
+    decltype(&XFree) libera = fn<decltype(&XFree)>(x11, "XFree");
+    decltype(&XSetInputFocus) fuoco = fn<decltype(&XSetInputFocus)>(x11, "XSetInputFocus");
+    decltype(&XKeysymToKeycode) codice = fn<decltype(&XKeysymToKeycode)>(x11, "XKeysymToKeycode");
+    decltype(&XSync) sincronizza = fn<decltype(&XSync)>(x11, "XSync");
+    decltype(&XCloseDisplay) chiudi = fn<decltype(&XCloseDisplay)>(x11, "XCloseDisplay");
+    using Tasto = int (*)(Display*, unsigned int, int, unsigned long);
+    Tasto tasto = fn<Tasto>(xtst, "XTestFakeKeyEvent");
+
+    bool completa() const {
+        return apri && radice && seleziona && inAttesa && prossimo && connessione && nome &&
+               libera && fuoco && codice && sincronizza && chiudi && tasto;
+    }
+};
+
+// Waits up to `ms` for a newly mapped top-level window with the client's caption, other than
+// `escludi`; returns it (0 on timeout).
+Window attendiMappa(LibX& x, Display* d, Window escludi, int ms) {
+    const qint64 limite = adessoNs() + qint64(ms) * 1000000;
+    while (adessoNs() < limite) {
+        while (x.inAttesa(d) > 0) {
+            XEvent e;
+            x.prossimo(d, &e);
+            if (e.type != MapNotify || e.xmap.window == escludi)
+                continue;
+            char* titolo = nullptr;
+            bool nostro = false;
+            if (x.nome(d, e.xmap.window, &titolo) && titolo) {
+                nostro = std::strcmp(titolo, "QVR - 3.7.2 - Modulo Client") == 0;
+                x.libera(titolo);
+            }
+            if (nostro)
+                return e.xmap.window;
+        }
+        pollfd p{x.connessione(d), POLLIN, 0};
+        ::poll(&p, 1, 50);
+    }
+    return 0;
+}
+
+void premi(LibX& x, Display* d, const char* simbolo, qint64* rilascioNs = nullptr) {
+    const unsigned int k = x.codice(d, simbolo[0] == ' ' ? 0x20 : 0xff09); // Space or Tab
+    x.tasto(d, k, 1, 0);
+    x.sincronizza(d, 0);
+    if (rilascioNs)
+        *rilascioNs = adessoNs(); // a button acts on the release
+    x.tasto(d, k, 0, 0);
+    x.sincronizza(d, 0);
+}
+
+void clientVero(const QString& programma, const QString& cartella, int giri) {
+    LibX x;
+    Display* d = x.completa() ? x.apri(nullptr) : nullptr;
+    if (!d) {
+        std::printf("\nbench_avvio: client vero non misurato (libX11/libXtst o display assenti)\n");
+        return;
+    }
+    const Window radice = x.radice(d);
+    x.seleziona(d, radice, SubstructureNotifyMask);
+    x.sincronizza(d, 0);
+
+    std::vector<double> lanciatore, console;
+    int falliti = 0;
+    for (int i = 0; i < giri; ++i) {
+        QThread::msleep(1500);
+        x.sincronizza(d, 1); // drops the events of the previous run
+        QProcess p;
+        p.setWorkingDirectory(cartella);
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        const qint64 t0 = adessoNs();
+        p.start(programma, {});
+        const Window w = attendiMappa(x, d, 0, 20000);
+        const qint64 t1 = adessoNs();
+        Window c = 0;
+        qint64 t2 = 0;
+        if (w) {
+            lanciatore.push_back(double(t1 - t0) / 1e6);
+            QThread::msleep(500); // the operator looks at it first
+            x.fuoco(d, w, RevertToParent, CurrentTime);
+            x.sincronizza(d, 0);
+            QThread::msleep(200);
+            premi(x, d, "\t");
+            QThread::msleep(100);
+            premi(x, d, " ", &t2);
+            c = attendiMappa(x, d, w, 20000);
+            if (c)
+                console.push_back(double(adessoNs() - t2) / 1e6);
+        }
+        if (!w || !c)
+            ++falliti;
+        p.kill();
+        p.waitForFinished(5000);
+    }
+    x.chiudi(d);
+
+    std::printf("\nbench_avvio: il client vero (%s) visto dal server X, %zu avvii, mediane\n",
+                qPrintable(QFileInfo(programma).canonicalFilePath()), lanciatore.size());
+    std::printf("  %-58s %8.1f ms\n", "avvio del processo -> lanciatore mappato",
+                mediana(lanciatore));
+    std::printf("  %-58s %8.1f ms\n", "\"Avvia Client\" (Spazio rilasciato) -> console mappata",
+                mediana(console));
+    std::printf("  %-58s", "lanciatore, ogni avvio (ms):");
+    for (double v : lanciatore)
+        std::printf(" %.0f", v);
+    std::printf("\n  %-58s", "console, ogni avvio (ms):");
+    for (double v : console)
+        std::printf(" %.0f", v);
+    std::printf("\n");
+    if (falliti)
+        std::printf("  avvii non riusciti (finestra assente entro 20 s): %d\n", falliti);
+}
+
+} // namespace
