@@ -96,8 +96,10 @@ int stazioneSingola(const QString& cartella, int postazione, int chiamate, const
     int fatte = 0;
     while (fatte < chiamate) {
         if (operazioni::valoreNumerico(operazioni::LeggiCodaSingola()) == 0) {
+            // Nobody waiting: the operator presses again a moment later, after the monitor
+            // refreshed the count (at a desk the timer does it every 32 s).
+            QThread::msleep(20);
             operazioni::AggiornaCodaSingola();
-            QThread::usleep(500);
             continue;
         }
         QElapsedTimer t;
@@ -129,14 +131,14 @@ int stazioneStandard(const QString& cartella, int postazione, int chiamate, cons
     return 0;
 }
 
-// The kiosk: issues tickets of the shared sequence until `totale`, a few at a time.
+// The kiosk: issues tickets of the shared sequence until `totale`, one every couple of
+// milliseconds, as fast as people could take them at a busy kiosk.
 int chiosco(const QString& cartella, int totale) {
     attendiVia(cartella);
     int emessi = 0;
     while (emessi < totale) {
         emessi = emettiBiglietto(cartella, 11);
-        if (emessi % 16 == 0)
-            QThread::usleep(200);
+        QThread::msleep(2);
     }
     return 0;
 }
