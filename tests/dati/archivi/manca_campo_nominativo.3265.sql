@@ -1,0 +1,3 @@
+-- fase: apertura
+-- database: QVR.mdb
+alter table Utenti drop column Nominativo;

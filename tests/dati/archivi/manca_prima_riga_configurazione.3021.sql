@@ -1,0 +1,3 @@
+-- fase: avvio
+-- database: QVR.mdb
+delete from Configurazione;

@@ -1,0 +1,4 @@
+-- modo: SG
+-- fase: chiamata
+-- database: QVRA.mdb
+delete from NumerazioneSingle3;

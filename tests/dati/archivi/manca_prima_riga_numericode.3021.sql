@@ -1,0 +1,3 @@
+-- fase: avvio
+-- database: QVRB.mdb
+delete from NumeriCode3;

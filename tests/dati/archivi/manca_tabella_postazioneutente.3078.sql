@@ -1,0 +1,3 @@
+-- fase: apertura
+-- database: QVR.mdb
+drop table PostazioneUtente;

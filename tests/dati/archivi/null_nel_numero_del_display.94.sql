@@ -1,0 +1,3 @@
+-- fase: avvio
+-- database: QVRB.mdb
+update NumeriCode3 set NumeroA1 = NULL;

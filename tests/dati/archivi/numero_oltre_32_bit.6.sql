@@ -1,0 +1,3 @@
+-- fase: apertura
+-- database: QVR.mdb
+update PostazioneUtente set Posto3ID = 4294967296;

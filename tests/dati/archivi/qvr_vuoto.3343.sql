@@ -1,0 +1,3 @@
+-- QVR.mdb di zero byte: non è un archivio.
+-- fase: apertura
+-- contenuto: QVR.mdb

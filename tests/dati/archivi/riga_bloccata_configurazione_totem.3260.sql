@@ -1,0 +1,3 @@
+-- La casella del chiosco non si salva finché un altro programma tiene Totem.mdb.
+-- fase: casella_totem
+-- bloccato: Totem.mdb

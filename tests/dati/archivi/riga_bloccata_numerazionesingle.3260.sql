@@ -1,0 +1,3 @@
+-- modo: SG
+-- fase: chiamata
+-- bloccato: QVRA.mdb

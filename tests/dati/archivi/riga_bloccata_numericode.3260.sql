@@ -1,0 +1,3 @@
+-- Un altro programma tiene il display in scrittura oltre il tempo di attesa.
+-- fase: chiamata
+-- bloccato: QVRB.mdb

@@ -1,0 +1,6 @@
+-- Numerazione singola con il chiosco: Totem.mdb tenuto in scrittura, il timer scade.
+-- modo: SG
+-- totem: si
+-- fase: chiosco
+-- danno: dopo_avvio
+-- bloccato: Totem.mdb

@@ -1,0 +1,5 @@
+-- totem: si
+-- fase: chiosco
+-- danno: dopo_avvio
+-- database: Totem.mdb
+update Numerazione set P3 = '12a';
