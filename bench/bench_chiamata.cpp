@@ -157,43 +157,64 @@ private:
 class Diretto {
 public:
     Diretto(const QString& archivio)
-        : m_qvra((archivio + "/QVRA.mdb").toStdString()),
-          m_qvrb((archivio + "/QVRB.mdb").toStdString()),
-          m_totem((archivio + "/Totem.mdb").toStdString()),
+        : m_fileQvra((archivio + "/QVRA.mdb").toStdString()),
+          m_fileQvrb((archivio + "/QVRB.mdb").toStdString()),
+          m_fileTotem((archivio + "/Totem.mdb").toStdString()), m_qvra(m_fileQvra),
+          m_qvrb(m_fileQvrb), m_totem(m_fileTotem),
           m_contatore((archivio + "/Nr4All.txt").toStdString()) {}
 
     int synchronous() { return m_qvrb.synchronous(); }
 
+    // true: every operation opens its database afresh and closes it, as the client does.
+    void riapri(bool si) { m_riapri = si; }
+
     // Standard call: read the display record and write the next number in one transaction.
     void chiamaStandard() {
-        m_qvrb.esegui("BEGIN IMMEDIATE");
-        const auto [rowid, numero] =
-            m_qvrb.primaRiga("SELECT rowid, NumeroA1 FROM NumeriCode1 LIMIT 1");
-        m_qvrb.aggiorna("UPDATE NumeriCode1 SET NumeroA1=?, StatoN1=3, F1='F' WHERE rowid=?",
-                        numero + 1, rowid);
-        m_qvrb.esegui("COMMIT");
+        su(m_qvrb, m_fileQvrb, [](Connessione& c) {
+            c.esegui("BEGIN IMMEDIATE");
+            const auto [rowid, numero] =
+                c.primaRiga("SELECT rowid, NumeroA1 FROM NumeriCode1 LIMIT 1");
+            c.aggiorna("UPDATE NumeriCode1 SET NumeroA1=?, StatoN1=3, F1='F' WHERE rowid=?",
+                       numero + 1, rowid);
+            c.esegui("COMMIT");
+        });
     }
     // P11Q read (what LeggiCodaSingola does).
-    void leggiCoda() { m_totem.primaRiga("SELECT rowid, P11Q FROM Numerazione LIMIT 1"); }
+    void leggiCoda() {
+        su(m_totem, m_fileTotem,
+           [](Connessione& c) { c.primaRiga("SELECT rowid, P11Q FROM Numerazione LIMIT 1"); });
+    }
     // P1 read (what AggiornaCodaStandard does).
-    void leggiP1() { m_totem.primaRiga("SELECT rowid, P1 FROM Numerazione LIMIT 1"); }
+    void leggiP1() {
+        su(m_totem, m_fileTotem,
+           [](Connessione& c) { c.primaRiga("SELECT rowid, P1 FROM Numerazione LIMIT 1"); });
+    }
     // The single-numbering record rewritten (the archive part of ChiamaSingola).
     void scriviSingola(int numero) {
-        m_qvra.esegui("BEGIN IMMEDIATE");
-        const auto [rowid, vecchio] =
-            m_qvra.primaRiga("SELECT rowid, NUMERO FROM NumerazioneSingle2 LIMIT 1");
-        (void)vecchio;
-        m_qvra.aggiorna("UPDATE NumerazioneSingle2 SET NUMERO=?, Stato=3 WHERE rowid=?", numero,
-                        rowid);
-        m_qvra.esegui("COMMIT");
+        su(m_qvra, m_fileQvra, [numero](Connessione& c) {
+            c.esegui("BEGIN IMMEDIATE");
+            const auto rowid =
+                c.primaRiga("SELECT rowid, NUMERO FROM NumerazioneSingle2 LIMIT 1").first;
+            c.aggiorna("UPDATE NumerazioneSingle2 SET NUMERO=?, Stato=3 WHERE rowid=?", numero,
+                       rowid);
+            c.esegui("COMMIT");
+        });
     }
     // P11 read and P11Q rewritten (the archive part of AggiornaCodaSingola).
     void scriviCoda(int ultimo) {
-        m_totem.esegui("BEGIN IMMEDIATE");
-        const auto [rowid, p11] = m_totem.primaRiga("SELECT rowid, P11 FROM Numerazione LIMIT 1");
-        m_totem.aggiorna("UPDATE Numerazione SET P11Q=? WHERE rowid=?",
-                         std::max<sqlite3_int64>(0, p11 - ultimo), rowid);
-        m_totem.esegui("COMMIT");
+        su(m_totem, m_fileTotem, [ultimo](Connessione& c) {
+            c.esegui("BEGIN IMMEDIATE");
+            const auto [rowid, p11] = c.primaRiga("SELECT rowid, P11 FROM Numerazione LIMIT 1");
+            c.aggiorna("UPDATE Numerazione SET P11Q=? WHERE rowid=?",
+                       std::max<sqlite3_int64>(0, p11 - ultimo), rowid);
+            c.esegui("COMMIT");
+        });
+    }
+    // The whole single-numbering call with the kiosk, bare.
+    void chiamaSingola() {
+        leggiCoda();
+        scriviSingola(preleva(true));
+        scriviCoda(leggi());
     }
 
     // Nr4All.txt: lock, read the first item, overwrite in place, cut, (sync), close.
@@ -230,8 +251,19 @@ private:
         return fd;
     }
 
+    template <typename F> void su(Connessione& aperta, const std::string& file, F&& lavoro) {
+        if (!m_riapri) {
+            lavoro(aperta);
+            return;
+        }
+        Connessione fresca(file);
+        lavoro(fresca);
+    }
+
+    std::string m_fileQvra, m_fileQvrb, m_fileTotem;
     Connessione m_qvra, m_qvrb, m_totem;
     std::string m_contatore;
+    bool m_riapri = false;
 };
 
 // The archive and the working directory of the run: station 1 in standard numbering, station 2
@@ -273,6 +305,9 @@ public:
     std::unique_ptr<qvr::Form1> console(int stazione) const {
         scriviPercorsi(stazione);
         qvr::azzeraValoriGlobali();
+        // Each console of this process holds its own single-copy lock.
+        qvr::CopiaUnica::impostaPercorsoPredefinito(m_dir.path() +
+                                                    QStringLiteral("/copia-%1.lock").arg(stazione));
         qvr::TotemInUso = true; // the launcher's kiosk box, as "Avvia Client" leaves it
         auto form = std::make_unique<qvr::Form1>();
         form->Carica();
@@ -293,11 +328,13 @@ void stazione(int n) {
 
 void chiamataStandard() {
     stazione(StazioneStandard);
+    qvr::ModoSingolo = false;
     qvr::operazioni::ChiamaProssimo(false, false);
 }
 
 void chiamataSingola() {
     stazione(StazioneSingola);
+    qvr::ModoSingolo = true;
     qvr::operazioni::LeggiCodaSingola();
     qvr::operazioni::ChiamaSingola(false);
     qvr::operazioni::AggiornaCodaSingola();
@@ -373,7 +410,8 @@ int main(int argc, char** argv) {
 
     Diretto diretto(banco.archivio());
     std::vector<double> tStd, tStdRaw, tSing, tCodaLett, tPrel, tPrelNoSync, tQvra, tLettCont,
-        tCodaScr, tCodaScrUguale, tCodaS, tCodaSUguale, tCodaStd, tP1;
+        tCodaScr, tCodaScrUguale, tCodaS, tCodaSUguale, tCodaStd, tP1, tSingRaw, tStdRiap,
+        tSingRiap;
 
     // Warm-up of every path.
     chiamataStandard();
@@ -382,10 +420,35 @@ int main(int argc, char** argv) {
     diretto.chiamaStandard();
     diretto.scriviCoda(diretto.leggi());
 
+    // The two consoles, loaded as after "Avvia Client"; each press first restores the
+    // program-wide values of its station, which the other console's load changed.
+    std::vector<double> tPremiStd, tPremiSing;
+    auto formStd = banco.console(StazioneStandard);
+    auto formSing = banco.console(StazioneSingola);
+    const auto premiStd = [&] {
+        stazione(StazioneStandard);
+        qvr::ModoSingolo = false;
+        formStd->Command1(0)->click();
+    };
+    const auto premiSing = [&] {
+        stazione(StazioneSingola);
+        qvr::ModoSingolo = true;
+        formSing->Command1(0)->click();
+    };
+    premiStd();
+    premiSing();
+
     int numeroSingola = 1000000;
     for (int g = 0; g < giri; ++g) {
+        misura(tPremiStd, iterazioni, premiStd);
+        misura(tPremiSing, iterazioni, premiSing);
         misura(tStd, iterazioni, chiamataStandard);
         misura(tStdRaw, iterazioni, [&] { diretto.chiamaStandard(); });
+        misura(tSingRaw, iterazioni, [&] { diretto.chiamaSingola(); });
+        diretto.riapri(true);
+        misura(tStdRiap, iterazioni, [&] { diretto.chiamaStandard(); });
+        misura(tSingRiap, iterazioni, [&] { diretto.chiamaSingola(); });
+        diretto.riapri(false);
         misura(tSing, iterazioni, chiamataSingola);
         misura(tCodaLett, iterazioni, [&] { diretto.leggiCoda(); });
         misura(tPrel, iterazioni, [&] { diretto.preleva(true); });
@@ -401,19 +464,6 @@ int main(int argc, char** argv) {
         misura(tCodaSUguale, iterazioni, codaSingola);
         misura(tCodaStd, iterazioni, codaStandard);
         misura(tP1, iterazioni, [&] { diretto.leggiP1(); });
-    }
-
-    // The console button, in both modes (fewer presses: each also grows the history list).
-    std::vector<double> tPremiStd, tPremiSing;
-    {
-        auto form = banco.console(StazioneStandard);
-        form->Command1(0)->click();
-        misura(tPremiStd, iterazioni * giri / 2, [&] { form->Command1(0)->click(); });
-    }
-    {
-        auto form = banco.console(StazioneSingola);
-        form->Command1(0)->click();
-        misura(tPremiSing, iterazioni * giri / 2, [&] { form->Command1(0)->click(); });
     }
 
     std::printf("bench_chiamata: %d giri x %d iterazioni, mediane (SQLite %s, synchronous=%d, "
@@ -446,6 +496,9 @@ int main(int argc, char** argv) {
     riga("singola+totem: LeggiCoda+ChiamaSingola+AggiornaCoda", tSing);
     std::printf("  %-52s %9.0f us\n", "  limite nudo (somma delle 5 operazioni nude)", rawSing);
     std::printf("  %-52s %9.0f us\n", "  limite nudo, Nr4All senza fdatasync", rawSingNoSync);
+    riga("  limite nudo, le 5 operazioni di seguito", tSingRaw);
+    riga("standard, nudo riaprendo il database", tStdRiap);
+    riga("singola+totem, nudo riaprendo i database", tSingRiap);
     riga("Form1 Command1(0), standard (offscreen)", tPremiStd);
     riga("Form1 Command1(0), singola+totem (offscreen)", tPremiSing);
 
@@ -462,13 +515,22 @@ int main(int argc, char** argv) {
     rapporto("standard: ChiamaProssimo / limite", mediana(tStd), rawStd);
     rapporto("singola: chiamata / somma nuda", mediana(tSing), rawSing);
     rapporto("singola: chiamata / somma nuda senza fdatasync", mediana(tSing), rawSingNoSync);
+    rapporto("singola: chiamata / le 5 nude di seguito", mediana(tSing), mediana(tSingRaw));
+    rapporto("standard: ChiamaProssimo / nudo riaprendo", mediana(tStd), mediana(tStdRiap));
+    rapporto("singola: chiamata / nuda riaprendo", mediana(tSing), mediana(tSingRiap));
+    // The button also appends the call to the history file, with its own fdatasync: one more
+    // small durable write, priced like the bare counter draw.
     rapporto("Form1 standard / limite", mediana(tPremiStd), rawStd);
+    rapporto("Form1 standard / (limite + una fdatasync)", mediana(tPremiStd),
+             rawStd + mediana(tPrel));
     rapporto("Form1 singola / somma nuda", mediana(tPremiSing), rawSing);
+    rapporto("Form1 singola / (somma nuda + una fdatasync)", mediana(tPremiSing),
+             rawSing + mediana(tPrel));
     rapporto("AggiornaCodaSingola (coda cambiata) / limite", mediana(tCodaS), rawCodaS);
     rapporto("AggiornaCodaSingola (coda invariata) / limite", mediana(tCodaSUguale),
              rawCodaSUguale);
     rapporto("AggiornaCodaStandard / limite", mediana(tCodaStd), rawCodaStd);
     std::fflush(stdout);
-    // The consoles are gone; nothing is left to close.
+    // The consoles close before the temporary archive goes.
     return 0;
 }
