@@ -49,14 +49,6 @@ bool cartellaEsiste(const QByteArray& percorsoNativo) {
 #endif
 }
 
-int erroreScrittura(int codice) {
-    if (codice == ENOSPC || codice == EDQUOT || codice == EFBIG)
-        return Err::DiscoPieno;
-    if (codice == EACCES || codice == EPERM || codice == EROFS)
-        return Err::AccessoNegato;
-    return Err::ErroreIO;
-}
-
 #ifndef _WIN32
 
 // The counter file, open and locked for the life of the object. The lock is taken on the file
@@ -119,16 +111,16 @@ public:
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
-                throw ErroreQvr(erroreScrittura(n < 0 ? errno : ENOSPC), m_percorso);
+                throw ErroreQvr(numeroDaErrno(n < 0 ? errno : ENOSPC), m_percorso);
             scritti += n;
         }
         while (::ftruncate(m_fd, off_t(riga.size())) != 0) {
             if (errno != EINTR)
-                throw ErroreQvr(erroreScrittura(errno), m_percorso);
+                throw ErroreQvr(numeroDaErrno(errno), m_percorso);
         }
         while (::fdatasync(m_fd) != 0) {
             if (errno != EINTR)
-                throw ErroreQvr(erroreScrittura(errno), m_percorso);
+                throw ErroreQvr(numeroDaErrno(errno), m_percorso);
         }
     }
 
@@ -142,22 +134,9 @@ private:
     }
 
     static int erroreApertura(const QByteArray& nome, int codice) {
-        switch (codice) {
-        case ENOENT:
-            return cartellaEsiste(nome) ? Err::FileNonTrovato : Err::PercorsoNonTrovato;
-        case ENOTDIR:
-            return Err::PercorsoNonTrovato;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-        case EISDIR:
-            return Err::AccessoNegato;
-        case ENOSPC:
-        case EDQUOT:
-            return Err::DiscoPieno;
-        default:
-            return Err::ErroreIO;
-        }
+        if (codice == ENOENT && cartellaEsiste(nome))
+            return Err::FileNonTrovato;
+        return numeroDaErrno(codice);
     }
 
     // Takes the lock; while another process holds it, tries again after short pauses that grow

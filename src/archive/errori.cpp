@@ -1,5 +1,7 @@
 #include "archive/errori.h"
 
+#include <cerrno>
+
 namespace qvr {
 
 QString descrizioneErrore(int numero) {
@@ -49,6 +51,25 @@ QString descrizioneErrore(int numero) {
         return QStringLiteral("Formato di database non riconosciuto");
     default:
         return {};
+    }
+}
+
+int numeroDaErrno(int codice) {
+    switch (codice) {
+    case ENOENT:
+    case ENOTDIR:
+        return Err::PercorsoNonTrovato;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return Err::AccessoNegato;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return Err::DiscoPieno;
+    default:
+        return Err::ErroreIO;
     }
 }
 

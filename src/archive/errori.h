@@ -64,6 +64,11 @@ constexpr int FormatoNonRiconosciuto = 3343;
 // The fixed Italian description of an error number ("" for an unknown number).
 QString descrizioneErrore(int numero);
 
+// The error number for a failure of the operating system on a plain file (an errno value):
+// 76 for a missing folder or file path, 75 for no permission or a read-only file system,
+// 61 for a full disk or quota, 57 for anything else.
+int numeroDaErrno(int codice);
+
 // A failure of the client: its number, its description and, where it helps the operator,
 // a detail (the file or table concerned).
 class ErroreQvr : public std::exception {

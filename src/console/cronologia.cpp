@@ -14,24 +14,6 @@ namespace qvr {
 
 namespace {
 
-int numeroDaErrno(int codice) {
-    switch (codice) {
-    case ENOENT:
-    case ENOTDIR:
-        return Err::PercorsoNonTrovato;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-        return Err::AccessoNegato;
-    case ENOSPC:
-    case EDQUOT:
-        return Err::DiscoPieno;
-    default:
-        return Err::ErroreIO;
-    }
-}
-
 qint64 minutoDi(const QDateTime& momento) {
     const qint64 ms = momento.toMSecsSinceEpoch();
     // Floor division: a time before the epoch still falls in its own minute.

@@ -173,15 +173,11 @@ void ScriviPercorsi(const QString& cartella, qint16 postazione, const QString& f
     QSaveFile nuovo(file);
     int codiceSistema = 0;
     auto numeroErrore = [&]() {
-        if (nuovo.error() == QFileDevice::ResourceError || codiceSistema == ENOSPC ||
-            codiceSistema == EDQUOT)
+        if (nuovo.error() == QFileDevice::ResourceError)
             return Err::DiscoPieno;
-        if (codiceSistema == EACCES || codiceSistema == EPERM || codiceSistema == EROFS ||
-            !QFileInfo(info.absolutePath()).isWritable())
+        if (codiceSistema == 0 && !QFileInfo(info.absolutePath()).isWritable())
             return Err::AccessoNegato;
-        if (codiceSistema == ENOENT || codiceSistema == ENOTDIR)
-            return Err::PercorsoNonTrovato;
-        return Err::ErroreIO;
+        return numeroDaErrno(codiceSistema);
     };
     errno = 0;
     if (!nuovo.open(QIODevice::WriteOnly)) {
