@@ -174,6 +174,19 @@ bool attendiTutti(std::vector<Processo>& processi) {
     return tuttiBene;
 }
 
+// Lets the processes go together, waits for all of them and returns the seconds it took.
+double gara(const QString& archivio, std::vector<Processo>& processi, bool* tuttiBene) {
+    QElapsedTimer tempo;
+    tempo.start();
+    QFile via(QDir(archivio).filePath(NomeVia));
+    via.open(QIODevice::WriteOnly);
+    via.close();
+    *tuttiBene = attendiTutti(processi);
+    const double secondi = static_cast<double>(tempo.elapsed()) / 1000.0;
+    QFile::remove(QDir(archivio).filePath(NomeVia));
+    return secondi;
+}
+
 struct Letti {
     std::vector<qint32> numeri;
     std::vector<double> latenze;
@@ -199,11 +212,12 @@ void stampaLatenze(const std::vector<double>& latenze, double secondi, int chiam
                .arg(chiamate)
                .arg(secondi, 0, 'f', 2)
                .arg(chiamate / std::max(secondi, 1e-9), 0, 'f', 0);
-    out << QStringLiteral("  latenza di una chiamata: mediana %1 ms, 99° percentile %2 ms, massima %3 ms\n")
+    out << QStringLiteral(
+               "  latenza di una chiamata: mediana %1 ms, 99° percentile %2 ms, massima %3 ms\n")
                .arg(mediana(latenze), 0, 'f', 2)
                .arg(percentile(latenze, 0.99), 0, 'f', 2)
-               .arg(latenze.empty() ? 0.0 : *std::max_element(latenze.begin(), latenze.end()),
-                    0, 'f', 2);
+               .arg(latenze.empty() ? 0.0 : *std::max_element(latenze.begin(), latenze.end()), 0,
+                    'f', 2);
 }
 
 QString preparaCartella(const QString& richiesta, QTemporaryDir& temporanea) {
@@ -241,14 +255,8 @@ int scenarioSingola(const QString& cartellaRichiesta, int stazioni, int chiamate
                                   QString::number(n), QString::number(chiamate), registro},
                                  QStringLiteral("postazione %1").arg(n), registro));
     }
-    QElapsedTimer tempo;
-    tempo.start();
-    QFile via(QDir(archivio).filePath(NomeVia));
-    via.open(QIODevice::WriteOnly);
-    via.close();
-    bool bene = attendiTutti(processi);
-    const double secondi = static_cast<double>(tempo.elapsed()) / 1000.0;
-    QFile::remove(QDir(archivio).filePath(NomeVia));
+    bool bene = true;
+    const double secondi = gara(archivio, processi, &bene);
 
     std::map<qint32, int> visti;
     std::vector<double> latenze;
@@ -272,8 +280,8 @@ int scenarioSingola(const QString& cartellaRichiesta, int stazioni, int chiamate
             const qint32 registrato = c.campoLong(nomi::CampoNUMERO);
             const qint32 stato = c.campoLong(nomi::CampoStato);
             if (registrato != l.numeri.back() || stato != nomi::StatoInCorso) {
-                err << "ERRORE: NumerazioneSingle" << n << " contiene " << registrato
-                    << " (stato " << stato << ") invece di " << l.numeri.back() << Qt::endl;
+                err << "ERRORE: NumerazioneSingle" << n << " contiene " << registrato << " (stato "
+                    << stato << ") invece di " << l.numeri.back() << Qt::endl;
                 bene = false;
             }
         }
@@ -287,10 +295,12 @@ int scenarioSingola(const QString& cartellaRichiesta, int stazioni, int chiamate
         else if (it->second > 1)
             doppi += it->second - 1;
     }
-    const int fuoriSequenza = static_cast<int>(std::count_if(
-        visti.begin(), visti.end(), [&](const auto& v) { return v.first < 1 || v.first > totale; }));
-    const qint32 contatore = contatore::leggiLong(percorsoNativo(archivio + QStringLiteral("/") +
-                                                                 nomi::FileContatore));
+    const int fuoriSequenza =
+        static_cast<int>(std::count_if(visti.begin(), visti.end(), [&](const auto& v) {
+            return v.first < 1 || v.first > totale;
+        }));
+    const qint32 contatore =
+        contatore::leggiLong(percorsoNativo(archivio + QStringLiteral("/") + nomi::FileContatore));
     out << QStringLiteral("  numeri estratti due volte: %1, mancanti: %2, fuori sequenza: %3, "
                           "Nr4All.txt: %4\n")
                .arg(doppi)
@@ -322,14 +332,8 @@ int scenarioStandard(const QString& cartellaRichiesta, int console, int chiamate
                                   QStringLiteral("1"), QString::number(chiamate), registro},
                                  QStringLiteral("console %1").arg(i), registro));
     }
-    QElapsedTimer tempo;
-    tempo.start();
-    QFile via(QDir(archivio).filePath(NomeVia));
-    via.open(QIODevice::WriteOnly);
-    via.close();
-    bool bene = attendiTutti(processi);
-    const double secondi = static_cast<double>(tempo.elapsed()) / 1000.0;
-    QFile::remove(QDir(archivio).filePath(NomeVia));
+    bool bene = true;
+    const double secondi = gara(archivio, processi, &bene);
 
     std::map<qint32, int> visti;
     std::vector<double> latenze;
@@ -368,8 +372,8 @@ int principale(const QStringList& argomenti) {
         const bool singola = argomenti[1] == QStringLiteral("--stazione-singola");
         return singola ? stazioneSingola(argomenti[2], argomenti[3].toInt(), argomenti[4].toInt(),
                                          argomenti[5])
-                       : stazioneStandard(argomenti[2], argomenti[3].toInt(),
-                                          argomenti[4].toInt(), argomenti[5]);
+                       : stazioneStandard(argomenti[2], argomenti[3].toInt(), argomenti[4].toInt(),
+                                          argomenti[5]);
     }
     if (argomenti.size() == 4 && argomenti[1] == QStringLiteral("--chiosco"))
         return chiosco(argomenti[2], argomenti[3].toInt());
