@@ -329,6 +329,56 @@ private slots:
         QCOMPARE(c.cronologia(3), storiaPrima);
     }
 
+    void discoPienoAMetaRigaDellaCronologia() {
+        // The archive has room, the working folder does not: the call is published, the history
+        // line finds room for its first bytes only. The operator gets error 61, and the history
+        // keeps whole lines only: no line cut in the middle.
+        ConsoleProva c(3, {}, false);
+        QTemporaryDir fuoriDalDisco;
+        DiscoPiccolo lavoro;
+        if (!lavoro.monta(c.ambiente.cartella(), QStringLiteral("256k")))
+            QSKIP(qPrintable(QStringLiteral("tmpfs non montabile qui: ") + lavoro.errore()));
+        QDir::setCurrent(c.ambiente.cartella());
+        QVERIFY(QDir().mkpath(c.ambiente.archivio()));
+        DiscoPiccolo archivio;
+        QVERIFY2(archivio.monta(c.ambiente.archivio(), QStringLiteral("1m")),
+                 qPrintable(archivio.errore()));
+        creaArchivio(c.ambiente.archivio(), {});
+        esegui(c.file("QVRB.mdb"), "update NumeriCode3 set NumeroA1=41, StatoN1=3");
+        c.ambiente.scriviPercorsi(3);
+        CopiaUnica::impostaPercorsoPredefinito(
+            fuoriDalDisco.filePath(QStringLiteral("copia.lock")));
+
+        // Lines of an earlier run fill the history file's first 4 KiB page up to 8 bytes.
+        const QByteArray riga("\"1\",\"09.00\",\"07/12/2026\",0\r\n");
+        QByteArray storia;
+        while (storia.size() + riga.size() <= 4096 - 8)
+            storia += riga;
+        {
+            QFile f(c.ambiente.cartella() + QStringLiteral("/Cronologia-03.txt"));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(storia), storia.size());
+        }
+        QVERIFY(c.carica());
+        c.form->cronologia().impostaOrologio(
+            orologioFisso({QDateTime(QDate(2026, 12, 7), QTime(9, 15))}));
+        riempi(c.ambiente.cartella());
+
+        c.form->Command1(0)->click();
+        QString difetto;
+        QCOMPARE(numeroRiportato(&difetto), 61);
+        QCOMPARE(c.uscita.volte(), 1);
+        // The call itself reached the archive before the history was written.
+        QCOMPARE(c.sql("QVRB.mdb", "select NumeroA1 from NumeriCode3").toInt(), 42);
+        QCOMPARE(interroga(c.file("QVRB.mdb"), "pragma integrity_check").toString(),
+                 QStringLiteral("ok"));
+        const QByteArray dopo = c.cronologia(3);
+        QVERIFY2(dopo.endsWith("\r\n"),
+                 qPrintable(QStringLiteral("riga tagliata in fondo alla cronologia: ") +
+                            QString::fromLatin1(dopo.right(20))));
+        QCOMPARE(dopo, storia);
+    }
+
     void consoleSopravviveAlContatoreIrraggiungibile() {
         // Single numbering without the kiosk: the counter file out of reach is the console's
         // own message; once the folder is back, the next press calls.
