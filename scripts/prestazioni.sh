@@ -8,6 +8,7 @@
 # Without a display it runs itself again under Xvfb. Run it on a quiet machine: the load
 # average is printed at the start and at the end.
 set -uo pipefail
+export LC_ALL=C
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 RADICE=$PWD
 B="$RADICE/build-prestazioni"
@@ -164,53 +165,73 @@ if [ -z "$CONSOLE" ]; then
     echo "  la console non è apparsa: $(cat "$LAVORO/stderr.txt")"
     exit 0
 fi
-T_CONSOLE=$(ns)
+T_CONSOLE=$EPOCHREALTIME
 echo "  console aperta (pid $PID, finestra $CONSOLE)"
 
-# CPU of the idle console: on-CPU time of every thread (schedstat, nanoseconds) and
-# utime+stime (clock ticks), sampled every second; Timer1 ticks every 32 s from the load.
-cpu_ns() {
-    local s=0 a _ t
-    for t in /proc/"$PID"/task/*/schedstat; do
-        read -r a _ <"$t" 2>/dev/null && s=$((s + a))
+# CPU of the idle console: on-CPU time of each thread (schedstat, nanoseconds) sampled every
+# half second, and utime+stime of the process (clock ticks) over the whole window. Timer1 ticks
+# every 32 s from the console's load.
+declare -A prima nomi
+fotografia() { # fills the array named $1 with tid -> on-CPU ns
+    local -n f=$1
+    f=()
+    local t a _
+    for t in /proc/"$PID"/task/*; do
+        read -r a _ <"$t/schedstat" 2>/dev/null || continue
+        f[${t##*/}]=$a
+        [ -n "${nomi[${t##*/}]:-}" ] || nomi[${t##*/}]=$(cat "$t/comm" 2>/dev/null)
     done
-    echo "$s"
 }
 tick_clock() { awk '{print $14 + $15}' "/proc/$PID/stat"; }
+us_da() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%d", (b - a) * 1e6}'; }
 sleep 1
-inizio_ns=$(cpu_ns)
+fotografia prima
+declare -A inizio_thread
+for k in "${!prima[@]}"; do inizio_thread[$k]=${prima[$k]}; done
 inizio_tick=$(tick_clock)
-inizio=$(ns)
+inizio=$EPOCHREALTIME
 campioni=()
-prec=$inizio_ns
-for s in $(seq "$FINESTRA"); do
-    sleep 1
-    ora=$(cpu_ns)
-    # A thread that ends takes its count away from the sum: never below 0 for a second.
-    d=$(((ora - prec) / 1000))
-    [ "$d" -lt 0 ] && d=0
-    campioni+=("$s $d $((($(ns) - T_CONSOLE) / 1000000))")
-    prec=$ora
+declare -A ora
+while [ "$(us_da "$inizio" "$EPOCHREALTIME")" -lt $((FINESTRA * 1000000)) ]; do
+    sleep 0.5
+    fotografia ora
+    d=0
+    # Only threads alive at both ends of the half second: one that ended takes its count away.
+    for k in "${!ora[@]}"; do
+        [ -n "${prima[$k]:-}" ] && d=$((d + ora[$k] - prima[$k]))
+    done
+    campioni+=("$(us_da "$T_CONSOLE" "$EPOCHREALTIME") $((d / 1000))")
+    prima=()
+    for k in "${!ora[@]}"; do prima[$k]=${ora[$k]}; done
 done
-fine_ns=$(cpu_ns)
 fine_tick=$(tick_clock)
-durata=$((($(ns) - inizio) / 1000000))
+durata=$(($(us_da "$inizio" "$EPOCHREALTIME") / 1000))
 HZ=$(getconf CLK_TCK)
 echo "  console inattiva con il totem, finestra di $durata ms:"
-printf '    utime+stime:               %d tick di clock (%s ms)\n' "$((fine_tick - inizio_tick))" \
-    "$(awk -v t="$((fine_tick - inizio_tick))" -v h="$HZ" 'BEGIN {print t*1000/h}')"
-printf '    tempo di CPU (schedstat dei thread vivi):  %.2f ms in tutto\n' "$(awk -v a="$inizio_ns" -v b="$fine_ns" 'BEGIN {print (b-a)/1e6}')"
-# The seconds whose interval holds a tick (32 s, 64 s ... after the load) against the others.
+printf '    utime+stime del processo:  %d tick di clock da %s ms\n' "$((fine_tick - inizio_tick))" \
+    "$(awk -v h="$HZ" 'BEGIN {print 1000/h}')"
+# The half seconds within 1 s of a tick (32 s, 64 s ... after the load) against the others.
 printf '%s\n' "${campioni[@]}" | awk '
-    { fine = $3; ini = fine - 1000; tick = 0
-      for (k = 32000; k <= fine + 500; k += 32000) if (k > ini - 500 && k <= fine + 500) tick = 1
-      if (tick) { ct += $2; nt++ } else { cq += $2; nq++; if ($2 > mq) mq = $2 }
-      if ($2 > 0) elenco = elenco sprintf(" %ds:%dus%s", $3/1000, $2, tick ? "(tick)" : "") }
+    { fine = $1 / 1000; tick = 0
+      for (k = 32000; k <= fine + 1500; k += 32000) if (fine > k - 1000 && fine < k + 1500) tick = 1
+      if (tick) ct += $2; else { cq += $2; nq++; if ($2 > mq) mq = $2 }
+      if ($2 > 0) elenco = elenco sprintf(" %.1fs:%dus%s", fine / 1000, $2, tick ? "(tick)" : "") }
     END {
-      printf "    secondi con un tick di Timer1: %d, CPU %.0f us in tutto (%.0f us per tick)\n", nt, ct, nt ? ct/nt : 0
-      printf "    secondi fra i tick:            %d, CPU %.0f us in tutto, %.1f us/s di media, massimo %.0f us in un secondo\n", nq, cq, nq ? cq/nq : 0, mq
-      printf "    secondi con CPU (dal caricamento della console):%s\n", elenco
+      printf "    intorno ai tick di Timer1:  CPU %.0f us\n", ct
+      printf "    fra i tick (%.0f s):         CPU %.0f us in tutto, %.1f us/s di media, massimo %.0f us in mezzo secondo\n", nq / 2, cq, nq ? cq / (nq / 2) : 0, mq
+      printf "    mezzi secondi con CPU (dal caricamento della console):%s\n", elenco
     }'
+echo "    per thread (CPU nella finestra):"
+for k in "${!inizio_thread[@]}"; do
+    if [ -n "${prima[$k]:-}" ]; then
+        printf '      %-22s %8d us\n' "${nomi[$k]}" $(((prima[$k] - inizio_thread[$k]) / 1000))
+    else
+        printf '      %-22s terminato nella finestra\n' "${nomi[$k]}"
+    fi
+done
+for k in "${!prima[@]}"; do
+    [ -z "${inizio_thread[$k]:-}" ] && printf '      %-22s nato nella finestra: %d us\n' "${nomi[$k]}" $((prima[$k] / 1000))
+done
 
 # A few calls with the mouse on "Avanti" (the console is 4125 twips wide, the client area
 # 1365 twips high below the menu; the button's middle is at 870, 405 twips).
