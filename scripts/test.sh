@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything in build/ and runs every test.
-# Extra arguments go to ctest, e.g.: bash scripts/test.sh -R strumento
+# Installs what is missing, builds everything in build/ and runs every test; then, when no
+# argument is given, the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer
+# (scripts/sanitizers.sh) and the fuzz targets for a bounded time (scripts/fuzz.sh).
+# The normal suite's status decides the result; a failure of the later runs fails it too.
+# Extra arguments go to ctest, e.g.: bash scripts/test.sh -R strumento (normal suite only).
+# QVR_SOLO_SUITE=1 skips the sanitized and fuzz runs.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -33,5 +37,13 @@ if [ -z "${DISPLAY:-}" ]; then
     xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build --output-on-failure "$@" || stato=$?
 else
     ctest --test-dir build --output-on-failure "$@" || stato=$?
+fi
+if [ $# -eq 0 ] && [ "${QVR_SOLO_SUITE:-0}" != 1 ]; then
+    altro=0
+    bash scripts/sanitizers.sh || altro=$?
+    fuzz=0
+    bash scripts/fuzz.sh "${QVR_FUZZ_SECONDI:-60}" || fuzz=$?
+    [ "$altro" -ne 0 ] || altro=$fuzz
+    [ "$stato" -ne 0 ] || stato=$altro
 fi
 exit "$stato"
