@@ -128,13 +128,13 @@ private slots:
             b.kill();
             QVERIFY(a.waitForFinished(10000));
             QVERIFY(b.waitForFinished(10000));
-            QCOMPARE(a.exitStatus(), QProcess::CrashExit);
-            QCOMPARE(b.exitStatus(), QProcess::CrashExit);
-            uccisioni += 2;
             const QByteArray erroriA = a.readAllStandardError();
             const QByteArray erroriB = b.readAllStandardError();
             QVERIFY2(erroriA.isEmpty(), erroriA.constData());
             QVERIFY2(erroriB.isEmpty(), erroriB.constData());
+            QCOMPARE(a.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(b.exitStatus(), QProcess::CrashExit);
+            uccisioni += 2;
             const qint64 ultimoA = ultimoNumero(a.readAllStandardOutput());
             const qint64 ultimoB = ultimoNumero(b.readAllStandardOutput());
             QVERIFY(ultimoA > maxSingola);
