@@ -39,7 +39,7 @@ struct MessaggioVisto {
 // its visible lines.
 std::shared_ptr<bool> rispondiAiMessaggi(MessaggioVisto* visto) {
     auto fine = std::make_shared<bool>(false);
-    auto* timer = new QTimer;
+    auto* timer = new QTimer(qApp); // freed with the application if the test ends first
     QObject::connect(timer, &QTimer::timeout, [=] {
         if (*fine) {
             timer->stop();

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qvr {
@@ -88,7 +89,11 @@ Cronologia::Voce Cronologia::registra(qint32 numero) {
 }
 
 void Cronologia::scrivi(const QByteArray& riga) {
-    // One write() for the whole line: with O_APPEND it lands at the end in one piece.
+    // One write() for the whole line: with O_APPEND it lands at the end in one piece. When the
+    // disk fills up half-way, the part already written is cut away again, so the file never
+    // ends with a broken line.
+    struct stat st {};
+    const off_t lunghezzaPrima = ::fstat(m_fd, &st) == 0 ? st.st_size : -1;
     const char* dati = riga.constData();
     qsizetype resto = riga.size();
     while (resto > 0) {
@@ -96,7 +101,10 @@ void Cronologia::scrivi(const QByteArray& riga) {
         if (scritti < 0) {
             if (errno == EINTR)
                 continue;
-            throw ErroreQvr(numeroDaErrno(errno), m_percorso);
+            const int codice = errno;
+            if (lunghezzaPrima >= 0 && resto < riga.size())
+                (void)::ftruncate(m_fd, lunghezzaPrima);
+            throw ErroreQvr(numeroDaErrno(codice), m_percorso);
         }
         dati += scritti;
         resto -= scritti;
