@@ -24,25 +24,7 @@ for arg in "$@"; do
     esac
 done
 
-PACCHETTI=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
-    libqt6sql6-sqlite libgl-dev libsqlite3-dev sqlite3 libbenchmark-dev xvfb xauth x11-utils
-    xdotool imagemagick clang)
-
-installa_mancanti() {
-    local mancanti=() p
-    for p in "${PACCHETTI[@]}"; do
-        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-            mancanti+=("$p")
-        fi
-    done
-    [ ${#mancanti[@]} -eq 0 ] && return 0
-    echo "Installazione dei pacchetti mancanti: ${mancanti[*]}"
-    local sudo=()
-    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-    "${sudo[@]}" apt-get update
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y "${mancanti[@]}"
-}
-
+source scripts/comune.sh
 installa_mancanti
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build --target qvr-client qvr-archivio

@@ -15,11 +15,8 @@ if ! command -v clang++ >/dev/null 2>&1 || ! ls /usr/lib/llvm-*/lib/clang/*/lib/
     versione=$( (clang++ --version 2>/dev/null || true) | sed -n 's/.*clang version \([0-9]*\).*/\1/p')
     pacchetti=(clang)
     [ -n "$versione" ] && pacchetti+=("libclang-rt-$versione-dev") || pacchetti+=(libclang-rt-14-dev)
-    echo "Installazione dei pacchetti mancanti: ${pacchetti[*]}"
-    sudo=()
-    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-    "${sudo[@]}" apt-get update
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y "${pacchetti[@]}"
+    source scripts/comune.sh
+    installa_mancanti "${pacchetti[@]}"
 fi
 
 cmake -S . -B "$cartella" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -8,19 +8,8 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 radice=$(pwd)
 cartella=${QVR_BUILD_ASAN:-build-asan}
 
-PACCHETTI=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
-    libqt6sql6-sqlite libgl-dev libsqlite3-dev sqlite3 xvfb xauth e2fsprogs)
-mancanti=()
-for p in "${PACCHETTI[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || mancanti+=("$p")
-done
-if [ ${#mancanti[@]} -gt 0 ]; then
-    echo "Installazione dei pacchetti mancanti: ${mancanti[*]}"
-    sudo=()
-    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-    "${sudo[@]}" apt-get update
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y "${mancanti[@]}"
-fi
+source scripts/comune.sh
+installa_mancanti
 
 cmake -S . -B "$cartella" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=g++ \
     -DQVR_SANITIZERS=ON -DQVR_BENCH=OFF

@@ -1,0 +1,24 @@
+# Shared by the set-up scripts (sourced): the Debian 12 packages the project needs, and their
+# installation with apt-get when some are missing.
+
+PACCHETTI_QVR=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
+    libqt6sql6-sqlite libgl-dev libsqlite3-dev sqlite3 libbenchmark-dev xvfb xauth x11-utils
+    xdotool imagemagick clang libclang-rt-14-dev e2fsprogs procps time)
+
+# installa_mancanti [package...]: installs the packages given (all of the project's by default)
+# that are not installed yet; does nothing when every one is there.
+installa_mancanti() {
+    local richiesti=("$@") mancanti=() p
+    [ ${#richiesti[@]} -gt 0 ] || richiesti=("${PACCHETTI_QVR[@]}")
+    for p in "${richiesti[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+            mancanti+=("$p")
+        fi
+    done
+    [ ${#mancanti[@]} -eq 0 ] && return 0
+    echo "Installazione dei pacchetti mancanti: ${mancanti[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" apt-get update
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y "${mancanti[@]}"
+}
