@@ -31,9 +31,15 @@ AmbienteProva::~AmbienteProva() {
     azzeraValoriGlobali();
 }
 
-QString AmbienteProva::cartella() const { return m_dir.path(); }
-QString AmbienteProva::archivio() const { return m_dir.path() + QStringLiteral("/archivio"); }
-QString AmbienteProva::file(const QString& nome) const { return archivio() + QLatin1Char('/') + nome; }
+QString AmbienteProva::cartella() const {
+    return m_dir.path();
+}
+QString AmbienteProva::archivio() const {
+    return m_dir.path() + QStringLiteral("/archivio");
+}
+QString AmbienteProva::file(const QString& nome) const {
+    return archivio() + QLatin1Char('/') + nome;
+}
 
 void AmbienteProva::scriviPercorsi(int postazione) const {
     QFile f(m_dir.path() + QStringLiteral("/percorsi.txt"));
@@ -51,7 +57,9 @@ UscitaIntercettata::UscitaIntercettata() {
     });
 }
 
-UscitaIntercettata::~UscitaIntercettata() { ripristinaUscita(); }
+UscitaIntercettata::~UscitaIntercettata() {
+    ripristinaUscita();
+}
 
 namespace {
 template <typename F> auto conDb(const QString& fileDb, F&& f) {
@@ -88,7 +96,11 @@ void esegui(const QString& fileDb, const QString& sql) {
     });
 }
 
-QString cartellaProgrammiTest() { return QStringLiteral(QVR_TEST_BIN_DIR) + QStringLiteral("/tests"); }
-QString cartellaBuild() { return QStringLiteral(QVR_TEST_BIN_DIR); }
+QString cartellaProgrammiTest() {
+    return QStringLiteral(QVR_TEST_BIN_DIR) + QStringLiteral("/tests");
+}
+QString cartellaBuild() {
+    return QStringLiteral(QVR_TEST_BIN_DIR);
+}
 
 } // namespace qvr::test

@@ -18,8 +18,8 @@ public:
     explicit AmbienteProva(const OpzioniArchivio& opzioni = {}, bool creaArchivio = true);
     ~AmbienteProva();
 
-    QString cartella() const;          // the temporary folder (working directory)
-    QString archivio() const;          // the archive folder inside it
+    QString cartella() const;                // the temporary folder (working directory)
+    QString archivio() const;                // the archive folder inside it
     QString file(const QString& nome) const; // a file of the archive folder
     // Writes percorsi.txt in the working directory for this archive and station.
     void scriviPercorsi(int postazione) const;

@@ -23,10 +23,13 @@ QMap<int, std::function<void()>>& chiusure() {
 int prossimoId = 1;
 } // namespace
 
-void terminaProgramma(int codice) { throw FineProgramma{codice}; }
+void terminaProgramma(int codice) {
+    throw FineProgramma{codice};
+}
 
 void riportaErrore(const ErroreQvr& errore) {
-    QString testo = QStringLiteral("Errore n. %1\n%2").arg(errore.numero()).arg(errore.descrizione());
+    QString testo =
+        QStringLiteral("Errore n. %1\n%2").arg(errore.numero()).arg(errore.descrizione());
     if (!errore.dettaglio().isEmpty())
         testo += QStringLiteral("\n\n") + errore.dettaglio();
     testo += QStringLiteral("\n\nIl programma verrà chiuso.");
@@ -73,8 +76,12 @@ void chiudiProgramma(int codice) {
     std::_Exit(codice);
 }
 
-void impostaUscita(std::function<void(int)> uscita) { uscitaCorrente() = std::move(uscita); }
-void ripristinaUscita() { uscitaCorrente() = nullptr; }
+void impostaUscita(std::function<void(int)> uscita) {
+    uscitaCorrente() = std::move(uscita);
+}
+void ripristinaUscita() {
+    uscitaCorrente() = nullptr;
+}
 
 int registraChiusura(std::function<void()> chiusura) {
     const int id = prossimoId++;
@@ -82,6 +89,8 @@ int registraChiusura(std::function<void()> chiusura) {
     return id;
 }
 
-void rimuoviChiusura(int id) { chiusure().remove(id); }
+void rimuoviChiusura(int id) {
+    chiusure().remove(id);
+}
 
 } // namespace qvr

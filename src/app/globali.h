@@ -9,10 +9,10 @@ namespace qvr {
 inline const QString VersioneCaption = QStringLiteral("QVR - 3.7.2 - Modulo Client");
 
 // Read from the station settings file.
-inline QString PercorsoArchivi;   // archive folder, exactly as read
-inline QString PostazioneTesto;   // station number as read, never converted
+inline QString PercorsoArchivi;     // archive folder, exactly as read
+inline QString PostazioneTesto;     // station number as read, never converted
 inline qint32 NumeroPostazione = 0; // 1..10 once the launcher or the console found the station
-inline qint32 IdUtente = 0;       // user assigned to the station
+inline qint32 IdUtente = 0;         // user assigned to the station
 
 // Set by the launcher and the console start.
 inline bool TotemInUso = false;   // the ticket kiosk is in use

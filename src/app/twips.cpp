@@ -15,7 +15,11 @@ double dpi(bool orizzontale) {
 }
 } // namespace
 
-int twipsX(int twips) { return static_cast<int>(std::lround(twips * dpi(true) / 1440.0)); }
-int twipsY(int twips) { return static_cast<int>(std::lround(twips * dpi(false) / 1440.0)); }
+int twipsX(int twips) {
+    return static_cast<int>(std::lround(twips * dpi(true) / 1440.0));
+}
+int twipsY(int twips) {
+    return static_cast<int>(std::lround(twips * dpi(false) / 1440.0));
+}
 
 } // namespace qvr

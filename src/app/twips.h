@@ -9,6 +9,8 @@ namespace qvr {
 
 int twipsX(int twips);
 int twipsY(int twips);
-inline QSize twipsSize(int larghezza, int altezza) { return {twipsX(larghezza), twipsY(altezza)}; }
+inline QSize twipsSize(int larghezza, int altezza) {
+    return {twipsX(larghezza), twipsY(altezza)};
+}
 
 } // namespace qvr

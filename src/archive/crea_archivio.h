@@ -14,9 +14,9 @@ namespace qvr {
 struct OpzioniArchivio {
     // Numbering mode of each station (Posto<n>SS): "ST" or "SG" (any text is stored as given).
     std::array<QString, 10> modi = {"ST", "ST", "ST", "ST", "ST", "ST", "ST", "ST", "ST", "ST"};
-    bool dopo99Singola = false;   // NovantanoveSingle
-    bool dopo99Standard = false;  // NovantanoveStandard
-    bool totem = false;           // RHDSN "SI" / "NO"
+    bool dopo99Singola = false;  // NovantanoveSingle
+    bool dopo99Standard = false; // NovantanoveStandard
+    bool totem = false;          // RHDSN "SI" / "NO"
 };
 
 // Creates the archive in the native folder `cartella` (created when missing). Refuses, with

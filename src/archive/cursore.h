@@ -45,8 +45,8 @@ public:
     void aggiorna(bool perModifica = false);
 
     // Step 4.
-    bool haRighe() const;          // the source returned at least one row
-    int contaRighe() const;        // 0 or 1: tells an empty result from a non-empty one
+    bool haRighe() const;   // the source returned at least one row
+    int contaRighe() const; // 0 or 1: tells an empty result from a non-empty one
     bool haCampo(const QString& nome) const;
     // The raw value of a field of the current row. 3265 when the field is missing,
     // 3021 when there is no current row.

@@ -24,20 +24,28 @@ inline const QString CampoId = QStringLiteral("id");
 inline const QString CampoNominativo = QStringLiteral("Nominativo");
 inline const QString CampoUtilizzaNelClient = QStringLiteral("UtilizzaNelClient");
 inline const QString CampoUtilizzaOrarioComeNumero = QStringLiteral("UtilizzaOrarioComeNumero");
-inline QString campoPostoID(int n) { return QStringLiteral("Posto%1ID").arg(n); }
-inline QString campoPostoSS(int n) { return QStringLiteral("Posto%1SS").arg(n); }
+inline QString campoPostoID(int n) {
+    return QStringLiteral("Posto%1ID").arg(n);
+}
+inline QString campoPostoSS(int n) {
+    return QStringLiteral("Posto%1SS").arg(n);
+}
 // "select * from Utenti where [id]=" + id
 inline QString queryUtente(qint32 id) {
     return QStringLiteral("select * from Utenti where [id]=") + QString::number(id);
 }
 
 // QVRA.mdb
-inline QString tabNumerazioneSingle(int n) { return QStringLiteral("NumerazioneSingle%1").arg(n); }
+inline QString tabNumerazioneSingle(int n) {
+    return QStringLiteral("NumerazioneSingle%1").arg(n);
+}
 inline const QString CampoNUMERO = QStringLiteral("NUMERO");
 inline const QString CampoStato = QStringLiteral("Stato");
 
 // QVRB.mdb
-inline QString tabNumeriCode(int n) { return QStringLiteral("NumeriCode%1").arg(n); }
+inline QString tabNumeriCode(int n) {
+    return QStringLiteral("NumeriCode%1").arg(n);
+}
 // "Select * from [" + table + "]"
 inline QString querySelezionaTutto(const QString& tabella) {
     return QStringLiteral("Select * from [") + tabella + QStringLiteral("]");
@@ -50,7 +58,9 @@ inline const QString CampoFEAcceso = QStringLiteral("FEAcceso");
 
 // Totem.mdb
 inline const QString TabNumerazione = QStringLiteral("Numerazione");
-inline QString campoP(int n) { return QStringLiteral("P%1").arg(n); }
+inline QString campoP(int n) {
+    return QStringLiteral("P%1").arg(n);
+}
 inline const QString CampoP11 = QStringLiteral("P11");
 inline const QString CampoP11Q = QStringLiteral("P11Q");
 inline const QString CampoRHDSN = QStringLiteral("RHDSN");

@@ -47,9 +47,15 @@ QMessageBox::StandardButton mostra(QWidget* genitore, Icona icona, const QString
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-void accodaRisposta(QMessageBox::StandardButton risposta) { risposte.enqueue(risposta); }
-void impostaRispostaAutomatica(bool attiva) { automatica = attiva; }
-const QList<Mostrato>& registro() { return mostrati; }
+void accodaRisposta(QMessageBox::StandardButton risposta) {
+    risposte.enqueue(risposta);
+}
+void impostaRispostaAutomatica(bool attiva) {
+    automatica = attiva;
+}
+const QList<Mostrato>& registro() {
+    return mostrati;
+}
 void azzeraRegistro() {
     mostrati.clear();
     risposte.clear();
