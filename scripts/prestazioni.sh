@@ -31,7 +31,7 @@ for arg in "$@"; do
 done
 
 PACCHETTI=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
-    libqt6sql6-sqlite libgl-dev libsqlite3-dev xvfb xauth x11-utils xdotool strace)
+    libqt6sql6-sqlite libgl-dev libx11-dev libsqlite3-dev xvfb xauth x11-utils xdotool strace)
 
 installa_mancanti() {
     local mancanti=() p
