@@ -387,7 +387,6 @@ int solo(const Banco& banco, const std::string& modo, int n) {
             banco.console(modo == "pressione-standard" ? StazioneStandard : StazioneSingola);
         for (int i = 0; i < n; ++i)
             form->Command1(0)->click();
-        std::_Exit(0);
     } else {
         std::fprintf(stderr, "bench_chiamata: modo sconosciuto %s\n", modo.c_str());
         return 2;

@@ -30,26 +30,11 @@ for arg in "$@"; do
     esac
 done
 
-PACCHETTI=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
-    libqt6sql6-sqlite libgl-dev libx11-dev libsqlite3-dev xvfb xauth x11-utils xdotool strace)
-
-installa_mancanti() {
-    local mancanti=() p
-    for p in "${PACCHETTI[@]}"; do
-        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-            mancanti+=("$p")
-        fi
-    done
-    [ ${#mancanti[@]} -eq 0 ] && return 0
-    echo "Installazione dei pacchetti mancanti: ${mancanti[*]}"
-    local sudo=()
-    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-    "${sudo[@]}" apt-get update
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y "${mancanti[@]}"
-}
+# The project's packages, and what the measurements need besides them.
+source scripts/comune.sh
 
 if [[ " $* " != *" --sotto-x "* ]]; then
-    installa_mancanti || exit 1
+    installa_mancanti "${PACCHETTI_QVR[@]}" libx11-dev strace || exit 1
     cmake -S . -B "$B" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQVR_BENCH=ON >/dev/null || exit 1
     ninja -C "$B" qvr-client qvr-archivio bench_archivio bench_chiamata bench_avvio || exit 1
     if [ -z "${DISPLAY:-}" ]; then
