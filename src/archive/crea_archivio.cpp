@@ -2,6 +2,7 @@
 
 #include "archive/contatore.h"
 #include "archive/errori.h"
+#include "archive/errori_sql.h"
 #include "archive/nomi.h"
 
 #include <QDir>
@@ -25,16 +26,6 @@ namespace qvr {
 
 namespace {
 
-// Native codes of the SQLite engine that tell the failures apart.
-constexpr int SqliteBusy = 5;
-constexpr int SqliteLocked = 6;
-constexpr int SqliteReadOnly = 8;
-constexpr int SqliteIoErr = 10;
-constexpr int SqliteCorrupt = 11;
-constexpr int SqliteFull = 13;
-constexpr int SqliteCantOpen = 14;
-constexpr int SqliteNotADb = 26;
-
 // One SQL statement with its bound values (texts given by the caller are never pasted into SQL).
 struct Istruzione {
     QString sql;
@@ -46,40 +37,9 @@ struct Database {
     std::vector<Istruzione> istruzioni;
 };
 
-int codiceNativo(const QSqlError& e) {
-    bool ok = false;
-    const int codice = e.nativeErrorCode().toInt(&ok);
-    return ok ? (codice & 0xff) : -1;
-}
-
 // The error number for a failure of the engine while the archive is made or a ticket issued.
 ErroreQvr erroreSql(const QSqlError& e, const QString& file) {
-    const QString dettaglio = file + QStringLiteral(": ") + e.text();
-    switch (codiceNativo(e)) {
-    case SqliteBusy:
-    case SqliteLocked:
-        return ErroreQvr(Err::RecordBloccato, dettaglio);
-    case SqliteReadOnly:
-        return ErroreQvr(Err::SolaLettura, dettaglio);
-    case SqliteIoErr:
-        return ErroreQvr(Err::ErroreDiscoRete, dettaglio);
-    case SqliteCorrupt:
-        return ErroreQvr(Err::DatabaseDanneggiato, dettaglio);
-    case SqliteFull:
-        return ErroreQvr(Err::DiscoPieno, dettaglio);
-    case SqliteCantOpen:
-        return ErroreQvr(Err::AccessoNegato, dettaglio);
-    case SqliteNotADb:
-        return ErroreQvr(Err::FormatoNonRiconosciuto, dettaglio);
-    default:
-        break;
-    }
-    const QString testo = e.databaseText();
-    if (testo.contains(QStringLiteral("no such table")))
-        return ErroreQvr(Err::TabellaNonTrovata, dettaglio);
-    if (testo.contains(QStringLiteral("no such column")))
-        return ErroreQvr(Err::CampoNonTrovato, dettaglio);
-    return ErroreQvr(Err::ErroreArchivio, dettaglio);
+    return ErroreQvr(numeroDaSql(e), file + QStringLiteral(": ") + e.text());
 }
 
 // A plain connection of its own, removed when the object goes out of scope.

@@ -1,6 +1,7 @@
 #include "archive/cursore.h"
 
 #include "archive/errori.h"
+#include "archive/errori_sql.h"
 #include "archive/percorsi_archivio.h"
 
 #include <QAtomicInteger>
@@ -28,24 +29,6 @@ QAtomicInteger<quint64> g_contatoreConnessioni{0};
 
 // The rowid of the row read travels in a column of its own, invisible to the callers.
 const QString ColonnaRowid = QStringLiteral("__qvr_rowid__");
-
-// SQLite's primary result codes the cursor tells apart.
-constexpr int SqlErrore = 1;
-constexpr int SqlPermesso = 3;
-constexpr int SqlOccupato = 5;
-constexpr int SqlBloccato = 6;
-constexpr int SqlSolaLettura = 8;
-constexpr int SqlIO = 10;
-constexpr int SqlDanneggiato = 11;
-constexpr int SqlPieno = 13;
-constexpr int SqlNonApribile = 14;
-constexpr int SqlNonDatabase = 26;
-
-int codiceNativo(const QSqlError& e) {
-    bool ok = false;
-    const int c = e.nativeErrorCode().toInt(&ok);
-    return ok ? (c & 0xff) : -1;
-}
 
 QString virgolette(const QString& nome) {
     QString n = nome;
@@ -136,38 +119,11 @@ struct Cursore::Dati {
 
     // The error number for a failure of the driver, with the file or object as detail.
     ErroreQvr errore(const QSqlError& e, const QString& oggetto) const {
-        const int nativo = codiceNativo(e);
         const QString testo = e.databaseText().isEmpty() ? e.text() : e.databaseText();
         const QString dettaglio = oggetto.isEmpty() ? percorsoNativo + QStringLiteral(": ") + testo
                                                     : percorsoNativo + QStringLiteral(", ") +
                                                           oggetto + QStringLiteral(": ") + testo;
-        switch (nativo) {
-        case SqlOccupato:
-        case SqlBloccato:
-            return ErroreQvr(Err::RecordBloccato, dettaglio);
-        case SqlSolaLettura:
-        case SqlNonApribile:
-            return ErroreQvr(Err::SolaLettura, dettaglio);
-        case SqlPermesso:
-            return ErroreQvr(Err::AccessoNegato, dettaglio);
-        case SqlIO:
-            return ErroreQvr(Err::ErroreDiscoRete, dettaglio);
-        case SqlDanneggiato:
-            return ErroreQvr(Err::DatabaseDanneggiato, dettaglio);
-        case SqlPieno:
-            return ErroreQvr(Err::DiscoPieno, dettaglio);
-        case SqlNonDatabase:
-            return ErroreQvr(Err::FormatoNonRiconosciuto, dettaglio);
-        case SqlErrore:
-            if (testo.contains(QStringLiteral("no such table"), Qt::CaseInsensitive))
-                return ErroreQvr(Err::TabellaNonTrovata, dettaglio);
-            if (testo.contains(QStringLiteral("no such column"), Qt::CaseInsensitive))
-                return ErroreQvr(Err::CampoNonTrovato, dettaglio);
-            break;
-        default:
-            break;
-        }
-        return ErroreQvr(Err::ErroreArchivio, dettaglio);
+        return ErroreQvr(numeroDaSql(e), dettaglio);
     }
 
     // Rolls back, closes and throws: a failure never leaves a transaction or a half-written row.
@@ -218,7 +174,7 @@ void Cursore::Dati::apri() {
         const QFileInfo dopo(percorsoNativo);
         if (!dopo.exists())
             throw ErroreQvr(Err::DatabaseNonTrovato, percorsoNativo);
-        if (codiceNativo(erroreApertura) == SqlNonApribile)
+        if (codiceSqlite(erroreApertura) == SqliteNonApribile)
             throw ErroreQvr(Err::AccessoNegato,
                             percorsoNativo + QStringLiteral(": ") + erroreApertura.databaseText());
         throw errore(erroreApertura, {});
