@@ -39,9 +39,15 @@ for coppia in percorsi:percorsi contatore:contatore; do
     mkdir -p "$corpus"
     cp "$semi"/* "$corpus"/
     echo "== $bersaglio per $secondi s (semi: $semi)"
-    if ! "$cartella/fuzz/$bersaglio" "$corpus" -max_total_time="$secondi" -timeout=10 \
+    # The fuzzer's progress goes to a log; its final figures, or the whole log on a failure,
+    # are printed.
+    registro="$radice/$cartella/$bersaglio.log"
+    if "$cartella/fuzz/$bersaglio" "$corpus" -max_total_time="$secondi" -timeout=10 \
         -rss_limit_mb=2048 -max_len=70000 -print_final_stats=1 \
-        -artifact_prefix="$radice/$cartella/reperti/$bersaglio-"; then
+        -artifact_prefix="$radice/$cartella/reperti/$bersaglio-" >"$registro" 2>&1; then
+        grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$registro" || true
+    else
+        tail -n 60 "$registro"
         echo "$bersaglio: guasto trovato, l'ingresso è in $cartella/reperti/" >&2
         stato=1
     fi

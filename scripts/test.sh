@@ -15,10 +15,12 @@ cmake --build build
 
 # The Qt Test programs run offscreen by themselves; the end-to-end tests need an X server.
 stato=0
+registro=build/ctest-ultimo.log
 if [ -z "${DISPLAY:-}" ]; then
-    xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build --output-on-failure "$@" || stato=$?
+    xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build --output-on-failure "$@" \
+        2>&1 | tee "$registro" || stato=$?
 else
-    ctest --test-dir build --output-on-failure "$@" || stato=$?
+    ctest --test-dir build --output-on-failure "$@" 2>&1 | tee "$registro" || stato=$?
 fi
 if [ $# -eq 0 ] && [ "${QVR_SOLO_SUITE:-0}" != 1 ]; then
     altro=0
@@ -27,5 +29,8 @@ if [ $# -eq 0 ] && [ "${QVR_SOLO_SUITE:-0}" != 1 ]; then
     bash scripts/fuzz.sh "${QVR_FUZZ_SECONDI:-60}" || fuzz=$?
     [ "$altro" -ne 0 ] || altro=$fuzz
     [ "$stato" -ne 0 ] || stato=$altro
+    # The normal suite's summary closes the output.
+    echo "== Riepilogo: sanitizzatori e fuzz $([ "$altro" -eq 0 ] && echo superati || echo FALLITI)"
+    grep -E 'tests passed|tests failed' "$registro" | tail -n 1
 fi
 exit "$stato"
