@@ -10,6 +10,7 @@
 #include "launcher/apertura.h"
 #include "launcher/imporete.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -606,6 +607,25 @@ private slots:
         QCOMPARE(operatore.impoReteViste, 2);
         QCOMPARE(uscita.volte(), 0);
         QVERIFY(a.isVisible());
+    }
+
+    // A screen reader meets the link label as a link named by its caption, and can press it.
+    void etichettaAccessibileComeCollegamento() {
+        EtichettaCollegamento etichetta(QStringLiteral("Cronologia chiamate"));
+        QAccessibleInterface* interfaccia = QAccessible::queryAccessibleInterface(&etichetta);
+        QVERIFY(interfaccia);
+        QCOMPARE(interfaccia->role(), QAccessible::Link);
+        QCOMPARE(interfaccia->text(QAccessible::Name), QStringLiteral("Cronologia chiamate"));
+        QAccessibleActionInterface* azioni = interfaccia->actionInterface();
+        QVERIFY(azioni);
+        QVERIFY(azioni->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        QSignalSpy attivata(&etichetta, &EtichettaCollegamento::attivata);
+        azioni->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(attivata.size(), 1);
+        // The caption that changes is what the reader says next.
+        etichetta.setText(QStringLiteral("Chiudi Cronologia chiamate"));
+        QCOMPARE(interfaccia->text(QAccessible::Name),
+                 QStringLiteral("Chiudi Cronologia chiamate"));
     }
 };
 

@@ -191,6 +191,8 @@ void Form1::creaControlli() {
 
     m_label2 = new EtichettaCollegamento(TestoCronologia, m_client);
     m_label2->setObjectName(QStringLiteral("Label2"));
+    m_label2->setAccessibleDescription(
+        QStringLiteral("Mostra o nasconde la cronologia delle chiamate"));
     m_label2->setCursor(Qt::PointingHandCursor);
     m_label2->setAlignment(Qt::AlignCenter);
     QFont collegamento = carattere(165, false);

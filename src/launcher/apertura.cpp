@@ -11,6 +11,8 @@
 #include "launcher/imporete.h"
 #include "launcher/percorsi.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -48,6 +50,35 @@ const QString Apertura::TestoUscita =
 
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+
+// Screen readers see a link label as a link, named by its caption, that they can press.
+class CollegamentoAccessibile : public QAccessibleWidget {
+public:
+    explicit CollegamentoAccessibile(EtichettaCollegamento* etichetta)
+        : QAccessibleWidget(etichetta, QAccessible::Link) {}
+
+    QString text(QAccessible::Text tipo) const override {
+        if (tipo == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return static_cast<const QLabel*>(widget())->text();
+        return QAccessibleWidget::text(tipo);
+    }
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& azione) override {
+        if (azione == pressAction())
+            emit static_cast<EtichettaCollegamento*>(widget())->attivata();
+    }
+};
+
+QAccessibleInterface* fabbricaAccessibile(const QString& classe, QObject* oggetto) {
+    if (classe == QLatin1String(EtichettaCollegamento::staticMetaObject.className()) && oggetto &&
+        oggetto->isWidgetType())
+        return new CollegamentoAccessibile(static_cast<EtichettaCollegamento*>(oggetto));
+    return nullptr;
+}
+
+} // namespace
+
 EtichettaCollegamento::EtichettaCollegamento(const QString& testo, QWidget* parent)
     : QLabel(testo, parent) {
     setCursor(Qt::PointingHandCursor);
@@ -58,7 +89,8 @@ EtichettaCollegamento::EtichettaCollegamento(const QString& testo, QWidget* pare
     QPalette tavolozza = palette();
     tavolozza.setColor(QPalette::WindowText, tavolozza.color(QPalette::Link));
     setPalette(tavolozza);
-    setAccessibleDescription(QStringLiteral("Apre la finestra Impostazione Percorso di Rete"));
+    static const bool accessibile = (QAccessible::installFactory(fabbricaAccessibile), true);
+    Q_UNUSED(accessibile);
 }
 
 void EtichettaCollegamento::mouseReleaseEvent(QMouseEvent* evento) {
@@ -117,6 +149,8 @@ Apertura::Apertura(QWidget* parent) : QWidget(parent) {
     m_label3->setFont(nome);
 
     m_label2 = new EtichettaCollegamento(QStringLiteral("Visualizza percorso QVR Server"), this);
+    m_label2->setAccessibleDescription(
+        QStringLiteral("Apre la finestra Impostazione Percorso di Rete"));
     m_label2->setObjectName(QStringLiteral("Label2"));
     connect(m_label2, &EtichettaCollegamento::attivata, this,
             [this] { eseguiGestito([this] { Label2_Click(); }); });
