@@ -9,6 +9,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTest>
 #include <QUuid>
 
 #include <stdexcept>
@@ -79,6 +80,30 @@ template <typename F> auto conDb(const QString& fileDb, F&& f) {
     return risultato;
 }
 } // namespace
+
+QByteArray contenuto(const QString& file) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArrayLiteral("<mancante>");
+    return f.readAll();
+}
+
+void scriviFile(const QString& file, const QByteArray& dati) {
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(dati), dati.size());
+}
+
+int numeroErrore(const std::function<void()>& lavoro, QString* dettaglio) {
+    try {
+        lavoro();
+    } catch (const ErroreQvr& e) {
+        if (dettaglio)
+            *dettaglio = e.dettaglio();
+        return e.numero();
+    }
+    return 0;
+}
 
 QVariant interroga(const QString& fileDb, const QString& sql) {
     return conDb(fileDb, [&](QSqlQuery& q) {

@@ -4,9 +4,11 @@
 
 #include "archive/crea_archivio.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 namespace qvr::test {
@@ -41,6 +43,14 @@ private:
     std::shared_ptr<int> m_volte = std::make_shared<int>(0);
     std::shared_ptr<int> m_codice = std::make_shared<int>(-1);
 };
+
+// The whole content of a file, or "<mancante>" when it cannot be read.
+QByteArray contenuto(const QString& file);
+// Replaces the content of a file (a failure fails the running test).
+void scriviFile(const QString& file, const QByteArray& dati);
+// The error number `lavoro` fails with, or 0 when it does not fail; `dettaglio` receives the
+// error's detail.
+int numeroErrore(const std::function<void()>& lavoro, QString* dettaglio = nullptr);
 
 // Runs SQL on a database file directly (to prepare or inspect an archive outside the client).
 QVariant interroga(const QString& fileDb, const QString& sql);

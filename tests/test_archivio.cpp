@@ -27,18 +27,9 @@
 using namespace qvr;
 using qvr::test::esegui;
 using qvr::test::interroga;
+using qvr::test::numeroErrore;
 
 namespace {
-
-// The error number `lavoro` fails with, or 0 when it does not fail.
-int numeroErrore(const std::function<void()>& lavoro) {
-    try {
-        lavoro();
-    } catch (const ErroreQvr& e) {
-        return e.numero();
-    }
-    return 0;
-}
 
 QStringList elenco(const QString& cartella) {
     return QDir(cartella).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,

@@ -23,6 +23,8 @@
 
 using namespace qvr;
 using qvr::test::AmbienteProva;
+using qvr::test::contenuto;
+using qvr::test::scriviFile;
 using qvr::test::UscitaIntercettata;
 
 namespace {
@@ -35,18 +37,6 @@ const QString Domanda =
                    "   \r"
                    "Proseguire con l'operazione ?");
 
-QByteArray contenuto(const QString& file) {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArrayLiteral("<mancante>");
-    return f.readAll();
-}
-
-void scriviFile(const QString& file, const QByteArray& dati) {
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(dati);
-}
 } // namespace
 
 class TestBoxinputta : public QObject {

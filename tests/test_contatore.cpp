@@ -28,31 +28,12 @@
 #include <unistd.h>
 
 using namespace qvr;
+using qvr::test::contenuto;
+using qvr::test::numeroErrore;
+using qvr::test::scriviFile;
 namespace ct = qvr::contatore;
 
 namespace {
-
-QByteArray contenuto(const QString& file) {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<mancante>";
-    return f.readAll();
-}
-
-void scrivi(const QString& file, const QByteArray& dati) {
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(dati), dati.size());
-}
-
-template <typename F> int erroreDi(F&& chiamata) {
-    try {
-        chiamata();
-    } catch (const ErroreQvr& e) {
-        return e.numero();
-    }
-    return 0;
-}
 
 // Another station holding the file: a lock taken on a descriptor of its own.
 class BloccoEsterno {
@@ -137,7 +118,7 @@ void TestContatore::lettureDelPrimoElemento() {
 
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("Nr4All.txt"));
-    scrivi(file, dati);
+    scriviFile(file, dati);
     QCOMPARE(ct::leggiLong(file), numero);
     QCOMPARE(ct::leggiTesto(file), testo);
     // Reading changes nothing.
@@ -159,17 +140,17 @@ void TestContatore::corpusDiFileDanneggiati() {
         const int atteso = parti.at(1).toInt(&ok);
         QVERIFY2(ok, qPrintable(nome));
         const QByteArray dati = contenuto(corpus.filePath(nome));
-        scrivi(file, dati);
+        scriviFile(file, dati);
 
-        const int numero = erroreDi([&] { ct::leggiLong(file); });
+        const int numero = numeroErrore([&] { ct::leggiLong(file); });
         QVERIFY2(
             numero == atteso,
             qPrintable(
                 QStringLiteral("%1: errore %2 invece di %3").arg(nome).arg(numero).arg(atteso)));
-        QVERIFY2(erroreDi([&] { ct::preleva(file, true); }) == atteso, qPrintable(nome));
+        QVERIFY2(numeroErrore([&] { ct::preleva(file, true); }) == atteso, qPrintable(nome));
         QVERIFY2(contenuto(file) == dati, qPrintable(nome));
         // The text reading fails on what no number could come from, and passes the rest.
-        const int numeroTesto = erroreDi([&] { ct::leggiTesto(file); });
+        const int numeroTesto = numeroErrore([&] { ct::leggiTesto(file); });
         qsizetype fine = 0;
         while (fine < dati.size() && dati[fine] != ',' && dati[fine] != '\r' && dati[fine] != '\n')
             ++fine;
@@ -185,16 +166,16 @@ void TestContatore::fileEnormi() {
     const QString file = dir.filePath(QStringLiteral("Nr4All.txt"));
 
     // Ten megabytes of digits: a number no Long holds, found without reading them all.
-    scrivi(file, QByteArray(10 * 1024 * 1024, '1'));
-    QCOMPARE(erroreDi([&] { ct::leggiLong(file); }), Err::Overflow);
-    QCOMPARE(erroreDi([&] { ct::leggiTesto(file); }), Err::Overflow);
+    scriviFile(file, QByteArray(10 * 1024 * 1024, '1'));
+    QCOMPARE(numeroErrore([&] { ct::leggiLong(file); }), Err::Overflow);
+    QCOMPARE(numeroErrore([&] { ct::leggiTesto(file); }), Err::Overflow);
     // Zeros in front do not hide what follows them past the bytes read.
-    scrivi(file, QByteArray(8192, '0') + "5\r\n");
-    QCOMPARE(erroreDi([&] { ct::leggiLong(file); }), Err::Overflow);
+    scriviFile(file, QByteArray(8192, '0') + "5\r\n");
+    QCOMPARE(numeroErrore([&] { ct::leggiLong(file); }), Err::Overflow);
 
     // A sound first line followed by ten megabytes of rubbish: the line counts, and a draw leaves
     // only its own line.
-    scrivi(file, "57\r\n" + QByteArray(10 * 1024 * 1024, 'z'));
+    scriviFile(file, "57\r\n" + QByteArray(10 * 1024 * 1024, 'z'));
     QCOMPARE(ct::leggiLong(file), 57);
     QCOMPARE(ct::preleva(file, false), 58);
     QCOMPARE(contenuto(file), QByteArray("58\r\n"));
@@ -205,22 +186,22 @@ void TestContatore::fileECartelleMancanti() {
     const QString manca = dir.filePath(QStringLiteral("Nr4All.txt"));
     const QString cartellaManca = dir.filePath(QStringLiteral("archivio/Nr4All.txt"));
 
-    QCOMPARE(erroreDi([&] { ct::leggiLong(manca); }), Err::FileNonTrovato);
-    QCOMPARE(erroreDi([&] { ct::leggiTesto(manca); }), Err::FileNonTrovato);
-    QCOMPARE(erroreDi([&] { ct::preleva(manca, false); }), Err::FileNonTrovato);
-    QCOMPARE(erroreDi([&] { ct::scriviNumero(manca, 3); }), Err::FileNonTrovato);
+    QCOMPARE(numeroErrore([&] { ct::leggiLong(manca); }), Err::FileNonTrovato);
+    QCOMPARE(numeroErrore([&] { ct::leggiTesto(manca); }), Err::FileNonTrovato);
+    QCOMPARE(numeroErrore([&] { ct::preleva(manca, false); }), Err::FileNonTrovato);
+    QCOMPARE(numeroErrore([&] { ct::scriviNumero(manca, 3); }), Err::FileNonTrovato);
     // Only the set number creates a missing file.
     QVERIFY(!QFileInfo::exists(manca));
 
-    QCOMPARE(erroreDi([&] { ct::leggiLong(cartellaManca); }), Err::PercorsoNonTrovato);
-    QCOMPARE(erroreDi([&] { ct::preleva(cartellaManca, false); }), Err::PercorsoNonTrovato);
-    QCOMPARE(erroreDi([&] { ct::scriviImpostazione(cartellaManca, 0, 3); }),
+    QCOMPARE(numeroErrore([&] { ct::leggiLong(cartellaManca); }), Err::PercorsoNonTrovato);
+    QCOMPARE(numeroErrore([&] { ct::preleva(cartellaManca, false); }), Err::PercorsoNonTrovato);
+    QCOMPARE(numeroErrore([&] { ct::scriviImpostazione(cartellaManca, 0, 3); }),
              Err::PercorsoNonTrovato);
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("archivio"))));
 
     // A file where a folder of the path should be.
-    scrivi(dir.filePath(QStringLiteral("file")), "x");
-    QCOMPARE(erroreDi([&] { ct::leggiLong(dir.filePath(QStringLiteral("file/Nr4All.txt"))); }),
+    scriviFile(dir.filePath(QStringLiteral("file")), "x");
+    QCOMPARE(numeroErrore([&] { ct::leggiLong(dir.filePath(QStringLiteral("file/Nr4All.txt"))); }),
              Err::PercorsoNonTrovato);
 }
 
@@ -253,7 +234,7 @@ void TestContatore::riscritturaSulloStessoFile() {
     // its place.
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("Nr4All.txt"));
-    scrivi(file, "123456,1,3\r\n");
+    scriviFile(file, "123456,1,3\r\n");
     const QByteArray nome = QFile::encodeName(file);
     struct stat prima {};
     QCOMPARE(::stat(nome.constData(), &prima), 0);
@@ -292,7 +273,7 @@ void TestContatore::prelievo() {
 
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("Nr4All.txt"));
-    scrivi(file, dati);
+    scriviFile(file, dati);
     qint32 daDove = -999;
     QCOMPARE(ct::preleva(file, dopo99, &daDove), nuovo);
     QCOMPARE(daDove, letto);
@@ -303,20 +284,20 @@ void TestContatore::prelievoAlMassimoRifiutato() {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("Nr4All.txt"));
     const QByteArray massimo("2147483647,1,2\r\n");
-    scrivi(file, massimo);
+    scriviFile(file, massimo);
     qint32 letto = -1;
-    QCOMPARE(erroreDi([&] { ct::preleva(file, true, &letto); }), Err::Overflow);
+    QCOMPARE(numeroErrore([&] { ct::preleva(file, true, &letto); }), Err::Overflow);
     QCOMPARE(letto, -1);
     QCOMPARE(contenuto(file), massimo);
     // One below the top still draws the top.
-    scrivi(file, "2147483646\r\n");
+    scriviFile(file, "2147483646\r\n");
     QCOMPARE(ct::preleva(file, false), INT_MAX);
 }
 
 void TestContatore::attesaLimitataSuFileTenuto() {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("Nr4All.txt"));
-    scrivi(file, "41\r\n");
+    scriviFile(file, "41\r\n");
     LimiteTemporaneo limite(300);
 
     for (const int tipo : {LOCK_EX, LOCK_SH}) {
@@ -324,18 +305,19 @@ void TestContatore::attesaLimitataSuFileTenuto() {
         QVERIFY(altro.preso());
         QElapsedTimer orologio;
         orologio.start();
-        QCOMPARE(erroreDi([&] { ct::preleva(file, false); }), Err::AutorizzazioneNegata);
+        QCOMPARE(numeroErrore([&] { ct::preleva(file, false); }), Err::AutorizzazioneNegata);
         const qint64 trascorso = orologio.elapsed();
         QVERIFY2(trascorso >= 290 && trascorso < 1500, qPrintable(QString::number(trascorso)));
-        QCOMPARE(erroreDi([&] { ct::scriviNumero(file, 3); }), Err::AutorizzazioneNegata);
-        QCOMPARE(erroreDi([&] { ct::scriviImpostazione(file, 3, 1); }), Err::AutorizzazioneNegata);
+        QCOMPARE(numeroErrore([&] { ct::scriviNumero(file, 3); }), Err::AutorizzazioneNegata);
+        QCOMPARE(numeroErrore([&] { ct::scriviImpostazione(file, 3, 1); }),
+                 Err::AutorizzazioneNegata);
         QCOMPARE(contenuto(file), QByteArray("41\r\n"));
     }
     // An exclusive holder keeps out the readers too.
     BloccoEsterno altro(file, LOCK_EX);
     QVERIFY(altro.preso());
-    QCOMPARE(erroreDi([&] { ct::leggiLong(file); }), Err::AutorizzazioneNegata);
-    QCOMPARE(erroreDi([&] { ct::leggiTesto(file); }), Err::AutorizzazioneNegata);
+    QCOMPARE(numeroErrore([&] { ct::leggiLong(file); }), Err::AutorizzazioneNegata);
+    QCOMPARE(numeroErrore([&] { ct::leggiTesto(file); }), Err::AutorizzazioneNegata);
     altro.rilascia();
     QCOMPARE(ct::leggiLong(file), 41);
 
@@ -345,14 +327,14 @@ void TestContatore::attesaLimitataSuFileTenuto() {
     QCOMPARE(ct::limiteAttesa(), 0);
     QElapsedTimer orologio;
     orologio.start();
-    QCOMPARE(erroreDi([&] { ct::leggiLong(file); }), Err::AutorizzazioneNegata);
+    QCOMPARE(numeroErrore([&] { ct::leggiLong(file); }), Err::AutorizzazioneNegata);
     QVERIFY(orologio.elapsed() < 200);
 }
 
 void TestContatore::fileTenutoRilasciatoInTempo() {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("Nr4All.txt"));
-    scrivi(file, "41\r\n");
+    scriviFile(file, "41\r\n");
     QCOMPARE(ct::limiteAttesa(), 5000);
     LimiteTemporaneo limite(3000);
 
@@ -365,7 +347,7 @@ void TestContatore::fileTenutoRilasciatoInTempo() {
     QElapsedTimer orologio;
     orologio.start();
     qint32 numero = 0;
-    const int errore = erroreDi([&] { numero = ct::preleva(file, false); });
+    const int errore = numeroErrore([&] { numero = ct::preleva(file, false); });
     const qint64 trascorso = orologio.elapsed();
     rilascio.join();
     QCOMPARE(errore, 0);
@@ -376,17 +358,17 @@ void TestContatore::fileTenutoRilasciatoInTempo() {
 void TestContatore::discoPienoECartellaAlPostoDelFile() {
     // The system's always-full device stands for a full disk: nothing is ever stored there.
     if (QFileInfo(QStringLiteral("/dev/full")).exists()) {
-        QCOMPARE(erroreDi([] { ct::scriviNumero(QStringLiteral("/dev/full"), 5); }),
+        QCOMPARE(numeroErrore([] { ct::scriviNumero(QStringLiteral("/dev/full"), 5); }),
                  Err::DiscoPieno);
-        QCOMPARE(erroreDi([] { ct::scriviImpostazione(QStringLiteral("/dev/full"), 5, 1); }),
+        QCOMPARE(numeroErrore([] { ct::scriviImpostazione(QStringLiteral("/dev/full"), 5, 1); }),
                  Err::DiscoPieno);
     }
     QTemporaryDir dir;
     const QString cartella = dir.filePath(QStringLiteral("Nr4All.txt"));
     QVERIFY(QDir().mkpath(cartella));
-    QCOMPARE(erroreDi([&] { ct::leggiLong(cartella); }), Err::AccessoNegato);
-    QCOMPARE(erroreDi([&] { ct::preleva(cartella, false); }), Err::AccessoNegato);
-    QCOMPARE(erroreDi([&] { ct::scriviImpostazione(cartella, 1, 1); }), Err::AccessoNegato);
+    QCOMPARE(numeroErrore([&] { ct::leggiLong(cartella); }), Err::AccessoNegato);
+    QCOMPARE(numeroErrore([&] { ct::preleva(cartella, false); }), Err::AccessoNegato);
+    QCOMPARE(numeroErrore([&] { ct::scriviImpostazione(cartella, 1, 1); }), Err::AccessoNegato);
 }
 
 void TestContatore::fileDiSolaLettura() {
@@ -394,7 +376,7 @@ void TestContatore::fileDiSolaLettura() {
         QSKIP("i permessi non fermano l'amministratore");
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("Nr4All.txt"));
-    scrivi(file, "57\r\n");
+    scriviFile(file, "57\r\n");
     QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner));
     // A read-only file can still be read, under a shared lock...
     QCOMPARE(ct::leggiLong(file), 57);
@@ -405,13 +387,13 @@ void TestContatore::fileDiSolaLettura() {
         QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
         BloccoEsterno lettore(file, LOCK_SH);
         QVERIFY(lettore.preso());
-        QCOMPARE(erroreDi([&] { ct::scriviNumero(file, 1); }), Err::AutorizzazioneNegata);
+        QCOMPARE(numeroErrore([&] { ct::scriviNumero(file, 1); }), Err::AutorizzazioneNegata);
         QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner));
     }
     // ...but not rewritten.
-    QCOMPARE(erroreDi([&] { ct::preleva(file, false); }), Err::AccessoNegato);
-    QCOMPARE(erroreDi([&] { ct::scriviNumero(file, 1); }), Err::AccessoNegato);
-    QCOMPARE(erroreDi([&] { ct::scriviImpostazione(file, 1, 1); }), Err::AccessoNegato);
+    QCOMPARE(numeroErrore([&] { ct::preleva(file, false); }), Err::AccessoNegato);
+    QCOMPARE(numeroErrore([&] { ct::scriviNumero(file, 1); }), Err::AccessoNegato);
+    QCOMPARE(numeroErrore([&] { ct::scriviImpostazione(file, 1, 1); }), Err::AccessoNegato);
     QCOMPARE(contenuto(file), QByteArray("57\r\n"));
 }
 
@@ -491,7 +473,7 @@ void TestContatore::processoUccisoDuranteLaRiscrittura() {
 
         const QByteArray dati = contenuto(file);
         qint32 numero = 0;
-        const int errore = erroreDi([&] { numero = ct::leggiLong(file); });
+        const int errore = numeroErrore([&] { numero = ct::leggiLong(file); });
         QVERIFY2(errore == 0, qPrintable(QStringLiteral("giro %1: errore %2, file \"%3\"")
                                              .arg(giro)
                                              .arg(errore)

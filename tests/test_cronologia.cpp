@@ -9,15 +9,9 @@
 #include <QTest>
 
 using namespace qvr;
+using qvr::test::contenuto;
 
 namespace {
-QByteArray contenuto(const QString& percorso) {
-    QFile f(percorso);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<assente>";
-    return f.readAll();
-}
-
 // A clock that returns the times of the list, one per call.
 Cronologia::Orologio orologio(QList<QDateTime> tempi) {
     auto coda = std::make_shared<QList<QDateTime>>(std::move(tempi));

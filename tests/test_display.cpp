@@ -23,19 +23,9 @@
 using namespace qvr;
 using qvr::test::esegui;
 using qvr::test::interroga;
+using qvr::test::numeroErrore;
 
-namespace {
-
-int numeroErrore(const std::function<void()>& lavoro) {
-    try {
-        lavoro();
-    } catch (const ErroreQvr& e) {
-        return e.numero();
-    }
-    return 0;
-}
-
-} // namespace
+namespace {} // namespace
 
 class TestDisplay : public QObject {
     Q_OBJECT

@@ -25,6 +25,8 @@
 
 using namespace qvr;
 using qvr::test::AmbienteProva;
+using qvr::test::contenuto;
+using qvr::test::scriviFile;
 using qvr::test::UscitaIntercettata;
 
 namespace {
@@ -59,19 +61,6 @@ std::shared_ptr<bool> rispondiAiMessaggi(MessaggioVisto* visto) {
     });
     timer->start(10);
     return fine;
-}
-
-QByteArray contenuto(const QString& file) {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<mancante>";
-    return f.readAll();
-}
-
-void scriviFile(const QString& file, const QByteArray& dati) {
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(dati);
 }
 
 } // namespace

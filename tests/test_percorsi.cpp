@@ -19,31 +19,11 @@
 #include <unistd.h>
 
 using namespace qvr;
+using qvr::test::contenuto;
+using qvr::test::numeroErrore;
+using qvr::test::scriviFile;
 
 namespace {
-
-QByteArray contenuto(const QString& file) {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<mancante>";
-    return f.readAll();
-}
-
-void scrivi(const QString& file, const QByteArray& dati) {
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(dati), dati.size());
-}
-
-// The error number a call throws, or 0 when it throws nothing.
-template <typename F> int erroreDi(F&& chiamata) {
-    try {
-        chiamata();
-    } catch (const ErroreQvr& e) {
-        return e.numero();
-    }
-    return 0;
-}
 
 // Changes the working directory for the life of the object.
 class CartellaDiLavoro {
@@ -170,7 +150,7 @@ void TestPercorsi::formeAccettateInLettura() {
 
     QTemporaryDir dir;
     const QString file = dir.filePath(NomeFilePercorsi);
-    scrivi(file, dati);
+    scriviFile(file, dati);
     const ValoriPercorsi letti = leggiFilePercorsi(file);
     QCOMPARE(letti.cartella, cartella);
     QCOMPARE(letti.postazione, postazione);
@@ -188,7 +168,7 @@ void TestPercorsi::corpusDiFileDanneggiati() {
         const int atteso = parti.at(1).toInt(&ok);
         QVERIFY2(ok, qPrintable(nome));
         const QString file = corpus.filePath(nome);
-        const int numero = erroreDi([&] { leggiFilePercorsi(file); });
+        const int numero = numeroErrore([&] { leggiFilePercorsi(file); });
         QVERIFY2(
             numero == atteso,
             qPrintable(
@@ -203,41 +183,42 @@ void TestPercorsi::rigaDaUnMegabyte() {
     const QByteArray mega(1024 * 1024, 'x');
 
     // The two values end early: what follows on the line is never read.
-    scrivi(file, "\"C:\\QVR\",3," + mega + "\r\n");
+    scriviFile(file, "\"C:\\QVR\",3," + mega + "\r\n");
     ValoriPercorsi letti = leggiFilePercorsi(file);
     QCOMPARE(letti.cartella, QStringLiteral("C:\\QVR"));
     QCOMPARE(letti.postazione, QStringLiteral("3"));
 
     // A value that runs on for a megabyte is refused, not read whole or cut.
-    scrivi(file, mega + ",3\r\n");
-    QCOMPARE(erroreDi([&] { leggiFilePercorsi(file); }), Err::Overflow);
-    scrivi(file, "\"" + mega + "\",3\r\n");
-    QCOMPARE(erroreDi([&] { leggiFilePercorsi(file); }), Err::Overflow);
-    scrivi(file, "\"C:\\QVR\"," + mega);
-    QCOMPARE(erroreDi([&] { leggiFilePercorsi(file); }), Err::Overflow);
+    scriviFile(file, mega + ",3\r\n");
+    QCOMPARE(numeroErrore([&] { leggiFilePercorsi(file); }), Err::Overflow);
+    scriviFile(file, "\"" + mega + "\",3\r\n");
+    QCOMPARE(numeroErrore([&] { leggiFilePercorsi(file); }), Err::Overflow);
+    scriviFile(file, "\"C:\\QVR\"," + mega);
+    QCOMPARE(numeroErrore([&] { leggiFilePercorsi(file); }), Err::Overflow);
     // A megabyte of blank lines ends before a value: nothing to read there either.
-    scrivi(file, QByteArray(1024 * 1024, ' '));
-    QCOMPARE(erroreDi([&] { leggiFilePercorsi(file); }), Err::Overflow);
+    scriviFile(file, QByteArray(1024 * 1024, ' '));
+    QCOMPARE(numeroErrore([&] { leggiFilePercorsi(file); }), Err::Overflow);
 }
 
 void TestPercorsi::fileECartelleMancanti() {
     QTemporaryDir dir;
-    QCOMPARE(erroreDi([&] { leggiFilePercorsi(dir.filePath(NomeFilePercorsi)); }),
+    QCOMPARE(numeroErrore([&] { leggiFilePercorsi(dir.filePath(NomeFilePercorsi)); }),
              Err::FileNonTrovato);
-    QCOMPARE(erroreDi([&] { leggiFilePercorsi(dir.filePath("manca/percorsi.txt")); }),
+    QCOMPARE(numeroErrore([&] { leggiFilePercorsi(dir.filePath("manca/percorsi.txt")); }),
              Err::PercorsoNonTrovato);
     // A file where a folder of the path should be.
-    scrivi(dir.filePath("file"), "x");
-    QCOMPARE(erroreDi([&] { leggiFilePercorsi(dir.filePath("file/percorsi.txt")); }),
+    scriviFile(dir.filePath("file"), "x");
+    QCOMPARE(numeroErrore([&] { leggiFilePercorsi(dir.filePath("file/percorsi.txt")); }),
              Err::PercorsoNonTrovato);
     // A folder in place of the file.
     QVERIFY(QDir(dir.path()).mkdir(NomeFilePercorsi));
-    QCOMPARE(erroreDi([&] { leggiFilePercorsi(dir.filePath(NomeFilePercorsi)); }),
+    QCOMPARE(numeroErrore([&] { leggiFilePercorsi(dir.filePath(NomeFilePercorsi)); }),
              Err::AccessoNegato);
 
     // Writing never builds a folder.
-    QCOMPARE(erroreDi([&] { ScriviPercorsi("C:\\QVR", 1, dir.filePath("manca/percorsi.txt")); }),
-             Err::PercorsoNonTrovato);
+    QCOMPARE(
+        numeroErrore([&] { ScriviPercorsi("C:\\QVR", 1, dir.filePath("manca/percorsi.txt")); }),
+        Err::PercorsoNonTrovato);
     QVERIFY(!QFileInfo::exists(dir.filePath("manca")));
 
     // The error carries its Italian description for the operator.
@@ -263,12 +244,12 @@ void TestPercorsi::altraCartellaDiLavoroAltroFile() {
     }
     {
         CartellaDiLavoro altrove(secondo.path());
-        QCOMPARE(erroreDi([] { LeggiPercorsi(); }), Err::FileNonTrovato);
+        QCOMPARE(numeroErrore([] { LeggiPercorsi(); }), Err::FileNonTrovato);
         // A failed read leaves the values of the last good one.
         QCOMPARE(PercorsoArchivi, QStringLiteral("\\\\server\\qvr"));
         QCOMPARE(PostazioneTesto, QStringLiteral("10"));
 
-        scrivi(secondo.filePath(QStringLiteral("percorsi.txt")), "\"/srv/altro\"\r\n02\r\n");
+        scriviFile(secondo.filePath(QStringLiteral("percorsi.txt")), "\"/srv/altro\"\r\n02\r\n");
         LeggiPercorsi();
         QCOMPARE(PercorsoArchivi, QStringLiteral("/srv/altro"));
         QCOMPARE(PostazioneTesto, QStringLiteral("02"));
@@ -278,7 +259,7 @@ void TestPercorsi::altraCartellaDiLavoroAltroFile() {
 void TestPercorsi::sostituzioneInUnSoloPasso() {
     QTemporaryDir dir;
     const QString file = dir.filePath(NomeFilePercorsi);
-    scrivi(file, "\"\\\\server\\una\\cartella\\molto\\lunga\",10\r\nriga in piu\r\n");
+    scriviFile(file, "\"\\\\server\\una\\cartella\\molto\\lunga\",10\r\nriga in piu\r\n");
     ScriviPercorsi(QStringLiteral("C:\\Q"), 2, file);
     QCOMPARE(contenuto(file), QByteArray("\"C:\\Q\",2\r\n"));
     // No temporary file is left behind next to it.
@@ -292,7 +273,7 @@ void TestPercorsi::sostituzioneImpossibileLasciaIlVecchioFile() {
     // A folder stands where the file should be: the write fails and reports it.
     const QString cartella = dir.filePath(QStringLiteral("sub"));
     QVERIFY(QDir().mkpath(cartella + QStringLiteral("/percorsi.txt/dentro")));
-    QCOMPARE(erroreDi([&] { ScriviPercorsi("C:\\QVR", 1, cartella + "/percorsi.txt"); }),
+    QCOMPARE(numeroErrore([&] { ScriviPercorsi("C:\\QVR", 1, cartella + "/percorsi.txt"); }),
              Err::AccessoNegato);
     QVERIFY(QFileInfo(cartella + QStringLiteral("/percorsi.txt/dentro")).isDir());
 
@@ -301,9 +282,9 @@ void TestPercorsi::sostituzioneImpossibileLasciaIlVecchioFile() {
         QSKIP("i permessi non fermano l'amministratore");
     const QString file = dir.filePath(NomeFilePercorsi);
     const QByteArray vecchio("\"C:\\VECCHIO\",4\r\n");
-    scrivi(file, vecchio);
+    scriviFile(file, vecchio);
     QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    const int numero = erroreDi([&] { ScriviPercorsi("C:\\NUOVO", 5, file); });
+    const int numero = numeroErrore([&] { ScriviPercorsi("C:\\NUOVO", 5, file); });
     QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                   QFileDevice::ExeOwner));
     QCOMPARE(numero, Err::AccessoNegato);

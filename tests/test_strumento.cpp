@@ -23,25 +23,6 @@ using namespace qvr::test;
 
 namespace {
 
-// Runs `lavoro` and returns the number of the ErroreQvr it throws (0 when it throws none).
-int numeroErrore(const std::function<void()>& lavoro, QString* dettaglio = nullptr) {
-    try {
-        lavoro();
-    } catch (const ErroreQvr& e) {
-        if (dettaglio)
-            *dettaglio = e.dettaglio();
-        return e.numero();
-    }
-    return 0;
-}
-
-QByteArray contenuto(const QString& file) {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return "(mancante)";
-    return f.readAll();
-}
-
 bool haCampo(const QString& db, const QString& tabella, const QString& campo) {
     return interroga(db, QStringLiteral("SELECT count(*) FROM pragma_table_info('%1') "
                                         "WHERE name = '%2'")
