@@ -8,6 +8,8 @@
 //
 // Usage: bench_archivio [iterations per round, default 100] [rounds, default 5]
 
+#include "statistiche.h"
+
 #include "app/globali.h"
 #include "archive/contatore.h"
 #include "console/display.h"
@@ -31,15 +33,9 @@
 
 namespace {
 
-using Orologio = std::chrono::steady_clock;
+using qvr::bench::mediana;
 
-double mediana(std::vector<double> v) {
-    if (v.empty())
-        return 0.0;
-    std::sort(v.begin(), v.end());
-    const size_t m = v.size() / 2;
-    return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2.0;
-}
+using Orologio = std::chrono::steady_clock;
 
 // Runs `passo` n times, appending each duration in microseconds.
 void misura(std::vector<double>& tempi, int n, const std::function<void()>& passo) {

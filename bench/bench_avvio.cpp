@@ -16,6 +16,8 @@
 //
 // Usage: bench_avvio [runs, default 7]
 
+#include "statistiche.h"
+
 #include "app/avvio.h"
 #include "app/gestione.h"
 #include "app/globali.h"
@@ -49,6 +51,8 @@
 
 namespace {
 
+using qvr::bench::mediana;
+
 qint64 adessoNs(clockid_t orologio = CLOCK_MONOTONIC) {
     timespec t{};
     clock_gettime(orologio, &t);
@@ -68,14 +72,6 @@ double msDallAvvioKernel() {
         return -1;
     const double avvio = campi.at(19).toDouble() / double(sysconf(_SC_CLK_TCK)); // field 22
     return (double(adessoNs(CLOCK_BOOTTIME)) / 1e9 - avvio) * 1000.0;
-}
-
-double mediana(std::vector<double> v) {
-    if (v.empty())
-        return 0.0;
-    std::sort(v.begin(), v.end());
-    const size_t m = v.size() / 2;
-    return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2.0;
 }
 
 // Calls `quando` at the first paint of any widget of `finestra`.

@@ -17,6 +17,8 @@
 //                                       syncs from outside (strace -c).
 // The archive lies in a temporary folder under TMPDIR (or /tmp): put it on the disk to measure.
 
+#include "statistiche.h"
+
 #include "app/globali.h"
 #include "archive/contatore.h"
 #include "archive/crea_archivio.h"
@@ -53,25 +55,13 @@
 
 namespace {
 
+using qvr::bench::mediana;
+using qvr::bench::percentile;
+
 using Orologio = std::chrono::steady_clock;
 
 constexpr int StazioneStandard = 1;
 constexpr int StazioneSingola = 2;
-
-double mediana(std::vector<double> v) {
-    if (v.empty())
-        return 0.0;
-    std::sort(v.begin(), v.end());
-    const size_t m = v.size() / 2;
-    return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2.0;
-}
-
-double percentile(std::vector<double> v, double p) {
-    if (v.empty())
-        return 0.0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
 
 [[noreturn]] void muori(const std::string& cosa) {
     std::fprintf(stderr, "bench_chiamata: %s\n", cosa.c_str());
