@@ -8,7 +8,7 @@
 #include "archive/errori.h"
 #include "archive/nomi.h"
 #include "archive/percorsi_archivio.h"
-#include "launcher/percorsi.h"
+#include "archive/file_percorsi.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

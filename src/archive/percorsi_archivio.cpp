@@ -1,7 +1,5 @@
 #include "archive/percorsi_archivio.h"
 
-#include "app/globali.h"
-
 namespace qvr {
 
 QString unisciPercorso(const QString& cartella, const QString& nome) {
@@ -18,8 +16,8 @@ QString percorsoNativo(const QString& testo) {
 #endif
 }
 
-QString fileArchivio(const QString& nome) {
-    return percorsoNativo(unisciPercorso(PercorsoArchivi, nome));
+QString fileArchivio(const QString& cartella, const QString& nome) {
+    return percorsoNativo(unisciPercorso(cartella, nome));
 }
 
 } // namespace qvr

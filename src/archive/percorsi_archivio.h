@@ -15,13 +15,13 @@
 
 namespace qvr {
 
-// PercorsoArchivi + "\" + nome, as text.
+// cartella + "\" + nome, as text.
 QString unisciPercorso(const QString& cartella, const QString& nome);
 
 // The text of an archive path turned into a path of this machine's file system.
 QString percorsoNativo(const QString& testo);
 
-// unisciPercorso + percorsoNativo for the current PercorsoArchivi.
-QString fileArchivio(const QString& nome);
+// unisciPercorso + percorsoNativo: where a file of the archive in cartella lies on this machine.
+QString fileArchivio(const QString& cartella, const QString& nome);
 
 } // namespace qvr

@@ -1,7 +1,7 @@
 // Fuzz target: the station settings file reader. Whatever the bytes, reading either gives two
 // values or fails with one of the file's error numbers; it never crashes or hangs.
 #include "archive/errori.h"
-#include "launcher/percorsi.h"
+#include "archive/file_percorsi.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

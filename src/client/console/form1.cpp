@@ -336,7 +336,7 @@ void Form1::Carica() {
         // 13. The last number of the shared sequence. A counter file that cannot be read is
         // reported; the console then starts without it.
         try {
-            numero = contatore::leggiTesto(fileArchivio(nomi::FileContatore));
+            numero = contatore::leggiTesto(fileArchivio(PercorsoArchivi, nomi::FileContatore));
         } catch (const ErroreQvr& errore) {
             segnalaErroreContatore(errore);
             return;

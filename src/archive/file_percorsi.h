@@ -30,9 +30,6 @@ struct ValoriPercorsi {
 // Reads the first two values of the file (a path relative to the working directory or absolute).
 ValoriPercorsi leggiFilePercorsi(const QString& file = NomeFilePercorsi);
 
-// Reads percorsi.txt into PercorsoArchivi and PostazioneTesto.
-void LeggiPercorsi();
-
 // Writes `"cartella",postazione` CR LF into the file.
 void ScriviPercorsi(const QString& cartella, qint16 postazione,
                     const QString& file = NomeFilePercorsi);

@@ -37,7 +37,7 @@ template <typename F> auto sulContatore(F&& lavoro) {
 }
 
 QString fileContatore() {
-    return fileArchivio(nomi::FileContatore);
+    return fileArchivio(PercorsoArchivi, nomi::FileContatore);
 }
 
 void apriNumerazioneTotem(Cursore& c, bool perModifica) {

@@ -137,7 +137,8 @@ void boxinputta::ImpostaNumeroSingola() {
         return;
     const qint32 valore = m_f->valore();
     try {
-        contatore::scriviImpostazione(fileArchivio(nomi::FileContatore), valore, NumeroPostazione);
+        contatore::scriviImpostazione(fileArchivio(PercorsoArchivi, nomi::FileContatore), valore,
+                                      NumeroPostazione);
     } catch (const ErroreQvr& errore) {
         if (!erroreRiprovabile(errore.numero()))
             throw;

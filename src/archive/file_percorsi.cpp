@@ -1,6 +1,5 @@
-#include "launcher/percorsi.h"
+#include "archive/file_percorsi.h"
 
-#include "app/globali.h"
 #include "archive/errori.h"
 
 #include <QByteArray>
@@ -150,12 +149,6 @@ ValoriPercorsi leggiFilePercorsi(const QString& file) {
         valori.postazione = QString::fromLatin1(postazione);
     }
     return valori;
-}
-
-void LeggiPercorsi() {
-    const ValoriPercorsi valori = leggiFilePercorsi(NomeFilePercorsi);
-    PercorsoArchivi = valori.cartella;
-    PostazioneTesto = valori.postazione;
 }
 
 void ScriviPercorsi(const QString& cartella, qint16 postazione, const QString& file) {
