@@ -242,10 +242,15 @@ private slots:
         }
         altro.reset();
 
-        // The operator saw the number and its description, once, and the program ended.
-        QVERIFY2(!riuscito, "il guasto non è stato riportato");
-        QCOMPARE(c.uscita.volte(), 1);
-        QCOMPARE(c.uscita.ultimoCodice(), 1);
+        // The operator saw the number and its description, once, and the program ended; a
+        // failing kiosk refresh is reported while the console goes on.
+        if (r.fase == QStringLiteral("chiosco")) {
+            QVERIFY2(riuscito, "il guasto del monitor ha chiuso il programma");
+        } else {
+            QVERIFY2(!riuscito, "il guasto non è stato riportato");
+            QCOMPARE(c.uscita.volte(), 1);
+            QCOMPARE(c.uscita.ultimoCodice(), 1);
+        }
         QCOMPARE(messaggi::registro().size(), 1);
         const auto& m = messaggi::registro().first();
         QCOMPARE(m.icona, messaggi::Icona::Critica);

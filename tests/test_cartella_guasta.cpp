@@ -185,7 +185,7 @@ private slots:
             << via << true << false << chiama << QList<int>{76} << false;
         QTest::newRow("spostata, chiamata singola col chiosco")
             << via << true << true << chiama << manca << true;
-        QTest::newRow("spostata, timer standard") << via << false << true << tick << manca << true;
+        QTest::newRow("spostata, timer standard") << via << false << true << tick << manca << false;
         QTest::newRow("spostata, timer singola")
             << via << true << true << tick << QList<int>{76} << false;
         QTest::newRow("spostata, imposta numero standard")
@@ -209,7 +209,7 @@ private slots:
         QTest::newRow("disco pieno, chiamata singola")
             << pieno << true << false << chiama << spazio << true;
         QTest::newRow("disco pieno, timer singola")
-            << pieno << true << true << tick << spazio << true;
+            << pieno << true << true << tick << spazio << false;
         QTest::newRow("disco pieno, imposta numero standard")
             << pieno << false << false << imposta << spazio << true;
     }
@@ -299,7 +299,7 @@ private slots:
         QVERIFY2(numero != 0, qPrintable(difetto));
         qInfo("errore %d riportato", numero);
         QVERIFY2(numeri.contains(numero), qPrintable(QStringLiteral("errore %1").arg(numero)));
-        QCOMPARE(c.uscita.volte(), finisce ? 1 : 0);
+        QCOMPARE(c.uscita.volte(), finisce ? 1 : 0); // a kiosk refresh never ends the program
 
         // The folder comes back: nothing was lost or half written.
         switch (Guasto(guasto)) {

@@ -4,6 +4,7 @@
 #include "archive/errori.h"
 #include "console_comune.h"
 #include "dialogs/campo_numero.h"
+#include "dialogs/msgform.h"
 #include "launcher/apertura.h"
 
 #include <QAction>
@@ -113,9 +114,10 @@ private slots:
         QCOMPARE(lista->headerItem()->text(0), QStringLiteral("Numero"));
         QCOMPARE(lista->headerItem()->text(1), QStringLiteral("Orario"));
         QCOMPARE(lista->headerItem()->text(2), QStringLiteral("Tempo trasc."));
-        QCOMPARE(lista->columnWidth(0), twipsX(1000));
-        QCOMPARE(lista->columnWidth(1), twipsX(900));
-        QCOMPARE(lista->columnWidth(2), twipsX(1535));
+        // At least as designed; wider where the header needs it.
+        QVERIFY(lista->columnWidth(0) >= twipsX(1000));
+        QVERIFY(lista->columnWidth(1) >= twipsX(900));
+        QVERIFY(lista->columnWidth(2) >= twipsX(1535));
         QCOMPARE(lista->geometry(), QRect(twipsX(120), twipsY(1440), twipsX(3735), twipsY(2775)));
         const QRect gb1(twipsX(120), twipsY(120), twipsX(1500), twipsY(1185));
         QCOMPARE(f.GB1()->geometry(), gb1);
@@ -316,8 +318,13 @@ private slots:
         Form1& f = *c.form;
         f.show();
         QVERIFY(QTest::qWaitForWindowExposed(&f));
-        QEvent attiva(QEvent::WindowActivate);
-        QApplication::sendEvent(&f, &attiva);
+        // An activation: a window of the program opened over the console closes.
+        const auto attiva = [&f] {
+            MsgForm sopra(&f);
+            QTimer::singleShot(50, &sopra, [&sopra] { sopra.PB1(0)->click(); });
+            sopra.exec();
+        };
+        attiva();
         const QRect area = f.screen()->availableGeometry();
         const QPoint posto(area.x() + area.width() - twipsX(4200),
                            area.y() + area.height() - twipsY(2700));
@@ -333,18 +340,21 @@ private slots:
         auto* lista = c.controllo<QTreeWidget>("LB1");
         QVERIFY(lista->geometry().bottom() < f.centralWidget()->height());
 
-        // Activation while the history is shown: back to 2700 above the bottom, still tall.
-        QApplication::sendEvent(&f, &attiva);
-        QCOMPARE(f.pos(), posto);
+        // Activation while the history is shown: back towards 2700 above the bottom, still tall,
+        // but no lower than keeps the whole window on the screen.
+        const QPoint alto(posto.x(), area.y() + area.height() - f.frameGeometry().height());
+        attiva();
+        QCOMPARE(f.pos(), alto);
         QCOMPARE(f.centralWidget()->height(), twipsY(5130 - 840));
-        QApplication::sendEvent(&f, &attiva);
-        QCOMPARE(f.pos(), posto);
+        QVERIFY(area.contains(f.frameGeometry()));
+        attiva();
+        QCOMPARE(f.pos(), alto);
 
         QTest::mouseClick(etichetta, Qt::LeftButton);
         QCOMPARE(etichetta->text(), QStringLiteral("Cronologia chiamate"));
         QCOMPARE(f.size(), ridotta);
-        QCOMPARE(f.pos(), posto + QPoint(0, twipsY(3000)));
-        QApplication::sendEvent(&f, &attiva);
+        QCOMPARE(f.pos(), alto + QPoint(0, twipsY(3000)));
+        attiva();
         QCOMPARE(f.pos(), posto);
 
         // Label2 clicked twice from the start: first height and position again.

@@ -275,18 +275,25 @@ private slots:
         QCOMPARE(w.txtshortcutdir()->text(), QStringLiteral("/uno"));
 
         scriviFile("percorsi.txt", "\"/due\"\r\n9\r\n");
-        QEvent attiva(QEvent::WindowActivate);
-        QApplication::sendEvent(&w, &attiva);
+        // An activation: a window of the program opened over this one closes.
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const auto attiva = [&w] {
+            MsgForm sopra(&w);
+            sopra.Label2(0)->setText(QStringLiteral("sopra"));
+            QTimer::singleShot(50, &sopra, [&sopra] { sopra.PB1(0)->click(); });
+            sopra.exec();
+        };
+        attiva();
         QCOMPARE(w.txtshortcutdir()->text(), QStringLiteral("/due"));
         QCOMPARE(PostazioneTesto, QStringLiteral("9"));
         QCOMPARE(ImpoRete::cartellaMemorizzata(), QStringLiteral("/due"));
 
         // A damaged file (one value only), then no file: silent, the label keeps what it held.
         scriviFile("percorsi.txt", "\"/tre\"");
-        QApplication::sendEvent(&w, &attiva);
+        attiva();
         QCOMPARE(w.txtshortcutdir()->text(), QStringLiteral("/due"));
         QFile::remove("percorsi.txt");
-        QApplication::sendEvent(&w, &attiva);
+        attiva();
         QCOMPARE(w.txtshortcutdir()->text(), QStringLiteral("/due"));
         QVERIFY(messaggi::registro().isEmpty());
     }

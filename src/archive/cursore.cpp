@@ -117,13 +117,13 @@ struct Cursore::Dati {
         connessione.clear();
     }
 
-    // The error number for a failure of the driver, with the file or object as detail.
+    // The error number for a failure of the driver, with the file or object as detail and the
+    // engine's own text apart.
     ErroreQvr errore(const QSqlError& e, const QString& oggetto) const {
         const QString testo = e.databaseText().isEmpty() ? e.text() : e.databaseText();
-        const QString dettaglio = oggetto.isEmpty() ? percorsoNativo + QStringLiteral(": ") + testo
-                                                    : percorsoNativo + QStringLiteral(", ") +
-                                                          oggetto + QStringLiteral(": ") + testo;
-        return ErroreQvr(numeroDaSql(e), dettaglio);
+        const QString dettaglio =
+            oggetto.isEmpty() ? percorsoNativo : percorsoNativo + QStringLiteral(", ") + oggetto;
+        return ErroreQvr(numeroDaSql(e, percorsoNativo), dettaglio, testo);
     }
 
     // Rolls back, closes and throws: a failure never leaves a transaction or a half-written row.
@@ -175,8 +175,7 @@ void Cursore::Dati::apri() {
         if (!dopo.exists())
             throw ErroreQvr(Err::DatabaseNonTrovato, percorsoNativo);
         if (codiceSqlite(erroreApertura) == SqliteNonApribile)
-            throw ErroreQvr(Err::AccessoNegato,
-                            percorsoNativo + QStringLiteral(": ") + erroreApertura.databaseText());
+            throw ErroreQvr(Err::AccessoNegato, percorsoNativo, erroreApertura.databaseText());
         throw errore(erroreApertura, {});
     }
 

@@ -73,8 +73,9 @@ int numeroDaErrno(int codice) {
     }
 }
 
-ErroreQvr::ErroreQvr(int numero, const QString& dettaglio)
-    : m_numero(numero), m_descrizione(descrizioneErrore(numero)), m_dettaglio(dettaglio) {
+ErroreQvr::ErroreQvr(int numero, const QString& dettaglio, const QString& testoMotore)
+    : m_numero(numero), m_descrizione(descrizioneErrore(numero)), m_dettaglio(dettaglio),
+      m_testoMotore(testoMotore) {
     if (m_descrizione.isEmpty())
         m_descrizione = QStringLiteral("Errore non previsto");
     m_what = testoCompleto().toStdString();
@@ -84,6 +85,8 @@ QString ErroreQvr::testoCompleto() const {
     QString testo = QStringLiteral("Errore %1: %2").arg(m_numero).arg(m_descrizione);
     if (!m_dettaglio.isEmpty())
         testo += QStringLiteral(" (%1)").arg(m_dettaglio);
+    if (!m_testoMotore.isEmpty())
+        testo += QStringLiteral(": ") + m_testoMotore;
     return testo;
 }
 

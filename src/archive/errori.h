@@ -69,15 +69,17 @@ QString descrizioneErrore(int numero);
 // 61 for a full disk or quota, 57 for anything else.
 int numeroDaErrno(int codice);
 
-// A failure of the client: its number, its description and, where it helps the operator,
-// a detail (the file or table concerned).
+// A failure of the client: its number, its Italian description and, where it helps the
+// operator, a detail (the file or table concerned). The engine's own text of a database failure
+// (in English) is kept apart, for the report's technical details only.
 class ErroreQvr : public std::exception {
 public:
-    explicit ErroreQvr(int numero, const QString& dettaglio = {});
+    explicit ErroreQvr(int numero, const QString& dettaglio = {}, const QString& testoMotore = {});
 
     int numero() const { return m_numero; }
     QString descrizione() const { return m_descrizione; }
     QString dettaglio() const { return m_dettaglio; }
+    QString testoMotore() const { return m_testoMotore; }
     // "Errore 3024: Impossibile trovare il file. (/srv/qvr/QVR.mdb)"
     QString testoCompleto() const;
     const char* what() const noexcept override { return m_what.c_str(); }
@@ -86,6 +88,7 @@ private:
     int m_numero;
     QString m_descrizione;
     QString m_dettaglio;
+    QString m_testoMotore;
     std::string m_what;
 };
 

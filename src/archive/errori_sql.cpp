@@ -2,6 +2,7 @@
 
 #include "archive/errori.h"
 
+#include <QFileInfo>
 #include <QSqlError>
 
 namespace qvr {
@@ -54,6 +55,14 @@ int numeroDaSql(const QSqlError& errore) {
         return Err::ErroreArchivio;
     }
     }
+}
+
+int numeroDaSql(const QSqlError& errore, const QString& fileDatabase) {
+    const int numero = numeroDaSql(errore);
+    if (fileDatabase.isEmpty() || QFileInfo::exists(fileDatabase))
+        return numero;
+    const QFileInfo cartella(QFileInfo(fileDatabase).absolutePath());
+    return cartella.isDir() ? Err::DatabaseNonTrovato : Err::PercorsoNonValido;
 }
 
 } // namespace qvr

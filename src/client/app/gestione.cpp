@@ -28,14 +28,9 @@ void terminaProgramma(int codice) {
 }
 
 void riportaErrore(const ErroreQvr& errore) {
-    QString testo =
-        QStringLiteral("Errore n. %1\n%2").arg(errore.numero()).arg(errore.descrizione());
-    if (!errore.dettaglio().isEmpty())
-        testo += QStringLiteral("\n\n") + errore.dettaglio();
-    testo += QStringLiteral("\n\nIl programma verrà chiuso.");
     std::fprintf(stderr, "qvr: %s\n", qPrintable(errore.testoCompleto()));
-    messaggi::mostra(QApplication::activeWindow(), messaggi::Icona::Critica,
-                     QStringLiteral("QVR - Errore"), testo);
+    messaggi::mostraErrore(nullptr, QStringLiteral("QVR - Errore"), errore,
+                           QStringLiteral("Il programma verrà chiuso."));
 }
 
 bool eseguiGestito(const std::function<void()>& lavoro) {
@@ -48,7 +43,7 @@ bool eseguiGestito(const std::function<void()>& lavoro) {
         riportaErrore(errore);
         chiudiProgramma(1);
     } catch (const std::exception& e) {
-        riportaErrore(ErroreQvr(Err::ErroreArchivio, QString::fromLocal8Bit(e.what())));
+        riportaErrore(ErroreQvr(Err::ErroreArchivio, {}, QString::fromLocal8Bit(e.what())));
         chiudiProgramma(1);
     }
     return false;

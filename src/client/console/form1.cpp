@@ -1,5 +1,6 @@
 #include "console/form1.h"
 
+#include "app/attivazione.h"
 #include "app/gestione.h"
 #include "app/globali.h"
 #include "app/twips.h"
@@ -27,6 +28,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QSessionManager>
@@ -45,6 +47,32 @@ const QString TestoChiudiCronologia = QStringLiteral("Chiudi Cronologia chiamate
 const QString TestoAttesaSingola =
     QStringLiteral("Funzione non abilitata con numerazione singola !");
 const QString TestoDomandaChiusura = QStringLiteral("Intendi azzerare il numero uscendo ?");
+const QString SuggerimentoCoda = QStringLiteral("Persone in Coda per il servizio");
+// The history columns as designed, in twips; each grows to its content.
+constexpr int LarghezzeColonne[3] = {1000, 900, 1535};
+
+// The station's number: a long number is drawn in a smaller type rather than cut off.
+class EtichettaNumero : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent* evento) override {
+        const QRect area = contentsRect();
+        QFont font = this->font();
+        while (font.pixelSize() > 8 &&
+               QFontMetrics(font).horizontalAdvance(text()) > area.width() - 2)
+            font.setPixelSize(font.pixelSize() - 1);
+        if (font == this->font()) {
+            QLabel::paintEvent(evento);
+            return;
+        }
+        QPainter p(this);
+        p.setFont(font);
+        p.setPen(palette().color(foregroundRole()));
+        p.drawText(area, static_cast<int>(alignment()), text());
+    }
+};
 
 // A row of the history list: the number and elapsed columns sort as numbers.
 class VoceCronologia : public QTreeWidgetItem {
@@ -96,6 +124,10 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(VersioneCaption);
     creaControlli();
     impostaAltezzaClient(AltezzaClientRidotta);
+    // Placed at its first showing and when a window of the program opened over it closes; not
+    // when the operator comes back from another application.
+    connect(new Attivazione(this), &Attivazione::attivata, this,
+            [this] { eseguiGestito([this] { colloca(); }); });
 
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& gestore) {
         gestore.allowsInteraction();
@@ -141,6 +173,7 @@ void Form1::creaControlli() {
         pulsante->setObjectName(QStringLiteral("Command1_%1").arg(i));
         pulsante->setFont(carattere(i == 0 ? 210 : 180, i == 0));
         posiziona(pulsante, 120, i == 0 ? 120 : 735, 1500, 570);
+        pulsante->setAutoDefault(true); // Enter presses the focused button, as Space does
         connect(pulsante, &QPushButton::clicked, this,
                 [this, i] { eseguiGestito([this, i] { Command1_Click(i); }); });
         m_command1[i] = pulsante;
@@ -159,6 +192,7 @@ void Form1::creaControlli() {
     m_selNum = new QPushButton(QStringLiteral("Chiama Nr."), m_gb1);
     m_selNum->setObjectName(QStringLiteral("SelNum"));
     posiziona(m_selNum, 120, 720, 1260, 375);
+    m_selNum->setAutoDefault(true);
     connect(m_selNum, &QPushButton::clicked, this,
             [this] { eseguiGestito([this] { ChiamaNumeroScelto(); }); });
     connect(m_f, &CampoNumero::invio, this, [this] {
@@ -173,7 +207,8 @@ void Form1::creaControlli() {
     const QStringList testiLabel1 = {QStringLiteral("Postazione"), QStringLiteral("Numero"),
                                      QStringLiteral("Presente")};
     for (int i = 0; i < 3; ++i) {
-        auto* etichetta = new QLabel(testiLabel1[i], m_client);
+        auto* etichetta = i == 1 ? new EtichettaNumero(testiLabel1[i], m_client)
+                                 : new QLabel(testiLabel1[i], m_client);
         etichetta->setObjectName(QStringLiteral("Label1_%1").arg(i));
         m_label1[i] = etichetta;
     }
@@ -218,8 +253,8 @@ void Form1::creaControlli() {
                           1740, 300);
     m_label4 = indicatore(QStringLiteral("Label4"), QStringLiteral("99"),
                           QStringLiteral("Dopo il nr 99 chiama il nr 1"), 2070, 300);
-    m_label5 = indicatore(QStringLiteral("Label5"), QStringLiteral("0"),
-                          QStringLiteral("Persone in Coda per il servizio"), 3690, 375);
+    m_label5 =
+        indicatore(QStringLiteral("Label5"), QStringLiteral("0"), SuggerimentoCoda, 3690, 375);
 
     // History list, below the part of the window shown while the history is hidden.
     m_lb1 = new QTreeWidget(m_client);
@@ -303,9 +338,7 @@ void Form1::Carica() {
     // 7-9. History list and file.
     m_lb1->setHeaderLabels(
         {QStringLiteral("Numero"), QStringLiteral("Orario"), QStringLiteral("Tempo trasc.")});
-    m_lb1->setColumnWidth(0, twipsX(1000));
-    m_lb1->setColumnWidth(1, twipsX(900));
-    m_lb1->setColumnWidth(2, twipsX(1535));
+    adattaColonne();
     m_cronologia.apri(QDir::current().filePath(Cronologia::nomeFile(stazione)));
 
     // 10. Functions that single numbering does not have.
@@ -362,20 +395,14 @@ void Form1::colloca() {
     if (!schermo)
         return;
     const QRect area = schermo->availableGeometry();
-    move(area.x() + area.width() - twipsX(4200), area.y() + area.height() - twipsY(2700));
-}
-
-void Form1::showEvent(QShowEvent* evento) {
-    // The first showing counts as an activation, also where no window manager activates it.
-    if (!evento->spontaneous())
-        eseguiGestito([this] { colloca(); });
-    QMainWindow::showEvent(evento);
-}
-
-bool Form1::event(QEvent* evento) {
-    if (evento->type() == QEvent::WindowActivate)
-        eseguiGestito([this] { colloca(); });
-    return QMainWindow::event(evento);
+    int sinistra = area.x() + area.width() - twipsX(4200);
+    int alto = area.y() + area.height() - twipsY(2700);
+    // The whole window stays on the screen, with its frame: with the history shown the place
+    // above would put its lower part below the screen's edge.
+    const QRect cornice = frameGeometry();
+    sinistra = qMax(area.x(), qMin(sinistra, area.x() + area.width() - cornice.width()));
+    alto = qMax(area.y(), qMin(alto, area.y() + area.height() - cornice.height()));
+    move(sinistra, alto);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -457,7 +484,16 @@ void Form1::RegistraChiamata() {
     riga->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
     if (m_ordinata)
         m_lb1->sortItems(0, m_ordine);
+    adattaColonne();
     m_lb1->scrollToItem(riga);
+}
+
+void Form1::adattaColonne() {
+    // At least as designed, and as wide as the widest text, so no column runs into the next.
+    for (int c = 0; c < 3; ++c) {
+        m_lb1->resizeColumnToContents(c);
+        m_lb1->setColumnWidth(c, qMax(twipsX(LarghezzeColonne[c]), m_lb1->columnWidth(c)));
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -500,10 +536,16 @@ void Form1::AK5_Click() {
     m_gb1->show();
     m_gb1->raise();
     m_f->setFocus();
+    // The panel covers the call buttons: they stay enabled, but the keyboard no longer reaches
+    // what the operator cannot see.
+    for (QPushButton* pulsante : m_command1)
+        pulsante->setFocusPolicy(Qt::NoFocus);
 }
 
 void Form1::AK6_Click() {
     m_gb1->hide();
+    for (QPushButton* pulsante : m_command1)
+        pulsante->setFocusPolicy(Qt::StrongFocus);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -541,10 +583,38 @@ void Form1::Timer1_Timer() {
         bool& flag;
         ~Fine() { flag = false; }
     } fine{m_tickInCorso};
-    if (visibile(m_label5) && m_label3->text() == QStringLiteral("SG"))
-        aggiornaCodaSingola();
-    if (visibile(m_label5) && m_label3->text() == QStringLiteral("ST"))
-        aggiornaCodaStandard();
+    // A failing refresh leaves the count as it was, marked as not current; the failure is
+    // reported once, and again only when it changes.
+    try {
+        if (visibile(m_label5) && m_label3->text() == QStringLiteral("SG"))
+            m_label5->setText(QString::number(operazioni::AggiornaCodaSingola()));
+        if (visibile(m_label5) && m_label3->text() == QStringLiteral("ST"))
+            aggiornaCodaStandard();
+    } catch (const ErroreQvr& errore) {
+        guastoMonitor(errore);
+        return;
+    }
+    if (!m_guastoMonitor.isEmpty()) {
+        m_guastoMonitor.clear();
+        m_label5->setToolTip(SuggerimentoCoda);
+        m_label5->setStyleSheet(QString());
+    }
+}
+
+void Form1::guastoMonitor(const ErroreQvr& errore) {
+    const QString chiave = errore.testoCompleto();
+    const bool nuovo = chiave != m_guastoMonitor;
+    m_guastoMonitor = chiave;
+    m_label5->setToolTip(QStringLiteral("%1\nDato non aggiornato: errore n. %2, %3")
+                             .arg(SuggerimentoCoda)
+                             .arg(errore.numero())
+                             .arg(errore.dettaglio().isEmpty()
+                                      ? errore.descrizione()
+                                      : errore.descrizione() + QStringLiteral(" (") +
+                                            errore.dettaglio() + QStringLiteral(")")));
+    m_label5->setStyleSheet(QStringLiteral("color: gray; font-style: italic;"));
+    if (nuovo)
+        messaggi::mostraErrore(this, QStringLiteral("QVR"), errore);
 }
 
 bool Form1::aggiornaCodaSingola() {
@@ -564,11 +634,7 @@ void Form1::aggiornaCodaStandard() {
 }
 
 void Form1::segnalaErroreContatore(const ErroreQvr& errore) {
-    QString testo =
-        QStringLiteral("Errore n. %1\n%2").arg(errore.numero()).arg(errore.descrizione());
-    if (!errore.dettaglio().isEmpty())
-        testo += QStringLiteral("\n\n") + errore.dettaglio();
-    messaggi::mostra(this, messaggi::Icona::Critica, QStringLiteral("QVR"), testo);
+    messaggi::mostraErrore(this, QStringLiteral("QVR"), errore);
 }
 
 // ---------------------------------------------------------------------------------------------

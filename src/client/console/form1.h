@@ -76,7 +76,8 @@ public:
     void RegistraChiamata();
 
     // Puts the window in its place: left edge 4200 twips from the screen's right edge, top edge
-    // 2700 twips above its bottom edge. Runs at every activation.
+    // 2700 twips above its bottom edge, moved up as far as needed to keep the whole window on
+    // the screen. Runs at every activation (app/attivazione.h).
     void colloca();
 
     // Client heights below the menu, in twips: history hidden and shown.
@@ -85,9 +86,7 @@ public:
     static constexpr int AltezzaClientEstesa = 5130 - 840;
 
 protected:
-    bool event(QEvent* evento) override;
     void closeEvent(QCloseEvent* evento) override;
-    void showEvent(QShowEvent* evento) override;
 
 private:
     void creaControlli();
@@ -106,6 +105,8 @@ private:
     bool aggiornaCodaSingola();
     void aggiornaCodaStandard();
     void segnalaErroreContatore(const ErroreQvr& errore);
+    void guastoMonitor(const ErroreQvr& errore);
+    void adattaColonne();
 
     std::array<QLabel*, 3> m_label1{};
     EtichettaCollegamento* m_label2 = nullptr;
@@ -134,6 +135,7 @@ private:
     Qt::SortOrder m_ordine = Qt::AscendingOrder;
     bool m_ordinata = false;
     bool m_tickInCorso = false;
+    QString m_guastoMonitor; // the monitor's failure last reported, while it lasts
     bool m_chiusuraInCorso = false;
 };
 

@@ -58,8 +58,9 @@ boxinputta::boxinputta(QLabel* numeroConsole, QLabel* statoConsole, QWidget* par
     m_command1[0]->setObjectName(QStringLiteral("Command1_0"));
     m_command1[1] = new QPushButton(QStringLiteral("C&hiudi"), this);
     m_command1[1]->setObjectName(QStringLiteral("Command1_1"));
+    // Enter presses the focused button; in the field it is the field's own "Con&ferma".
     for (QPushButton* pulsante : m_command1) {
-        pulsante->setAutoDefault(false);
+        pulsante->setAutoDefault(true);
         pulsante->setDefault(false);
     }
 
@@ -142,11 +143,7 @@ void boxinputta::ImpostaNumeroSingola() {
     } catch (const ErroreQvr& errore) {
         if (!erroreRiprovabile(errore.numero()))
             throw;
-        QString testo =
-            QStringLiteral("Errore n. %1\n%2").arg(errore.numero()).arg(errore.descrizione());
-        if (!errore.dettaglio().isEmpty())
-            testo += QStringLiteral("\n\n") + errore.dettaglio();
-        messaggi::mostra(this, messaggi::Icona::Critica, QStringLiteral("QVR"), testo);
+        messaggi::mostraErrore(this, QStringLiteral("QVR"), errore);
         return;
     }
     if (m_numeroConsole)

@@ -43,10 +43,12 @@ bool testoStampabile(const QString& testo) {
 
 CampoNumero::CampoNumero(const QString& testoRiposo, QWidget* parent)
     : QLineEdit(testoRiposo, parent), m_testoRiposo(testoRiposo) {
-    setMaxLength(CifreMassime);
+    // The validator alone bounds the length: a length limit would cut a pasted or dropped text
+    // to nine digits before the validator could refuse it, so a text arriving whole (Ctrl+V,
+    // Shift+Insert, the middle-click paste, a drop) either leaves digits within the limit or is
+    // refused whole.
     setValidator(new QRegularExpressionValidator(
         QRegularExpression(QStringLiteral("[0-9]{0,%1}").arg(CifreMassime)), this));
-    setAcceptDrops(false);
 }
 
 void CampoNumero::ripristina() {

@@ -5,8 +5,8 @@
 // the number shown (also when the focus comes by a mouse click). Only the digits 0-9 and
 // Backspace are typed into it; Enter is consumed and emits invio(), after which the whole text is
 // selected again; every other character is discarded. Navigation keys and shortcuts keep working.
-// At most 9 digits, so every number the field holds fits in 32 bits. A validator keeps pasting,
-// dropping and input methods to digits as well.
+// At most 9 digits, so every number the field holds fits in 32 bits. A validator keeps pasting
+// and dropping to digits as well: a text that would leave anything else is refused whole.
 
 #include <QLineEdit>
 #include <QString>

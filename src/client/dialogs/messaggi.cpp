@@ -1,6 +1,10 @@
 #include "dialogs/messaggi.h"
 
+#include "archive/errori.h"
+
+#include <QApplication>
 #include <QQueue>
+#include <QWidget>
 
 namespace qvr::messaggi {
 
@@ -31,20 +35,50 @@ QMessageBox::StandardButton primoPulsante(QMessageBox::StandardButtons pulsanti)
 }
 } // namespace
 
+QWidget* finestraDelProgramma(QWidget* genitore) {
+    if (genitore && genitore->isVisible())
+        return genitore->window();
+    if (QWidget* modale = QApplication::activeModalWidget())
+        return modale;
+    if (QWidget* attiva = QApplication::activeWindow())
+        return attiva;
+    // Back from another application, a timer's report: over the program's visible window.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->isWindow() && !w->windowFlags().testFlag(Qt::ToolTip) &&
+            (w->windowType() == Qt::Window || w->windowType() == Qt::Dialog))
+            return w;
+    return nullptr;
+}
+
 QMessageBox::StandardButton mostra(QWidget* genitore, Icona icona, const QString& titolo,
                                    const QString& testo, QMessageBox::StandardButtons pulsanti,
-                                   QMessageBox::StandardButton predefinito) {
-    mostrati.append({icona, titolo, testo, pulsanti, predefinito});
+                                   QMessageBox::StandardButton predefinito,
+                                   const QString& dettagli) {
+    mostrati.append({icona, titolo, testo, pulsanti, predefinito, dettagli});
     if (!risposte.isEmpty())
         return risposte.dequeue();
     if (automatica)
         return predefinito != QMessageBox::NoButton ? predefinito : primoPulsante(pulsanti);
 
-    QMessageBox box(iconaQt(icona), titolo, testo, pulsanti, genitore);
+    QMessageBox box(iconaQt(icona), titolo, testo, pulsanti, finestraDelProgramma(genitore));
+    if (!dettagli.isEmpty())
+        box.setDetailedText(dettagli);
     if (predefinito != QMessageBox::NoButton)
         box.setDefaultButton(predefinito);
     box.setObjectName(QStringLiteral("messaggioQvr"));
     return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+void mostraErrore(QWidget* genitore, const QString& titolo, const ErroreQvr& errore,
+                  const QString& coda) {
+    QString testo =
+        QStringLiteral("Errore n. %1\n%2").arg(errore.numero()).arg(errore.descrizione());
+    if (!errore.dettaglio().isEmpty())
+        testo += QStringLiteral("\n\n") + errore.dettaglio();
+    if (!coda.isEmpty())
+        testo += QStringLiteral("\n\n") + coda;
+    mostra(genitore, Icona::Critica, titolo, testo, QMessageBox::Ok, QMessageBox::NoButton,
+           errore.testoMotore());
 }
 
 void accodaRisposta(QMessageBox::StandardButton risposta) {

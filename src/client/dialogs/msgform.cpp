@@ -49,7 +49,8 @@ MsgForm::MsgForm(QWidget* parent)
     m_pb1[1] = new QPushButton(QStringLiteral("&Conferma"), this);
     for (int i = 0; i < 2; ++i) {
         m_pb1[i]->setObjectName(QStringLiteral("PB1_%1").arg(i));
-        m_pb1[i]->setAutoDefault(false);
+        // Enter presses the focused button; "C&hiudi" only when no button has the focus.
+        m_pb1[i]->setAutoDefault(true);
         m_pb1[i]->setMinimumWidth(twipsX(1300));
     }
     m_pb1[0]->setDefault(true);

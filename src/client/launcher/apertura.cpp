@@ -163,8 +163,12 @@ Apertura::Apertura(QWidget* parent) : QWidget(parent) {
     m_cb2 = new QCheckBox(QStringLiteral("Utilizza Orario come Numero "), this);
     m_cb2->setObjectName(QStringLiteral("CB2"));
     m_cb2->setVisible(false);
-    // Only a click of the operator stores the setting; the load sets the box quietly.
-    connect(m_cb3, &QCheckBox::clicked, this, [this] { eseguiGestito([this] { CB3_Click(); }); });
+    // Every change the operator makes is stored (a click, Space, a screen reader's "Toggle");
+    // the load sets the box quietly.
+    connect(m_cb3, &QCheckBox::stateChanged, this, [this] {
+        if (!m_caricaCasella)
+            eseguiGestito([this] { CB3_Click(); });
+    });
 
     const QString testi[3] = {QStringLiteral("C&hiudi"), QStringLiteral("Avvia con Agenda"),
                               QStringLiteral("Avvia Client")};
@@ -172,6 +176,7 @@ Apertura::Apertura(QWidget* parent) : QWidget(parent) {
         m_pb1[i] = new QPushButton(testi[i], this);
         m_pb1[i]->setObjectName(QStringLiteral("PB1_%1").arg(i));
         m_pb1[i]->setMinimumWidth(twipsX(1500));
+        m_pb1[i]->setAutoDefault(true); // Enter presses the focused button, as Space does
         connect(m_pb1[i], &QPushButton::clicked, this,
                 [this, i] { eseguiGestito([this, i] { PB1_Click(i); }); });
     }
@@ -266,7 +271,9 @@ void Apertura::Carica() {
     m_data2.impostaOrigine(nomi::querySelezionaTutto(nomi::TabConfigurazione));
     m_data2.aggiorna();
     const QVariant rhdsn = m_data2.campo(nomi::CampoRHDSN);
+    m_caricaCasella = true;
     m_cb3->setChecked(!rhdsn.isNull() && rhdsn.toString() == QStringLiteral("SI"));
+    m_caricaCasella = false;
 }
 
 void Apertura::leggiImpostazioni() {
@@ -382,6 +389,31 @@ void Apertura::Label2_Click() {
     // The station and user shown stay as they were: nothing is read again here.
     ImpoRete finestra(this);
     finestra.exec();
+}
+
+void Apertura::keyPressEvent(QKeyEvent* evento) {
+    // Reached when the focused control does not take the key itself: Enter with the focus on no
+    // button presses the default button "Avvia Client"; Escape answers as the close box does.
+    switch (evento->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (m_pb1[2]->isVisible() && m_pb1[2]->isEnabled()) {
+            evento->accept();
+            m_pb1[2]->click();
+            return;
+        }
+        break;
+    case Qt::Key_Escape:
+        if (evento->modifiers() == Qt::NoModifier) {
+            evento->accept();
+            close();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    QWidget::keyPressEvent(evento);
 }
 
 void Apertura::closeEvent(QCloseEvent* evento) {

@@ -68,6 +68,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* evento) override;
+    void keyPressEvent(QKeyEvent* evento) override;
 
 private:
     void leggiImpostazioni();
@@ -92,6 +93,7 @@ private:
     Cursore m_data2; // Totem.mdb
 
     bool m_chiusuraInterna = false;
+    bool m_caricaCasella = false; // the load sets CB3: nothing to store
 };
 
 } // namespace qvr

@@ -1,5 +1,6 @@
 #include "launcher/imporete.h"
 
+#include "app/attivazione.h"
 #include "app/gestione.h"
 #include "app/globali.h"
 #include "app/twips.h"
@@ -74,7 +75,8 @@ ImpoRete::ImpoRete(QWidget* parent) : QDialog(parent) {
     for (int i = 0; i < 3; ++i) {
         m_cbt[i] = new QPushButton(testi[i], this);
         m_cbt[i]->setObjectName(QStringLiteral("cbt_%1").arg(i));
-        m_cbt[i]->setAutoDefault(false);
+        // Enter presses the focused button, as Space does.
+        m_cbt[i]->setAutoDefault(true);
     }
     connect(m_cbt[0], &QPushButton::clicked, this, [this] { eseguiGestito([this] { reject(); }); });
     connect(m_cbt[1], &QPushButton::clicked, this,
@@ -107,19 +109,11 @@ ImpoRete::ImpoRete(QWidget* parent) : QDialog(parent) {
     colonna->addLayout(percorso);
     colonna->addSpacing(twipsY(120));
     colonna->addLayout(pulsanti);
-}
 
-bool ImpoRete::event(QEvent* evento) {
-    if (evento->type() == QEvent::WindowActivate)
-        attivazione();
-    return QDialog::event(evento);
-}
-
-void ImpoRete::showEvent(QShowEvent* evento) {
-    // The first activation may come after the first paint, or not at all on a platform without
-    // window activation: the stored folder is read as the window appears, too.
-    attivazione();
-    QDialog::showEvent(evento);
+    // Read at the first showing and whenever a window of the program opened over this one
+    // closes; not when the folder chooser closes or the operator returns from elsewhere, so a
+    // folder just chosen stays until it is saved or the window is closed.
+    connect(new Attivazione(this), &Attivazione::attivata, this, [this] { attivazione(); });
 }
 
 void ImpoRete::attivazione() {

@@ -2,9 +2,10 @@
 // The archive path and station settings window: the operator chooses the archive folder and the
 // station of this copy, and saves both in percorsi.txt. Always opened modally by the launcher.
 //
-// Each time the window becomes active it reads percorsi.txt again (silently when it cannot) and
-// shows the stored folder; it never selects a station button. The folder text and the station
-// number it keeps survive for the whole run, across openings of the window.
+// Each time the window becomes the active window of the program (app/attivazione.h) it reads
+// percorsi.txt again (silently when it cannot) and shows the stored folder; it never selects a
+// station button. The folder text and the station number it keeps survive for the whole run, across
+// openings of the window.
 
 #include <QDialog>
 
@@ -50,10 +51,6 @@ public:
 public slots:
     void SfogliaCartella();
     void Salva();
-
-protected:
-    bool event(QEvent* evento) override;
-    void showEvent(QShowEvent* evento) override;
 
 private:
     void attivazione();

@@ -1,0 +1,61 @@
+#include "app/attivazione.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFileDialog>
+#include <QWidget>
+#include <QWindow>
+
+namespace qvr {
+
+namespace {
+// The widget a native window belongs to (null for a window of no widget).
+QWidget* widgetDi(const QWindow* finestra) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->windowHandle() == finestra)
+            return w;
+    return nullptr;
+}
+} // namespace
+
+Attivazione::Attivazione(QWidget* finestra) : QObject(finestra), m_finestra(finestra) {
+    finestra->installEventFilter(this);
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, &Attivazione::fuocoCambiato);
+}
+
+bool Attivazione::eventFilter(QObject* oggetto, QEvent* evento) {
+    // The first showing, before the first paint and also where no window manager activates the
+    // window.
+    if (oggetto == m_finestra && evento->type() == QEvent::Show && !evento->spontaneous() &&
+        !m_mostrata) {
+        m_mostrata = true;
+        emit attivata();
+    }
+    return QObject::eventFilter(oggetto, evento);
+}
+
+void Attivazione::fuocoCambiato(QWindow* ora) {
+    // Another application, or our own window: nothing opens or closes over ours.
+    if (!ora || !m_mostrata || ora == m_finestra->windowHandle() || !m_finestra->isVisible())
+        return;
+    // The folder chooser, and what it opens, is no window of the program: its closing is no
+    // activation.
+    for (const QWidget* w = widgetDi(ora); w; w = w->parentWidget())
+        if (qobject_cast<const QFileDialog*>(w))
+            return;
+    if (m_sopra.contains(ora))
+        return;
+    m_sopra.append(ora);
+    // Its closing, once no other window of the program stays open over ours, makes ours the
+    // active window of the program again.
+    connect(ora, &QWindow::visibleChanged, this, [this, ora](bool visibile) {
+        if (visibile)
+            return;
+        disconnect(ora, &QWindow::visibleChanged, this, nullptr);
+        m_sopra.removeIf([](const QPointer<QWindow>& w) { return !w || !w->isVisible(); });
+        if (m_sopra.isEmpty() && m_finestra->isVisible())
+            emit attivata();
+    });
+}
+
+} // namespace qvr
