@@ -13,14 +13,17 @@ installa_mancanti
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build
 
-# The Qt Test programs run offscreen by themselves; the end-to-end tests need an X server.
+# The Qt Test programs run offscreen by themselves; the end-to-end tests need an X server, and
+# the tests of the windows at a desk (activation, focus, placement) a window manager as well.
 stato=0
 registro=build/ctest-ultimo.log
+finestre=(bash scripts/servizi/finestre.sh)
 if [ -z "${DISPLAY:-}" ]; then
-    xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build --output-on-failure "$@" \
-        2>&1 | tee "$registro" || stato=$?
+    xvfb-run -a -s "-screen 0 1280x1024x24" "${finestre[@]}" \
+        ctest --test-dir build --output-on-failure "$@" 2>&1 | tee "$registro" || stato=$?
 else
-    ctest --test-dir build --output-on-failure "$@" 2>&1 | tee "$registro" || stato=$?
+    "${finestre[@]}" ctest --test-dir build --output-on-failure "$@" 2>&1 | tee "$registro" ||
+        stato=$?
 fi
 if [ $# -eq 0 ] && [ "${QVR_SOLO_SUITE:-0}" != 1 ]; then
     altro=0
