@@ -38,8 +38,10 @@ void Attivazione::fuocoCambiato(QWindow* ora) {
     // Another application, or our own window: nothing opens or closes over ours.
     if (!ora || !m_mostrata || ora == m_finestra->windowHandle() || !m_finestra->isVisible())
         return;
-    // The folder chooser, and what it opens, is no window of the program: its closing is no
-    // activation.
+    // A menu or tooltip is no window of the program; nor is the folder chooser, or what it
+    // opens: their closing is no activation.
+    if (ora->type() == Qt::Popup || ora->type() == Qt::ToolTip)
+        return;
     for (const QWidget* w = widgetDi(ora); w; w = w->parentWidget())
         if (qobject_cast<const QFileDialog*>(w))
             return;
