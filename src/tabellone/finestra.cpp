@@ -60,6 +60,9 @@ FinestraTabellone::FinestraTabellone(const Impostazioni& impostazioni, const QSt
                        "#riga { color: #c8d2de; }"));
 
     auto* radice = new QVBoxLayout(this);
+    // The fonts follow the window's size, never the other way round: no minimum size from the
+    // labels, so a 1280x720 screen takes the board whole.
+    radice->setSizeConstraint(QLayout::SetNoConstraint);
     auto* alto = new QHBoxLayout;
     m_titolo = new QLabel;
     m_ora = new QLabel;

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QScreen>
 #include <QTextStream>
 
 #include <memory>
@@ -82,6 +83,8 @@ int main(int argc, char** argv) {
         f.resize(1280, 720);
         f.show();
     } else {
+        if (const QScreen* schermo = QGuiApplication::primaryScreen())
+            f.setGeometry(schermo->geometry());
         f.showFullScreen();
     }
     f.avvia();
