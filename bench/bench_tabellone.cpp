@@ -2,6 +2,7 @@
 // station's commit to the board having painted the call, time to synthesise an announcement,
 // and an idle board's CPU and peak memory. Prints figures; never fails on a time.
 //   bench_tabellone [--inattivo SECONDI]
+//   bench_tabellone --carico SECONDI   ten stations with and without three boards
 #include "archive/crea_archivio.h"
 #include "archive/cursore.h"
 #include "archive/lettore.h"
@@ -26,6 +27,7 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <numeric>
 #include <thread>
 #include <unistd.h>
 
@@ -228,6 +230,74 @@ void inattivo(const QString& cartella, int secondi) {
     p.waitForFinished(5000);
 }
 
+// Ten stations calling every 500 ms for `secondi`, first alone, then with three boards: the
+// stations' call time in both runs, and whether every board showed every call, in order.
+void carico(int secondi, int boards) {
+    QTemporaryDir dir;
+    const QString cartella = dir.filePath(QStringLiteral("archivio"));
+    creaArchivio(cartella);
+    const QString bin = QCoreApplication::applicationDirPath() + QStringLiteral("/..");
+    std::vector<std::unique_ptr<QProcess>> tabelloni;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    for (int t = 0; t < boards; ++t) {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessEnvironment(env);
+        p->start(bin + QStringLiteral("/qvr-tabellone"),
+                 {QStringLiteral("--finestra"), QStringLiteral("--archivio"), cartella,
+                  QStringLiteral("--registro"), dir.filePath(QStringLiteral("r%1").arg(t))});
+        p->waitForStarted();
+        tabelloni.push_back(std::move(p));
+    }
+    if (boards)
+        QThread::sleep(2);
+    const int chiamate = secondi * 2;
+    std::vector<std::unique_ptr<QProcess>> stazioni;
+    for (int s = 1; s <= 10; ++s) {
+        auto p = std::make_unique<QProcess>();
+        p->start(bin + QStringLiteral("/tests/tabellone_stazione"),
+                 {cartella, QString::number(s), QString::number(chiamate), QStringLiteral("500")});
+        stazioni.push_back(std::move(p));
+    }
+    std::vector<double> tempi;
+    int errori = 0;
+    for (auto& p : stazioni) {
+        p->waitForFinished(secondi * 3000 + 30000);
+        errori += p->exitCode() != 0;
+        for (const QByteArray& r : p->readAllStandardOutput().split('\n'))
+            if (r.contains(' '))
+                tempi.push_back(r.split(' ')[1].toDouble() / 1000.0);
+    }
+    QThread::sleep(1);
+    int complete = 0;
+    for (int t = 0; t < boards; ++t) {
+        tabelloni[t]->terminate();
+        tabelloni[t]->waitForFinished(5000);
+        QFile f(dir.filePath(QStringLiteral("r%1").arg(t)));
+        f.open(QIODevice::ReadOnly);
+        std::map<int, std::vector<int>> visti;
+        for (const QByteArray& r : f.readAll().split('\n'))
+            if (r.contains(' '))
+                visti[r.split(' ')[0].toInt()].push_back(r.split(' ')[1].toInt());
+        bool tutto = true;
+        for (int s = 1; s <= 10; ++s) {
+            std::vector<int> attesi(chiamate);
+            std::iota(attesi.begin(), attesi.end(), 1);
+            tutto = tutto && visti[s] == attesi;
+        }
+        complete += tutto;
+    }
+    double somma = 0;
+    for (double x : tempi)
+        somma += x;
+    std::printf("%d tabelloni: %zu chiamate, errori delle postazioni %d, tempo di chiamata media "
+                "%.2f ms mediana %.2f ms p99 %.2f ms; tabelloni con ogni chiamata in ordine: %d "
+                "su %d\n",
+                boards, tempi.size(), errori, tempi.empty() ? 0.0 : somma / tempi.size(),
+                bench::mediana(tempi), bench::percentile(tempi, 0.99), complete, boards);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -244,6 +314,14 @@ int main(int argc, char** argv) {
     o.modi[1] = QStringLiteral("SG");
     creaArchivio(cartella, o);
     qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toUtf8());
+    const int c = a.indexOf(QStringLiteral("--carico"));
+    if (c > 0 && c + 1 < a.size()) {
+        std::printf("== Dieci postazioni, una chiamata ogni 500 ms per %s s\n",
+                    qPrintable(a[c + 1]));
+        carico(a[c + 1].toInt(), 0);
+        carico(a[c + 1].toInt(), 3);
+        return 0;
+    }
     rilevamento(cartella);
     latenza(cartella);
     inattivo(cartella, secondi);

@@ -196,6 +196,11 @@ QString FinestraTabellone::testoBanner() const {
     return m_banner->isVisible() || !m_banner->isHidden() ? m_banner->text() : QString();
 }
 
+void FinestraTabellone::mostraAvviso(const QString& testo) {
+    m_erroreImpostazioni = testo;
+    aggiornaStato();
+}
+
 void FinestraTabellone::aggiornaStato() {
     QStringList parti;
     if (!m_annunciatore->stato().isEmpty())

@@ -47,6 +47,8 @@ public:
     EtichettaNumero* etichettaNumero() const { return m_numero; }
     Annunciatore* annunciatore() const { return m_annunciatore; }
     QString testoBanner() const;
+    // A notice for the status line (a settings file that could not be read).
+    void mostraAvviso(const QString& testo);
 
 protected:
     void resizeEvent(QResizeEvent* e) override;

@@ -77,8 +77,10 @@ int main(int argc, char** argv) {
     if (p.isSet(archivio))
         imp.archivio = p.value(archivio);
     FinestraTabellone f(imp, p.value(registro));
-    if (!erroreImpostazioni.isEmpty())
+    if (!erroreImpostazioni.isEmpty()) {
         err << erroreImpostazioni << "\n";
+        f.mostraAvviso(erroreImpostazioni);
+    }
     if (p.isSet(finestra)) {
         f.resize(1280, 720);
         f.show();

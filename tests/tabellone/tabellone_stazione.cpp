@@ -1,11 +1,13 @@
 // A station for the board's cross-process test: makes CHIAMATE calls with the console's own
-// operation (standard numbering), one every PAUSA ms, and prints each number published.
+// operation (standard numbering), one every PAUSA ms, and prints each number published with
+// the time the call took, in microseconds.
 //   tabellone_stazione CARTELLA POSTAZIONE CHIAMATE PAUSA
 #include "app/globali.h"
 #include "archive/errori.h"
 #include "console/operazioni.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <cstdio>
@@ -21,8 +23,10 @@ int main(int argc, char** argv) {
     const int pausa = a[4].toInt();
     try {
         for (int i = 0; i < chiamate; ++i) {
+            QElapsedTimer t;
+            t.start();
             qvr::operazioni::ChiamaProssimo(false, false);
-            std::printf("%d\n", qvr::NumeroChiamato);
+            std::printf("%d %lld\n", qvr::NumeroChiamato, t.nsecsElapsed() / 1000);
             std::fflush(stdout);
             QThread::msleep(static_cast<unsigned long>(pausa));
         }
