@@ -117,6 +117,17 @@ public:
             throw traduci(q.lastError(), oggetto);
     }
 
+    // Every row of a query handed to `riga`; false (nothing thrown) when the query fails.
+    template <typename F> bool prova(const QString& sql, F riga) {
+        QSqlQuery q(QSqlDatabase::database(m_nome, false));
+        q.setForwardOnly(true);
+        if (!q.exec(sql))
+            return false;
+        while (q.next())
+            riga(q.record());
+        return !q.lastError().isValid();
+    }
+
     // A field of a record; 3265 when missing.
     QVariant campo(const QSqlRecord& r, const QString& nome, const QString& tabella) const {
         const int i = r.indexOf(nome);
@@ -197,9 +208,39 @@ ImprontaFile LettoreArchivio::improntaFile(const QString& nativo) {
     return i;
 }
 
+namespace {
+// The first rows of the ten per-station tables in one statement, so that the read lock lasts as
+// little as possible: "SELECT 1, * FROM (SELECT a, b FROM [T1] LIMIT 1) UNION ALL ...".
+QString unioneTabelle(QString (*tabella)(int), const QStringList& campi) {
+    QStringList parti;
+    for (int n = 1; n <= 10; ++n)
+        parti << QStringLiteral("SELECT %1, * FROM (SELECT [%2] FROM [%3] LIMIT 1)")
+                     .arg(n)
+                     .arg(campi.join(QStringLiteral("], [")), tabella(n));
+    return parti.join(QStringLiteral(" UNION ALL "));
+}
+} // namespace
+
 RecordsDisplay LettoreArchivio::leggiDisplay() const {
     RecordsDisplay r;
     ConnessioneLettura c(fileArchivio(m_cartella, nomi::FileQVRB));
+    // The quick way; when it fails or finds a table empty, the table by table read below tells
+    // which table or field is wrong.
+    int trovate = 0;
+    if (c.prova(unioneTabelle(&nomi::tabNumeriCode,
+                              {nomi::CampoNumeroA1, nomi::CampoStatoN1, nomi::CampoF1}),
+                [&](const QSqlRecord& q) {
+                    const int n = q.value(0).toInt();
+                    if (n < 1 || n > 10)
+                        return;
+                    const QString tab = nomi::tabNumeriCode(n);
+                    r[n - 1].numero = c.numero(q, nomi::CampoNumeroA1, tab);
+                    r[n - 1].stato = c.numero(q, nomi::CampoStatoN1, tab);
+                    r[n - 1].flag = c.campo(q, nomi::CampoF1, tab).toString();
+                    ++trovate;
+                }) &&
+        trovate == 10)
+        return r;
     for (int n = 1; n <= 10; ++n) {
         const QString tab = nomi::tabNumeriCode(n);
         const QSqlRecord riga = c.primaRiga(tab);
@@ -214,6 +255,19 @@ RecordsDisplay LettoreArchivio::leggiDisplay() const {
 RecordsSingoli LettoreArchivio::leggiSingoli() const {
     RecordsSingoli r;
     ConnessioneLettura c(fileArchivio(m_cartella, nomi::FileQVRA));
+    int trovate = 0;
+    if (c.prova(unioneTabelle(&nomi::tabNumerazioneSingle, {nomi::CampoNUMERO, nomi::CampoStato}),
+                [&](const QSqlRecord& q) {
+                    const int n = q.value(0).toInt();
+                    if (n < 1 || n > 10)
+                        return;
+                    const QString tab = nomi::tabNumerazioneSingle(n);
+                    r[n - 1].numero = c.numero(q, nomi::CampoNUMERO, tab);
+                    r[n - 1].stato = c.numero(q, nomi::CampoStato, tab);
+                    ++trovate;
+                }) &&
+        trovate == 10)
+        return r;
     for (int n = 1; n <= 10; ++n) {
         const QString tab = nomi::tabNumerazioneSingle(n);
         const QSqlRecord riga = c.primaRiga(tab);
