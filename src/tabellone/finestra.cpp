@@ -364,6 +364,8 @@ void FinestraTabellone::apriImpostazioni() {
 FinestraImpostazioni::FinestraImpostazioni(const Impostazioni& i, QWidget* parent)
     : QDialog(parent), m_base(i) {
     setWindowTitle(QStringLiteral("Impostazioni del tabellone"));
+    // The board's light-on-dark labels are not for this window.
+    setStyleSheet(QStringLiteral("QLabel { color: palette(window-text); }"));
     auto* modulo = new QFormLayout(this);
     auto* rigaArchivio = new QHBoxLayout;
     m_archivio = new QLineEdit(i.archivio);
@@ -397,6 +399,7 @@ FinestraImpostazioni::FinestraImpostazioni(const Impostazioni& i, QWidget* paren
     m_volume->setAccessibleName(QStringLiteral("Volume"));
     modulo->addRow(QStringLiteral("Volume:"), m_volume);
     auto* pulsanti = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    pulsanti->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Annulla"));
     connect(pulsanti, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(pulsanti, &QDialogButtonBox::rejected, this, &QDialog::reject);
     modulo->addRow(pulsanti);
