@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the client in build/ and starts it on a demo archive.
+# Installs what is missing, builds the client and the board in build/ and starts both on a
+# demo archive.
 #   bash scripts/demo.sh           keeps ./demo/archivio when it is already there
 #   bash scripts/demo.sh --nuovo   creates the demo archive afresh
 # The client runs with ./demo as its working directory (percorsi.txt and the call history are
@@ -27,7 +28,7 @@ done
 source scripts/comune.sh
 installa_mancanti
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build build --target qvr-client qvr-archivio
+cmake --build build --target qvr-client qvr-archivio qvr-tabellone
 
 DEMO="$RADICE/demo"
 ARCHIVIO="$DEMO/archivio"
@@ -45,13 +46,23 @@ fi
 "$STRUMENTO" stato "$ARCHIVIO"
 
 cd "$DEMO"
+# The waiting-room board beside the client, in a window, with its settings kept in ./demo.
+TABELLONE=("$RADICE/build/qvr-tabellone" --finestra --archivio "$ARCHIVIO")
+export XDG_CONFIG_HOME="$DEMO/config"
 if [ -n "${DISPLAY:-}" ]; then
-    exec "$RADICE/build/qvr-client"
+    "${TABELLONE[@]}" &
+    tabellone=$!
+    "$RADICE/build/qvr-client" || true
+    kill "$tabellone" 2>/dev/null || true
+    exit 0
 fi
 
 echo "Nessun display: il client gira sotto Xvfb, schermata in $DEMO/schermata.png"
 rm -f schermata.png
-xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+xvfb-run -a -s "-screen 0 1920x1080x24" bash -c '
+    "${@:2}" &
+    tabellone=$!
+    sleep 1
     "$1" &
     client=$!
     sleep 5
@@ -61,7 +72,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
         exit 1
     fi
     import -window root schermata.png
-    kill "$client"
-    wait "$client" 2>/dev/null || true
-' demo "$RADICE/build/qvr-client"
+    kill "$client" "$tabellone"
+    wait "$client" "$tabellone" 2>/dev/null || true
+' demo "$RADICE/build/qvr-client" "${TABELLONE[@]}"
 echo "Schermata salvata: $DEMO/schermata.png"

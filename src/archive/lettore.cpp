@@ -1,0 +1,304 @@
+#include "archive/lettore.h"
+
+#include "archive/cursore.h"
+#include "archive/errori.h"
+#include "archive/errori_sql.h"
+#include "archive/nomi.h"
+#include "archive/percorsi_archivio.h"
+
+#include <QAtomicInteger>
+#include <QFileInfo>
+#include <QHash>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QUrl>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qvr {
+
+namespace {
+
+std::atomic<int> g_timeoutLettore{2000};
+QAtomicInteger<quint64> g_connessioniLettore{0};
+
+// A file that is missing tells a missing folder (3044) from a missing database (3024).
+[[noreturn]] void fileMancante(const QString& nativo) {
+    const QFileInfo cartella(QFileInfo(nativo).absolutePath());
+    if (!cartella.exists() || !cartella.isDir())
+        throw ErroreQvr(Err::PercorsoNonValido, nativo);
+    throw ErroreQvr(Err::DatabaseNonTrovato, nativo);
+}
+
+// One read-only connection for one short read: opened, used inside one read transaction and
+// closed by the destructor.
+class ConnessioneLettura {
+public:
+    explicit ConnessioneLettura(const QString& nativo) : m_nativo(nativo) {
+        const QFileInfo info(nativo);
+        if (!info.exists())
+            fileMancante(nativo);
+        if (info.isDir() || info.size() == 0)
+            throw ErroreQvr(Err::FormatoNonRiconosciuto, nativo);
+        m_nome = QStringLiteral("qvr-lettore-%1").arg(++g_connessioniLettore);
+        QSqlError erroreApertura;
+        bool aperta = false;
+        {
+            QSqlDatabase d = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_nome);
+            QString uri = QStringLiteral("file:");
+            if (nativo.startsWith(QLatin1Char('/')))
+                uri += QStringLiteral("//");
+            uri += QString::fromLatin1(QUrl::toPercentEncoding(nativo, "/"));
+            uri += QStringLiteral("?mode=ro");
+            d.setDatabaseName(uri);
+            d.setConnectOptions(
+                QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1")
+                    .arg(g_timeoutLettore.load()));
+            aperta = d.open();
+            if (!aperta)
+                erroreApertura = d.lastError();
+        }
+        if (!aperta) {
+            QSqlDatabase::removeDatabase(m_nome);
+            if (!QFileInfo::exists(nativo))
+                fileMancante(nativo);
+            if (codiceSqlite(erroreApertura) == SqliteNonApribile)
+                throw ErroreQvr(Err::AccessoNegato,
+                                nativo + QStringLiteral(": ") + erroreApertura.databaseText());
+            throw traduci(erroreApertura, {});
+        }
+        esegui(QStringLiteral("BEGIN"), {});
+        m_inTransazione = true;
+    }
+    ~ConnessioneLettura() {
+        {
+            QSqlDatabase d = QSqlDatabase::database(m_nome, false);
+            if (m_inTransazione) {
+                QSqlQuery q(d);
+                q.exec(QStringLiteral("COMMIT"));
+            }
+            d.close();
+        }
+        QSqlDatabase::removeDatabase(m_nome);
+    }
+    ConnessioneLettura(const ConnessioneLettura&) = delete;
+    ConnessioneLettura& operator=(const ConnessioneLettura&) = delete;
+
+    // The first row of a table, as a record; 3078 missing table, 3021 no row.
+    QSqlRecord primaRiga(const QString& tabella) {
+        QSqlQuery q(QSqlDatabase::database(m_nome, false));
+        q.setForwardOnly(true);
+        if (!q.exec(QStringLiteral("SELECT * FROM [%1] LIMIT 1").arg(tabella)))
+            throw traduci(q.lastError(), tabella);
+        if (!q.next()) {
+            if (q.lastError().isValid())
+                throw traduci(q.lastError(), tabella);
+            throw ErroreQvr(Err::NessunRecordCorrente, m_nativo + QStringLiteral(", ") + tabella);
+        }
+        return q.record();
+    }
+
+    // Every row of a query, handed to `riga`.
+    template <typename F> void perOgniRiga(const QString& sql, const QString& oggetto, F riga) {
+        QSqlQuery q(QSqlDatabase::database(m_nome, false));
+        q.setForwardOnly(true);
+        if (!q.exec(sql))
+            throw traduci(q.lastError(), oggetto);
+        while (q.next())
+            riga(q.record());
+        if (q.lastError().isValid())
+            throw traduci(q.lastError(), oggetto);
+    }
+
+    // Every row of a query handed to `riga`; false (nothing thrown) when the query fails.
+    template <typename F> bool prova(const QString& sql, F riga) {
+        QSqlQuery q(QSqlDatabase::database(m_nome, false));
+        q.setForwardOnly(true);
+        if (!q.exec(sql))
+            return false;
+        while (q.next())
+            riga(q.record());
+        return !q.lastError().isValid();
+    }
+
+    // A field of a record; 3265 when missing.
+    QVariant campo(const QSqlRecord& r, const QString& nome, const QString& tabella) const {
+        const int i = r.indexOf(nome);
+        if (i < 0)
+            throw ErroreQvr(Err::CampoNonTrovato,
+                            m_nativo + QStringLiteral(", ") + tabella + QStringLiteral(".") + nome);
+        return r.value(i);
+    }
+    // A number field; Null counts as 0 (no number), text that is not a number is 13.
+    qint32 numero(const QSqlRecord& r, const QString& nome, const QString& tabella) const {
+        const QVariant v = campo(r, nome, tabella);
+        if (v.isNull())
+            return 0;
+        return valori::comeLong(v, tabella + QStringLiteral(".") + nome);
+    }
+
+private:
+    void esegui(const QString& sql, const QString& oggetto) {
+        QSqlQuery q(QSqlDatabase::database(m_nome, false));
+        if (!q.exec(sql))
+            throw traduci(q.lastError(), oggetto);
+    }
+    ErroreQvr traduci(const QSqlError& e, const QString& oggetto) const {
+        const QString testo = e.databaseText().isEmpty() ? e.text() : e.databaseText();
+        QString dettaglio = m_nativo;
+        if (!oggetto.isEmpty())
+            dettaglio += QStringLiteral(", ") + oggetto;
+        return ErroreQvr(numeroDaSql(e), dettaglio + QStringLiteral(": ") + testo);
+    }
+
+    QString m_nativo;
+    QString m_nome;
+    bool m_inTransazione = false;
+};
+
+} // namespace
+
+LettoreArchivio::LettoreArchivio(const QString& cartella) : m_cartella(cartella) {}
+
+void LettoreArchivio::impostaTimeoutOccupato(int millisecondi) {
+    g_timeoutLettore = millisecondi;
+}
+
+ImprontaFile LettoreArchivio::impronta(const QString& nomeFile) const {
+    return improntaFile(fileArchivio(m_cartella, nomeFile));
+}
+
+ImprontaFile LettoreArchivio::improntaFile(const QString& nativo) {
+    const QByteArray percorso = QFile::encodeName(nativo);
+    const int fd = ::open(percorso.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int e = errno;
+        if (e == ENOENT || e == ENOTDIR)
+            fileMancante(nativo);
+        throw ErroreQvr(numeroDaErrno(e),
+                        nativo + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(e)));
+    }
+    unsigned char testa[28];
+    struct stat st {};
+    const ssize_t letti = ::pread(fd, testa, sizeof testa, 0);
+    const int erroreLettura = letti < 0 ? errno : 0;
+    const int esitoStat = ::fstat(fd, &st);
+    ::close(fd);
+    if (letti < 0)
+        throw ErroreQvr(Err::ErroreDiscoRete,
+                        nativo + QStringLiteral(": ") +
+                            QString::fromLocal8Bit(std::strerror(erroreLettura)));
+    if (letti < static_cast<ssize_t>(sizeof testa) ||
+        std::memcmp(testa, "SQLite format 3\0", 16) != 0)
+        throw ErroreQvr(Err::FormatoNonRiconosciuto, nativo);
+    ImprontaFile i;
+    i.contatore = (quint32(testa[24]) << 24) | (quint32(testa[25]) << 16) |
+                  (quint32(testa[26]) << 8) | quint32(testa[27]);
+    if (esitoStat == 0) {
+        i.inode = static_cast<quint64>(st.st_ino);
+        i.dimensione = static_cast<qint64>(st.st_size);
+    }
+    return i;
+}
+
+namespace {
+// The first rows of the ten per-station tables in one statement, so that the read lock lasts as
+// little as possible: "SELECT 1, * FROM (SELECT a, b FROM [T1] LIMIT 1) UNION ALL ...".
+QString unioneTabelle(QString (*tabella)(int), const QStringList& campi) {
+    QStringList parti;
+    for (int n = 1; n <= 10; ++n)
+        parti << QStringLiteral("SELECT %1, * FROM (SELECT [%2] FROM [%3] LIMIT 1)")
+                     .arg(n)
+                     .arg(campi.join(QStringLiteral("], [")), tabella(n));
+    return parti.join(QStringLiteral(" UNION ALL "));
+}
+} // namespace
+
+RecordsDisplay LettoreArchivio::leggiDisplay() const {
+    RecordsDisplay r;
+    ConnessioneLettura c(fileArchivio(m_cartella, nomi::FileQVRB));
+    // The quick way; when it fails or finds a table empty, the table by table read below tells
+    // which table or field is wrong.
+    int trovate = 0;
+    if (c.prova(unioneTabelle(&nomi::tabNumeriCode,
+                              {nomi::CampoNumeroA1, nomi::CampoStatoN1, nomi::CampoF1}),
+                [&](const QSqlRecord& q) {
+                    const int n = q.value(0).toInt();
+                    if (n < 1 || n > 10)
+                        return;
+                    const QString tab = nomi::tabNumeriCode(n);
+                    r[n - 1].numero = c.numero(q, nomi::CampoNumeroA1, tab);
+                    r[n - 1].stato = c.numero(q, nomi::CampoStatoN1, tab);
+                    r[n - 1].flag = c.campo(q, nomi::CampoF1, tab).toString();
+                    ++trovate;
+                }) &&
+        trovate == 10)
+        return r;
+    for (int n = 1; n <= 10; ++n) {
+        const QString tab = nomi::tabNumeriCode(n);
+        const QSqlRecord riga = c.primaRiga(tab);
+        RecordDisplay& d = r[n - 1];
+        d.numero = c.numero(riga, nomi::CampoNumeroA1, tab);
+        d.stato = c.numero(riga, nomi::CampoStatoN1, tab);
+        d.flag = c.campo(riga, nomi::CampoF1, tab).toString();
+    }
+    return r;
+}
+
+RecordsSingoli LettoreArchivio::leggiSingoli() const {
+    RecordsSingoli r;
+    ConnessioneLettura c(fileArchivio(m_cartella, nomi::FileQVRA));
+    int trovate = 0;
+    if (c.prova(unioneTabelle(&nomi::tabNumerazioneSingle, {nomi::CampoNUMERO, nomi::CampoStato}),
+                [&](const QSqlRecord& q) {
+                    const int n = q.value(0).toInt();
+                    if (n < 1 || n > 10)
+                        return;
+                    const QString tab = nomi::tabNumerazioneSingle(n);
+                    r[n - 1].numero = c.numero(q, nomi::CampoNUMERO, tab);
+                    r[n - 1].stato = c.numero(q, nomi::CampoStato, tab);
+                    ++trovate;
+                }) &&
+        trovate == 10)
+        return r;
+    for (int n = 1; n <= 10; ++n) {
+        const QString tab = nomi::tabNumerazioneSingle(n);
+        const QSqlRecord riga = c.primaRiga(tab);
+        r[n - 1].numero = c.numero(riga, nomi::CampoNUMERO, tab);
+        r[n - 1].stato = c.numero(riga, nomi::CampoStato, tab);
+    }
+    return r;
+}
+
+Assegnazioni LettoreArchivio::leggiAssegnazioni(bool nominativi) const {
+    Assegnazioni a;
+    ConnessioneLettura c(fileArchivio(m_cartella, nomi::FileQVR));
+    const QString tab = nomi::TabPostazioneUtente;
+    const QSqlRecord riga = c.primaRiga(tab);
+    for (int n = 1; n <= 10; ++n) {
+        a[n - 1].singola =
+            c.campo(riga, nomi::campoPostoSS(n), tab).toString() == QStringLiteral("SG");
+        a[n - 1].idUtente = c.numero(riga, nomi::campoPostoID(n), tab);
+    }
+    if (!nominativi)
+        return a;
+    QHash<qint32, QString> nomiUtenti;
+    c.perOgniRiga(
+        QStringLiteral("SELECT * FROM [Utenti]"), nomi::TabUtenti, [&](const QSqlRecord& u) {
+            const qint32 id = c.numero(u, nomi::CampoId, nomi::TabUtenti);
+            nomiUtenti.insert(
+                id, c.campo(u, nomi::CampoNominativo, nomi::TabUtenti).toString().trimmed());
+        });
+    for (auto& p : a)
+        p.nominativo = nomiUtenti.value(p.idUtente);
+    return a;
+}
+
+} // namespace qvr

@@ -1,0 +1,94 @@
+// qvr-tabellone: the waiting-room board. Shows and announces every call the stations publish
+// in the archive folder; it only reads the archive.
+//
+//   qvr-tabellone [--finestra] [--archivio CARTELLA] [--registro FILE]
+//   qvr-tabellone --wav FILE NUMERO POSTAZIONE
+#include "tabellone/finestra.h"
+#include "tabellone/voce.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QScreen>
+#include <QTextStream>
+
+#include <memory>
+
+using namespace qvr::tabellone;
+
+int main(int argc, char** argv) {
+    // Rendering a WAV needs no screen.
+    bool soloWav = false;
+    for (int i = 1; i < argc; ++i)
+        soloWav = soloWav || QByteArray(argv[i]) == "--wav";
+    std::unique_ptr<QCoreApplication> programma;
+    if (soloWav)
+        programma = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        programma = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication& app = *programma;
+    QCoreApplication::setOrganizationName(QStringLiteral("qvr"));
+    QCoreApplication::setApplicationName(QStringLiteral("qvr-tabellone"));
+
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral("Tabellone della sala d'attesa"));
+    p.addHelpOption();
+    const QCommandLineOption finestra(
+        QStringLiteral("finestra"), QStringLiteral("In una finestra invece che a schermo intero."));
+    const QCommandLineOption archivio(
+        QStringLiteral("archivio"),
+        QStringLiteral("Cartella dell'archivio (al posto di quella delle impostazioni)."),
+        QStringLiteral("CARTELLA"));
+    const QCommandLineOption registro(QStringLiteral("registro"),
+                                      QStringLiteral("Aggiunge ogni chiamata mostrata al file."),
+                                      QStringLiteral("FILE"));
+    const QCommandLineOption wav(
+        QStringLiteral("wav"),
+        QStringLiteral("Scrive l'annuncio di NUMERO e POSTAZIONE nel file WAV ed esce."),
+        QStringLiteral("FILE"));
+    p.addOptions({finestra, archivio, registro, wav});
+    p.addPositionalArgument(QStringLiteral("NUMERO POSTAZIONE"), QStringLiteral("Con --wav."));
+    p.process(app);
+
+    QTextStream err(stderr);
+    if (p.isSet(wav)) {
+        const QStringList a = p.positionalArguments();
+        bool okN = false, okP = false;
+        const int numero = a.size() == 2 ? a[0].toInt(&okN) : 0;
+        const int postazione = a.size() == 2 ? a[1].toInt(&okP) : 0;
+        if (!okN || !okP || numero < 1 || postazione < 1 || postazione > 10) {
+            err << "Uso: qvr-tabellone --wav FILE NUMERO POSTAZIONE (postazione da 1 a 10)\n";
+            return 2;
+        }
+        const QString motivo = Voce::prepara();
+        if (!motivo.isEmpty()) {
+            err << motivo << "\n";
+            return 1;
+        }
+        QString errore;
+        if (!scriviWav(p.value(wav), Voce::annuncio(postazione, numero), &errore)) {
+            err << "Impossibile scrivere " << p.value(wav) << ": " << errore << "\n";
+            return 1;
+        }
+        return 0;
+    }
+
+    QString erroreImpostazioni;
+    Impostazioni imp = Impostazioni::leggi(&erroreImpostazioni);
+    if (p.isSet(archivio))
+        imp.archivio = p.value(archivio);
+    FinestraTabellone f(imp, p.value(registro));
+    if (!erroreImpostazioni.isEmpty()) {
+        err << erroreImpostazioni << "\n";
+        f.mostraAvviso(erroreImpostazioni);
+    }
+    if (p.isSet(finestra)) {
+        f.resize(1280, 720);
+        f.show();
+    } else {
+        if (const QScreen* schermo = QGuiApplication::primaryScreen())
+            f.setGeometry(schermo->geometry());
+        f.showFullScreen();
+    }
+    f.avvia();
+    return app.exec();
+}

@@ -1,0 +1,101 @@
+#pragma once
+// The board's model, without a window: what the archive's records mean for the board (the
+// stations' tiles, the calls found between two reads, the latest calls) and the queue of
+// announcements. The window shows it; tests drive it directly.
+#include "archive/lettore.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QVector>
+
+#include <deque>
+#include <optional>
+
+namespace qvr::tabellone {
+
+// One call shown and announced.
+struct Chiamata {
+    int postazione = 0;
+    qint32 numero = 0;
+    QString nominativo; // the station user's name, when the board shows names
+    QDateTime ora;
+    bool operator==(const Chiamata& a) const {
+        return postazione == a.postazione && numero == a.numero;
+    }
+};
+
+enum class StatoTessera { Assente, Attesa, InCorso };
+
+// A station's tile: its number and state as the archive holds them now.
+struct Tessera {
+    int postazione = 0;
+    qint32 numero = 0;
+    StatoTessera stato = StatoTessera::Assente;
+    bool singola = false;
+    QString nominativo;
+};
+
+// The caption of a tile's state: "In corso...", "Attendere...", "Assente...".
+QString testoStato(StatoTessera s);
+
+class ModelloTabellone {
+public:
+    // `postazioni`: the stations shown (1..10); calls of the others are ignored.
+    explicit ModelloTabellone(QList<int> postazioni = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+                              bool nominativi = false);
+
+    // Each returns the calls found since the previous read of the same records, in station
+    // order. The first read of each kind only sets the starting point: a board that starts
+    // announces nothing of what happened before it. A station's mode decides which of its
+    // records counts: NumeriCode<n> for standard numbering (state 3 with a number that is new,
+    // or that comes back to state 3), NumerazioneSingle<n> for single numbering (a new NUMERO).
+    QVector<Chiamata> aggiornaAssegnazioni(const Assegnazioni& a);
+    QVector<Chiamata> aggiornaDisplay(const RecordsDisplay& d);
+    QVector<Chiamata> aggiornaSingoli(const RecordsSingoli& s);
+
+    QVector<Tessera> tessere() const;
+    // The latest calls, the most recent first (at most `MassimoStorico`).
+    const std::deque<Chiamata>& ultime() const { return m_ultime; }
+    static constexpr int MassimoStorico = 8;
+
+    QList<int> postazioni() const { return m_postazioni; }
+    bool nominativi() const { return m_nominativi; }
+
+private:
+    bool mostrata(int n) const { return m_postazioni.contains(n); }
+    void registra(QVector<Chiamata>& nuove, int n, qint32 numero);
+
+    QList<int> m_postazioni;
+    bool m_nominativi;
+    std::optional<Assegnazioni> m_assegnazioni;
+    std::optional<RecordsDisplay> m_display;
+    std::optional<RecordsSingoli> m_singoli;
+    std::deque<Chiamata> m_ultime;
+};
+
+// An announcement waiting to be spoken.
+struct Annuncio {
+    int postazione = 0;
+    qint32 numero = 0;
+};
+
+// Announcements in call order: none dropped, none spoken twice; a station that calls again
+// before its announcement's turn has it spoken once, with its latest number, in its place.
+class CodaAnnunci {
+public:
+    void accoda(int postazione, qint32 numero);
+    std::optional<Annuncio> prossimo();
+    int dimensione() const { return static_cast<int>(m_coda.size()); }
+    bool vuota() const { return m_coda.empty(); }
+    void svuota() { m_coda.clear(); }
+
+private:
+    std::deque<Annuncio> m_coda;
+};
+
+// "Numero 57, postazione 3": the text the voice speaks (the synthesiser reads the figures in
+// Italian words).
+QString testoAnnuncio(int postazione, qint32 numero);
+
+} // namespace qvr::tabellone

@@ -1,0 +1,278 @@
+// The board without a screen: the model turning records into calls, the announcement queue,
+// the read-only reader, the watch's banner and recovery, the settings file.
+#include "archive/crea_archivio.h"
+#include "archive/cursore.h"
+#include "archive/errori.h"
+#include "archive/lettore.h"
+#include "archive/nomi.h"
+#include "archive/percorsi_archivio.h"
+#include "tabellone/impostazioni.h"
+#include "tabellone/modello.h"
+#include "tabellone/sorvegliante.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace qvr;
+using namespace qvr::tabellone;
+
+using Records = QList<QPair<int, int>>;
+
+namespace {
+void scriviDisplay(const QString& cartella, int n, qint32 numero, int stato) {
+    Cursore c;
+    c.impostaDatabase(unisciPercorso(cartella, nomi::FileQVRB));
+    c.impostaOrigine(nomi::querySelezionaTutto(nomi::tabNumeriCode(n)));
+    c.aggiorna(true);
+    c.modifica();
+    c.assegna(nomi::CampoNumeroA1, numero);
+    c.assegna(nomi::CampoStatoN1, static_cast<qint16>(stato));
+    c.assegna(nomi::CampoF1, QStringLiteral("F"));
+    c.salva();
+}
+QStringList elenco(const QString& cartella) {
+    return QDir(cartella).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+} // namespace
+
+class TestTabelloneModello : public QObject {
+    Q_OBJECT
+private slots:
+    void chiamateStandard_data();
+    void chiamateStandard();
+    void singolaECambioModo();
+    void codaAnnunci();
+    void lettoreSolaLettura();
+    void lettoreErrori_data();
+    void lettoreErrori();
+    void bannerERipresa();
+    void impostazioni();
+};
+
+// Sequences of display records of station 1 and the calls they must give.
+void TestTabelloneModello::chiamateStandard_data() {
+    QTest::addColumn<Records>("records"); // (number, state), first is the start
+    QTest::addColumn<QList<int>>("chiamate");
+    using R = Records;
+    QTest::newRow("avvio non annuncia") << R{{5, 3}} << QList<int>{};
+    QTest::newRow("numeri nuovi") << R{{5, 3}, {6, 3}, {7, 3}} << QList<int>{6, 7};
+    QTest::newRow("stesso numero non ripete") << R{{5, 3}, {6, 3}, {6, 3}} << QList<int>{6};
+    QTest::newRow("attesa non e' chiamata") << R{{5, 3}, {5, 2}} << QList<int>{};
+    QTest::newRow("richiamo dopo l'attesa") << R{{5, 3}, {5, 2}, {5, 3}} << QList<int>{5};
+    QTest::newRow("azzeramento e ripartenza") << R{{5, 3}, {0, 1}, {1, 3}} << QList<int>{1};
+    QTest::newRow("numero impostato non e' chiamata")
+        << R{{5, 3}, {20, 1}, {21, 3}} << QList<int>{21};
+    QTest::newRow("precedente") << R{{5, 3}, {4, 3}} << QList<int>{4};
+}
+
+void TestTabelloneModello::chiamateStandard() {
+    QFETCH(Records, records);
+    QFETCH(QList<int>, chiamate);
+    ModelloTabellone m({1, 2});
+    m.aggiornaAssegnazioni(Assegnazioni{});
+    QList<int> trovate;
+    for (const auto& [numero, stato] : records) {
+        RecordsDisplay d;
+        d[0].numero = numero;
+        d[0].stato = stato;
+        d[2].numero = numero + 100; // station 3 is not shown
+        d[2].stato = 3;
+        for (const Chiamata& c : m.aggiornaDisplay(d)) {
+            QCOMPARE(c.postazione, 1);
+            trovate << c.numero;
+        }
+    }
+    QCOMPARE(trovate, chiamate);
+    QCOMPARE(m.tessere().size(), 2);
+    const auto [numero, stato] = records.last();
+    const StatoTessera atteso = numero == 0 || stato == 1 ? StatoTessera::Assente
+                                : stato == 2              ? StatoTessera::Attesa
+                                                          : StatoTessera::InCorso;
+    QCOMPARE(m.tessere()[0].stato, atteso);
+}
+
+void TestTabelloneModello::singolaECambioModo() {
+    ModelloTabellone m({1, 2}, true);
+    Assegnazioni a;
+    a[1].singola = true;
+    a[1].nominativo = QStringLiteral("Rossi");
+    m.aggiornaAssegnazioni(a);
+    RecordsDisplay d;
+    RecordsSingoli s;
+    QVERIFY(m.aggiornaDisplay(d).isEmpty());
+    QVERIFY(m.aggiornaSingoli(s).isEmpty());
+    s[1].numero = 12;
+    s[0].numero = 99; // station 1 is in standard numbering: its single record does not count
+    auto c = m.aggiornaSingoli(s);
+    QCOMPARE(c.size(), 1);
+    QCOMPARE(c[0].postazione, 2);
+    QCOMPARE(c[0].numero, 12);
+    QCOMPARE(c[0].nominativo, QStringLiteral("Rossi"));
+    d[1].numero = 30;
+    d[1].stato = 3; // station 2's display record is ignored in single mode
+    QVERIFY(m.aggiornaDisplay(d).isEmpty());
+    // Station 2 back to standard: its display record as it stands is no call...
+    a[1].singola = false;
+    m.aggiornaAssegnazioni(a);
+    QVERIFY(m.aggiornaDisplay(d).isEmpty());
+    QCOMPARE(m.tessere()[1].numero, 30);
+    // ...the next number is.
+    d[1].numero = 31;
+    QCOMPARE(m.aggiornaDisplay(d).size(), 1);
+    QCOMPARE(m.ultime().front().numero, 31);
+    QCOMPARE(m.ultime().size(), size_t(2));
+}
+
+void TestTabelloneModello::codaAnnunci() {
+    CodaAnnunci q;
+    q.accoda(1, 5);
+    q.accoda(2, 8);
+    q.accoda(1, 6); // superseded before its turn: spoken once, latest number, first place
+    q.accoda(3, 1);
+    QCOMPARE(q.dimensione(), 3);
+    QList<QPair<int, int>> detti;
+    while (auto a = q.prossimo())
+        detti << qMakePair(a->postazione, int(a->numero));
+    QCOMPARE(detti, (QList<QPair<int, int>>{{1, 6}, {2, 8}, {3, 1}}));
+    q.accoda(1, 7); // after it was spoken, a new call is a new announcement
+    QCOMPARE(q.prossimo()->numero, 7);
+    QVERIFY(q.vuota());
+    QCOMPARE(testoAnnuncio(3, 57), QStringLiteral("Numero 57, postazione 3"));
+}
+
+void TestTabelloneModello::lettoreSolaLettura() {
+    QTemporaryDir dir;
+    OpzioniArchivio o;
+    o.modi[3] = QStringLiteral("SG");
+    creaArchivio(dir.path(), o);
+    const QString contatore = QDir(dir.path()).filePath(nomi::FileContatore);
+    QFile::remove(contatore); // the board must not need, open or create it
+    const QStringList prima = elenco(dir.path());
+    LettoreArchivio l(dir.path());
+    const ImprontaFile i0 = l.impronta(nomi::FileQVRB);
+    const RecordsDisplay d0 = l.leggiDisplay();
+    const Assegnazioni a = l.leggiAssegnazioni(true);
+    QVERIFY(a[3].singola);
+    QVERIFY(!a[0].singola);
+    QVERIFY(!a[0].nominativo.isEmpty());
+    l.leggiSingoli();
+    QCOMPARE(l.impronta(nomi::FileQVRB), i0); // reads change nothing
+    scriviDisplay(dir.path(), 10, 77, 3);
+    QVERIFY(l.impronta(nomi::FileQVRB) != i0);
+    QCOMPARE(l.leggiDisplay()[9].numero, 77);
+    QCOMPARE(elenco(dir.path()), prima);
+    // A read-only folder and files are read the same.
+    for (const QString& f : prima)
+        QFile::setPermissions(QDir(dir.path()).filePath(f), QFile::ReadOwner);
+    QCOMPARE(l.leggiDisplay()[9].numero, 77);
+    Q_UNUSED(d0);
+}
+
+void TestTabelloneModello::lettoreErrori_data() {
+    QTest::addColumn<QString>("sql"); // run on QVRB.mdb first; "" removes the file
+    QTest::addColumn<int>("errore");
+    QTest::newRow("file mancante") << QString() << Err::DatabaseNonTrovato;
+    QTest::newRow("tabella mancante") << "DROP TABLE NumeriCode7" << Err::TabellaNonTrovata;
+    QTest::newRow("tabella vuota") << "DELETE FROM NumeriCode7" << Err::NessunRecordCorrente;
+    QTest::newRow("campo mancante")
+        << "ALTER TABLE NumeriCode7 DROP COLUMN StatoN1" << Err::CampoNonTrovato;
+    QTest::newRow("non un database") << "garbage" << Err::FormatoNonRiconosciuto;
+}
+
+void TestTabelloneModello::lettoreErrori() {
+    QFETCH(QString, sql);
+    QFETCH(int, errore);
+    QTemporaryDir dir;
+    creaArchivio(dir.path());
+    const QString qvrb = QDir(dir.path()).filePath(nomi::FileQVRB);
+    if (sql.isEmpty()) {
+        QFile::remove(qvrb);
+    } else if (sql == QLatin1String("garbage")) {
+        QFile f(qvrb);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QByteArray(4096, 'x'));
+    } else {
+        QVERIFY(QProcess::execute(QStringLiteral("sqlite3"), {qvrb, sql}) == 0);
+    }
+    LettoreArchivio l(dir.path());
+    int numero = 0;
+    try {
+        l.impronta(nomi::FileQVRB);
+        l.leggiDisplay();
+    } catch (const ErroreQvr& e) {
+        numero = e.numero();
+        QVERIFY(!e.descrizione().isEmpty());
+    }
+    QCOMPARE(numero, errore);
+    if (sql.isEmpty())
+        QVERIFY(!QFile::exists(qvrb)); // never created
+}
+
+void TestTabelloneModello::bannerERipresa() {
+    QTemporaryDir radice;
+    const QString cartella = QDir(radice.path()).filePath(QStringLiteral("archivio"));
+    creaArchivio(cartella);
+    ModelloTabellone m;
+    Sorvegliante s(cartella, &m);
+    QSignalSpy chiamate(&s, &Sorvegliante::chiamate);
+    QSignalSpy errori(&s, &Sorvegliante::errore);
+    QSignalSpy ripresi(&s, &Sorvegliante::ripristinato);
+    s.controlla();
+    scriviDisplay(cartella, 2, 10, 3);
+    s.controlla();
+    QCOMPARE(chiamate.size(), 1);
+    // The share goes away: banner, last state kept.
+    const QString via = cartella + QStringLiteral("-via");
+    QVERIFY(QDir().rename(cartella, via));
+    s.controlla();
+    QVERIFY(s.inErrore());
+    QCOMPARE(errori.size(), 1);
+    QCOMPARE(errori[0][0].toInt(), Err::PercorsoNonValido);
+    QCOMPARE(m.tessere()[1].numero, 10);
+    // Calls made while it was away: the board resumes from the state it finds.
+    QVERIFY(QDir().rename(via, cartella));
+    scriviDisplay(cartella, 2, 11, 3);
+    s.controlla();
+    QVERIFY(!s.inErrore());
+    QCOMPARE(ripresi.size(), 1);
+    QCOMPARE(chiamate.size(), 2);
+    QCOMPARE(m.ultime().front().numero, 11);
+}
+
+void TestTabelloneModello::impostazioni() {
+    QTemporaryDir dir;
+    qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
+    QString errore;
+    Impostazioni i = Impostazioni::leggi(&errore);
+    QVERIFY(errore.isEmpty());
+    QCOMPARE(i.postazioni.size(), 10);
+    i.archivio = QStringLiteral("/srv/qvr");
+    i.postazioni = {3, 1};
+    i.titolo = QStringLiteral("Ufficio anagrafe");
+    i.voce = false;
+    i.volume = 35;
+    QVERIFY(i.scrivi(&errore));
+    QCOMPARE(Impostazioni::percorsoFile(),
+             QDir(dir.path()).filePath(QStringLiteral("qvr/qvr-tabellone.ini")));
+    const Impostazioni r = Impostazioni::leggi();
+    QCOMPARE(r.archivio, i.archivio);
+    QCOMPARE(r.postazioni, (QList<int>{1, 3}));
+    QCOMPARE(r.titolo, i.titolo);
+    QCOMPARE(r.voce, false);
+    QCOMPARE(r.volume, 35);
+    // Values out of range fall back.
+    QFile f(Impostazioni::percorsoFile());
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("[General]\npostazioni=0,11,x\nvolume=250\n");
+    f.close();
+    const Impostazioni d = Impostazioni::leggi();
+    QCOMPARE(d.postazioni.size(), 10);
+    QCOMPARE(d.volume, 100);
+    QCOMPARE(analizzaPostazioni(QStringLiteral(" 2, 2,10,abc,-1")), (QList<int>{2, 10}));
+}
+
+QTEST_GUILESS_MAIN(TestTabelloneModello)
+#include "test_tabellone_modello.moc"

@@ -1,0 +1,172 @@
+// The board as a program: the WAV render checked with sox, boards in their own processes
+// showing every call of station processes once and in order, and the board painted at
+// 1920x1080 with its big number where a customer looks.
+#include "archive/crea_archivio.h"
+#include "archive/cursore.h"
+#include "archive/nomi.h"
+#include "archive/percorsi_archivio.h"
+#include "tabellone/finestra.h"
+
+#include <QAccessible>
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace qvr;
+using namespace qvr::tabellone;
+
+namespace {
+const QString Tabellone = QStringLiteral(QVR_TEST_BIN_DIR "/qvr-tabellone");
+const QString Stazione = QStringLiteral(QVR_TEST_BIN_DIR "/tests/tabellone_stazione");
+
+double valoreSox(const QString& testo, const QString& voce) {
+    const QRegularExpression r(QRegularExpression::escape(voce) + QStringLiteral(R"(:\s*(\S+))"));
+    const auto m = r.match(testo);
+    return m.hasMatch() ? m.captured(1).toDouble() : -1;
+}
+} // namespace
+
+class TestTabelloneProgramma : public QObject {
+    Q_OBJECT
+private slots:
+    void wav();
+    void processi();
+    void schermata();
+};
+
+void TestTabelloneProgramma::wav() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("annuncio.wav"));
+    QCOMPARE(QProcess::execute(Tabellone, {QStringLiteral("--wav"), file, QStringLiteral("57"),
+                                           QStringLiteral("3")}),
+             0);
+    QProcess sox;
+    sox.start(QStringLiteral("sox"), {file, QStringLiteral("-n"), QStringLiteral("stat")});
+    QVERIFY(sox.waitForFinished(20000));
+    const QString stat = QString::fromUtf8(sox.readAllStandardError());
+    const double durata = valoreSox(stat, QStringLiteral("Length (seconds)"));
+    const double rms = valoreSox(stat, QStringLiteral("RMS     amplitude"));
+    QVERIFY2(durata >= 1.0 && durata <= 6.0, qPrintable(stat));
+    QVERIFY2(rms > 0.02, qPrintable(stat));
+    // A wrong command line writes nothing.
+    const QString altro = dir.filePath(QStringLiteral("no.wav"));
+    QCOMPARE(QProcess::execute(Tabellone, {QStringLiteral("--wav"), altro, QStringLiteral("5"),
+                                           QStringLiteral("11")}),
+             2);
+    QVERIFY(!QFile::exists(altro));
+}
+
+void TestTabelloneProgramma::processi() {
+    QTemporaryDir dir;
+    const QString archivio = dir.filePath(QStringLiteral("archivio"));
+    creaArchivio(archivio);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    constexpr int Tabelloni = 2, Stazioni = 4, Chiamate = 15;
+    std::vector<std::unique_ptr<QProcess>> tabelloni;
+    for (int t = 0; t < Tabelloni; ++t) {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessEnvironment(env);
+        p->start(Tabellone, {QStringLiteral("--finestra"), QStringLiteral("--archivio"), archivio,
+                             QStringLiteral("--registro"),
+                             dir.filePath(QStringLiteral("registro%1.txt").arg(t))});
+        QVERIFY(p->waitForStarted());
+        tabelloni.push_back(std::move(p));
+    }
+    QTest::qWait(1500);
+    std::vector<std::unique_ptr<QProcess>> stazioni;
+    for (int s = 1; s <= Stazioni; ++s) {
+        auto p = std::make_unique<QProcess>();
+        p->start(Stazione,
+                 {archivio, QString::number(s), QString::number(Chiamate), QStringLiteral("250")});
+        QVERIFY(p->waitForStarted());
+        stazioni.push_back(std::move(p));
+    }
+    for (auto& p : stazioni) {
+        QVERIFY(p->waitForFinished(30000));
+        QCOMPARE(p->exitCode(), 0);
+    }
+    QTest::qWait(800);
+    for (int t = 0; t < Tabelloni; ++t) {
+        QCOMPARE(tabelloni[t]->state(), QProcess::Running); // never left on its own
+        tabelloni[t]->terminate();
+        QVERIFY(tabelloni[t]->waitForFinished(5000));
+        QFile f(dir.filePath(QStringLiteral("registro%1.txt").arg(t)));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QMap<int, QList<int>> visti;
+        for (const QByteArray& riga : f.readAll().split('\n')) {
+            const QList<QByteArray> p = riga.split(' ');
+            if (p.size() == 2)
+                visti[p[0].toInt()] << p[1].toInt();
+        }
+        QList<int> attesi;
+        for (int i = 1; i <= Chiamate; ++i)
+            attesi << i;
+        for (int s = 1; s <= Stazioni; ++s)
+            QCOMPARE(visti.value(s), attesi);
+    }
+    // Nothing of the boards' in the archive folder.
+    QCOMPARE(QDir(archivio).entryList(QDir::Files).size(), 6);
+}
+
+void TestTabelloneProgramma::schermata() {
+    QTemporaryDir dir;
+    qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
+    const QString archivio = dir.filePath(QStringLiteral("archivio"));
+    creaArchivio(archivio);
+    Impostazioni imp;
+    imp.archivio = archivio;
+    imp.voce = false;
+    FinestraTabellone f(imp);
+    f.resize(1920, 1080);
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    f.avvia();
+    {
+        Cursore c;
+        c.impostaDatabase(unisciPercorso(archivio, nomi::FileQVRB));
+        c.impostaOrigine(nomi::querySelezionaTutto(nomi::tabNumeriCode(4)));
+        c.aggiorna(true);
+        c.modifica();
+        c.assegna(nomi::CampoNumeroA1, 57);
+        c.assegna(nomi::CampoStatoN1, qint16(3));
+        c.assegna(nomi::CampoF1, QStringLiteral("F"));
+        c.salva();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(f.etichettaNumero()->text(), QStringLiteral("57"), 3000);
+    QCOMPARE(f.etichettaNumero()->accessibleName(),
+             QStringLiteral("Ultima chiamata: numero 57, Postazione 4"));
+    QTest::qWait(100);
+    const QImage img = f.grab().toImage();
+    QCOMPARE(img.size(), QSize(1920, 1080));
+    // The big number takes a quarter of the screen's height at least, and its glyphs are there:
+    // dark strokes on the highlighted panel, in a good share of the label's area.
+    const QRect r(f.etichettaNumero()->mapTo(&f, QPoint(0, 0)), f.etichettaNumero()->size());
+    QVERIFY2(r.height() >= 270, qPrintable(QString::number(r.height())));
+    int scuri = 0, chiari = 0;
+    for (int y = r.top(); y < r.bottom(); y += 2)
+        for (int x = r.left(); x < r.right(); x += 2) {
+            const QColor c = img.pixelColor(x, y);
+            if (c.lightness() < 70)
+                ++scuri;
+            else if (c.red() > 200 && c.green() > 150)
+                ++chiari;
+        }
+    const int totale = (r.height() / 2) * (r.width() / 2);
+    QVERIFY2(scuri > totale / 12 && chiari > totale / 3,
+             qPrintable(QStringLiteral("%1 %2 %3").arg(scuri).arg(chiari).arg(totale)));
+    // The tile of station 4 tells a screen reader its number.
+    bool trovata = false;
+    for (QWidget* w : f.findChildren<QWidget*>())
+        trovata = trovata ||
+                  w->accessibleName() == QStringLiteral("Postazione 4: numero 57, In corso...");
+    QVERIFY(trovata);
+    QVERIFY(f.testoBanner().isEmpty());
+}
+
+QTEST_MAIN(TestTabelloneProgramma)
+#include "test_tabellone_programma.moc"
