@@ -27,7 +27,7 @@ done
 source scripts/comune.sh
 installa_mancanti
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build build --target qvr-client qvr-archivio
+cmake --build build --target qvr-client qvr-archivio qvr-totem
 
 DEMO="$RADICE/demo"
 ARCHIVIO="$DEMO/archivio"
@@ -44,8 +44,16 @@ fi
 (cd "$DEMO" && "$STRUMENTO" percorsi "$ARCHIVIO" 1)
 "$STRUMENTO" stato "$ARCHIVIO"
 
+# The kiosk on the same archive, with its own settings under ./demo/config (two services).
+mkdir -p "$DEMO/config/qvr"
+[ -f "$DEMO/config/qvr/qvr-totem.ini" ] || printf '%s\n' '[generale]' 'ufficio=Ufficio dimostrativo' \
+    '[servizi]' '1\etichetta=Postazione 1' '1\sequenza=P1' '2\etichetta=Numerazione singola' \
+    '2\sequenza=P11' 'size=2' >"$DEMO/config/qvr/qvr-totem.ini"
+TOTEM=(env XDG_CONFIG_HOME="$DEMO/config" "$RADICE/build/qvr-totem" --finestra --archivio "$ARCHIVIO")
+
 cd "$DEMO"
 if [ -n "${DISPLAY:-}" ]; then
+    "${TOTEM[@]}" &
     exec "$RADICE/build/qvr-client"
 fi
 
@@ -65,3 +73,6 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     wait "$client" 2>/dev/null || true
 ' demo "$RADICE/build/qvr-client"
 echo "Schermata salvata: $DEMO/schermata.png"
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '"$@" & t=$!; sleep 3; import -window root totem.png
+    kill "$t"; wait "$t" 2>/dev/null || true' totem "${TOTEM[@]}"
+echo "Schermata del totem salvata: $DEMO/totem.png"

@@ -117,10 +117,13 @@ void Chiosco::stampaFinitaCon(const EsitoStampa& esito) {
 void Chiosco::controlla() {
     const QString primaArchivio = m_erroreArchivio;
     const bool primaAttivo = m_attivo;
+    const QString primaStampante = m_erroreStampante;
     try {
         m_attivo = biglietti::totemAttivo(m_imp.cartella);
         m_erroreArchivio.clear();
     } catch (const ErroreQvr& e) {
+        // Not known: a press tries the archive and says the service is unavailable.
+        m_attivo = true;
         m_erroreArchivio = e.testoCompleto();
     }
     if (!m_stampa && m_stampeInCorso == 0 && !m_erroreStampante.isEmpty()) {
@@ -129,7 +132,8 @@ void Chiosco::controlla() {
         m_erroreStampante =
             motivo.isEmpty() ? QString() : QStringLiteral("Stampa non riuscita: ") + motivo;
     }
-    if (primaArchivio != m_erroreArchivio || primaAttivo != m_attivo)
+    if (primaArchivio != m_erroreArchivio || primaAttivo != m_attivo ||
+        primaStampante != m_erroreStampante)
         emit statoCambiato();
     if (m_schermata == Schermata::Servizi && !m_attivo)
         mostra(Schermata::NonAttivo, 0);

@@ -111,9 +111,9 @@ QByteArray escPosBiglietto(const DatiBiglietto& dati, int carta) {
     b += "\x1b"
          "E\x01"; // bold
     riga(dati.ufficio);
-    b += "\x1b"
-         "E\x00"
-         "\n";
+    b += QByteArray("\x1b"
+                    "E\x00\n",
+                    3);              // bold off, a blank line
     b += QByteArray("\x1d!\x77", 3); // GS ! 0x77: eight times wide and high
     b += QByteArray::number(dati.numero) + '\n';
     b += QByteArray("\x1d!\x11", 3); // twice wide and high
@@ -168,7 +168,7 @@ QString Stampante::problema() const {
     return {};
 }
 
-EsitoStampa Stampante::inviaCups(const QByteArray& dati, const char* formato) const {
+EsitoStampa Stampante::inviaCups(const QByteArray& dati, const char* formato, qint32 numero) const {
     EsitoStampa e;
     const QByteArray nome = m_coda.toUtf8();
     cups_option_t* opzioni = nullptr;
@@ -177,15 +177,16 @@ EsitoStampa Stampante::inviaCups(const QByteArray& dati, const char* formato) co
         QStringLiteral("Custom.%1x%2mm").arg(m_carta).arg(altezzaMm(m_carta)).toLatin1();
     if (formato == QByteArrayView(CUPS_FORMAT_PDF))
         quante = cupsAddOption("media", media.constData(), quante, &opzioni);
+    const QByteArray titolo = "Biglietto " + QByteArray::number(numero);
     const int lavoro =
-        cupsCreateJob(CUPS_HTTP_DEFAULT, nome.constData(), "Biglietto", quante, opzioni);
+        cupsCreateJob(CUPS_HTTP_DEFAULT, nome.constData(), titolo.constData(), quante, opzioni);
     if (lavoro <= 0) {
         e.errore = QString::fromUtf8(cupsLastErrorString());
         cupsFreeOptions(quante, opzioni);
         return e;
     }
-    http_status_t stato =
-        cupsStartDocument(CUPS_HTTP_DEFAULT, nome.constData(), lavoro, "Biglietto", formato, 1);
+    http_status_t stato = cupsStartDocument(CUPS_HTTP_DEFAULT, nome.constData(), lavoro,
+                                            titolo.constData(), formato, 1);
     if (stato == HTTP_STATUS_CONTINUE)
         stato = cupsWriteRequestData(CUPS_HTTP_DEFAULT, dati.constData(),
                                      static_cast<size_t>(dati.size()));
@@ -207,9 +208,9 @@ EsitoStampa Stampante::stampa(const DatiBiglietto& dati) const {
         return {false, 0, motivo};
     switch (m_modo) {
     case ModoStampa::Cups:
-        return inviaCups(pdfBiglietto(dati, m_carta), CUPS_FORMAT_PDF);
+        return inviaCups(pdfBiglietto(dati, m_carta), CUPS_FORMAT_PDF, dati.numero);
     case ModoStampa::EscPosCups:
-        return inviaCups(escPosBiglietto(dati, m_carta), CUPS_FORMAT_RAW);
+        return inviaCups(escPosBiglietto(dati, m_carta), CUPS_FORMAT_RAW, dati.numero);
     case ModoStampa::EscPosFile: {
         QFile f(m_dispositivo);
         EsitoStampa e;

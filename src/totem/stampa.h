@@ -51,7 +51,7 @@ public:
     EsitoStampa stampa(const DatiBiglietto& dati) const;
 
 private:
-    EsitoStampa inviaCups(const QByteArray& dati, const char* formato) const;
+    EsitoStampa inviaCups(const QByteArray& dati, const char* formato, qint32 numero) const;
 
     ModoStampa m_modo;
     QString m_coda;
