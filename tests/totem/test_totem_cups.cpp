@@ -78,7 +78,9 @@ void TestTotemCups::stampaPdf() {
     t.start();
     while (pdf.isEmpty() && t.elapsed() < 30000) {
         for (const QFileInfo& f : QDir(cartellaPdf).entryInfoList({"*.pdf"}, QDir::Files))
-            if (f.lastModified() >= prima && f.fileName().contains(QString::number(numero)))
+            // Taken once complete: cups-pdf writes it in place.
+            if (f.lastModified() >= prima && f.fileName().contains(QString::number(numero)) &&
+                esegui("pdfinfo", {f.filePath()}).contains("Page size"))
                 pdf = f.filePath();
         if (pdf.isEmpty())
             QTest::qWait(200);
