@@ -4,7 +4,8 @@
 PACCHETTI_QVR=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
     libqt6sql6-sqlite libgl-dev libsqlite3-dev sqlite3 libbenchmark-dev xvfb xauth x11-utils
     xdotool imagemagick clang libclang-rt-14-dev e2fsprogs procps time
-    qt6-multimedia-dev libespeak-ng-dev espeak-ng-data sox openbox)
+    qt6-multimedia-dev libespeak-ng-dev espeak-ng-data sox openbox
+    cups printer-driver-cups-pdf libcups2-dev poppler-utils)
 
 # installa_mancanti [package...]: installs the packages given (all of the project's by default)
 # that are not installed yet; does nothing when every one is there.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the client and the board in build/ and starts both on a
-# demo archive.
+# Installs what is missing, builds the client, the board and the kiosk in build/ and starts
+# them on a demo archive.
 #   bash scripts/demo.sh           keeps ./demo/archivio when it is already there
 #   bash scripts/demo.sh --nuovo   creates the demo archive afresh
 # The client runs with ./demo as its working directory (percorsi.txt and the call history are
@@ -28,7 +28,7 @@ done
 source scripts/comune.sh
 installa_mancanti
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build build --target qvr-client qvr-archivio qvr-tabellone
+cmake --build build --target qvr-client qvr-archivio qvr-tabellone qvr-totem
 
 DEMO="$RADICE/demo"
 ARCHIVIO="$DEMO/archivio"
@@ -45,6 +45,13 @@ fi
 (cd "$DEMO" && "$STRUMENTO" percorsi "$ARCHIVIO" 1)
 "$STRUMENTO" stato "$ARCHIVIO"
 
+# The kiosk on the same archive, with its own settings under ./demo/config (two services).
+mkdir -p "$DEMO/config/qvr"
+[ -f "$DEMO/config/qvr/qvr-totem.ini" ] || printf '%s\n' '[generale]' 'ufficio=Ufficio dimostrativo' \
+    '[servizi]' '1\etichetta=Postazione 1' '1\sequenza=P1' '2\etichetta=Numerazione singola' \
+    '2\sequenza=P11' 'size=2' >"$DEMO/config/qvr/qvr-totem.ini"
+TOTEM=(env XDG_CONFIG_HOME="$DEMO/config" "$RADICE/build/qvr-totem" --finestra --archivio "$ARCHIVIO")
+
 cd "$DEMO"
 # The waiting-room board beside the client, in a window, with its settings kept in ./demo.
 TABELLONE=("$RADICE/build/qvr-tabellone" --finestra --archivio "$ARCHIVIO")
@@ -52,8 +59,10 @@ export XDG_CONFIG_HOME="$DEMO/config"
 if [ -n "${DISPLAY:-}" ]; then
     "${TABELLONE[@]}" &
     tabellone=$!
+    "${TOTEM[@]}" &
+    totem=$!
     "$RADICE/build/qvr-client" || true
-    kill "$tabellone" 2>/dev/null || true
+    kill "$tabellone" "$totem" 2>/dev/null || true
     exit 0
 fi
 
@@ -76,3 +85,6 @@ xvfb-run -a -s "-screen 0 1920x1080x24" bash -c '
     wait "$client" "$tabellone" 2>/dev/null || true
 ' demo "$RADICE/build/qvr-client" "${TABELLONE[@]}"
 echo "Schermata salvata: $DEMO/schermata.png"
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '"$@" & t=$!; sleep 3; import -window root totem.png
+    kill "$t"; wait "$t" 2>/dev/null || true' totem "${TOTEM[@]}"
+echo "Schermata del totem salvata: $DEMO/totem.png"

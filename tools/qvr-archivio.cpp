@@ -2,13 +2,15 @@
 // other programs of the queue system would), shows its state, issues kiosk tickets and writes the
 // station settings file percorsi.txt.
 
+#include "archive/biglietti.h"
 #include "archive/contatore.h"
 #include "archive/crea_archivio.h"
 #include "archive/cursore.h"
 #include "archive/errori.h"
-#include "archive/nomi.h"
-#include "archive/percorsi_archivio.h"
 #include "archive/file_percorsi.h"
+#include "archive/nomi.h"
+#include "archive/nuova_giornata.h"
+#include "archive/percorsi_archivio.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -52,6 +54,9 @@ const char* const TestoAiuto =
     "  biglietto <cartella> <p>        Emette un biglietto del totem e stampa il nuovo numero:\n"
     "                                  <p> è una postazione da 1 a 10 (campo P1..P10) oppure\n"
     "                                  \"singola\" per la sequenza condivisa (campo P11).\n"
+    "  nuova-giornata <cartella>       Prepara una nuova giornata: contatori del totem e P11Q\n"
+    "                                  a 0, Nr4All.txt a 0, ogni postazione a 0 in stato\n"
+    "                                  \"Assente...\". Si può ripetere se si interrompe.\n"
     "  percorsi <cartella> <p>         Scrive percorsi.txt nella cartella di lavoro corrente\n"
     "                                  con la cartella dell'archivio (scritta così com'è:\n"
     "                                  un percorso relativo vale dalla cartella di lavoro)\n"
@@ -294,7 +299,8 @@ int esegui(const QStringList& argomenti) {
 
     const QStringList pos = p.positionalArguments();
     if (pos.isEmpty())
-        throw ErroreUso(QStringLiteral("manca il comando (crea, stato, biglietto, percorsi)"));
+        throw ErroreUso(
+            QStringLiteral("manca il comando (crea, stato, biglietto, nuova-giornata, percorsi)"));
     const QString comando = pos.first();
     auto attesi = [&](int n, const QString& forma) {
         if (pos.size() != n)
@@ -331,7 +337,17 @@ int esegui(const QStringList& argomenti) {
     if (comando == QStringLiteral("biglietto")) {
         attesi(3, QStringLiteral("biglietto <cartella> <postazione 1..10 | singola>"));
         const int sequenza = pos[2] == QStringLiteral("singola") ? 11 : postazioneDa(pos[2], false);
-        out() << emettiBiglietto(pos[1], sequenza) << '\n';
+        out() << biglietti::emetti(pos[1], sequenza).numero << '\n';
+        out().flush();
+        return 0;
+    }
+    if (comando == QStringLiteral("nuova-giornata")) {
+        attesi(2, QStringLiteral("nuova-giornata <cartella>"));
+        giornata::nuovaGiornata(pos[1], [](const QString& passo) {
+            out() << passo << '\n';
+            out().flush();
+        });
+        out() << "Nuova giornata pronta.\n";
         out().flush();
         return 0;
     }

@@ -2,7 +2,7 @@
 // console runs, and a check of what the archive holds afterwards.
 //
 //   qvr-carico singola  [--stazioni 10] [--chiamate 1000] [--cartella DIR]
-//       Single numbering with the kiosk in use: a kiosk process issues tickets of the shared
+//       Single numbering with the kiosk in use: two kiosk processes issue tickets of the shared
 //       sequence while every station reads the waiting count (P11Q), draws from Nr4All.txt and
 //       refreshes the count, as a press of " Avanti     " does. Then: every number from 1 to
 //       stations x calls drawn exactly once, each station's single-numbering record holding its
@@ -16,6 +16,7 @@
 // started with an internal first argument.
 
 #include "app/globali.h"
+#include "archive/biglietti.h"
 #include "archive/contatore.h"
 #include "archive/crea_archivio.h"
 #include "archive/cursore.h"
@@ -131,13 +132,19 @@ int stazioneStandard(const QString& cartella, int postazione, int chiamate, cons
     return 0;
 }
 
-// The kiosk: issues tickets of the shared sequence until `totale`, one every couple of
-// milliseconds, as fast as people could take them at a busy kiosk.
-int chiosco(const QString& cartella, int totale) {
+// A kiosk: issues tickets of the shared sequence until `totale`, one every couple of
+// milliseconds, as fast as people could take them at a busy kiosk; logs "number waiting".
+// Two of them share the counter: together they issue every number once.
+int chiosco(const QString& cartella, int totale, const QString& uscita) {
+    QFile registro(uscita);
+    if (!registro.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw ErroreQvr(Err::AccessoNegato, uscita);
     attendiVia(cartella);
     int emessi = 0;
     while (emessi < totale) {
-        emessi = emettiBiglietto(cartella, 11);
+        const biglietti::Biglietto b = biglietti::emetti(cartella, biglietti::SequenzaSingola);
+        emessi = b.numero;
+        registro.write(QByteArray::number(b.numero) + ' ' + QByteArray::number(b.coda) + '\n');
         QThread::msleep(2);
     }
     return 0;
@@ -247,8 +254,13 @@ int scenarioSingola(const QString& cartellaRichiesta, int stazioni, int chiamate
     out.flush();
 
     std::vector<Processo> processi;
-    processi.push_back(avvia({QStringLiteral("--chiosco"), archivio, QString::number(totale)},
-                             QStringLiteral("chiosco"), {}));
+    constexpr int Chioschi = 2;
+    for (int k = 1; k <= Chioschi; ++k) {
+        const QString registro = base + QStringLiteral("/chiosco%1.txt").arg(k);
+        processi.push_back(
+            avvia({QStringLiteral("--chiosco"), archivio, QString::number(totale), registro},
+                  QStringLiteral("chiosco %1").arg(k), registro));
+    }
     for (int n = 1; n <= stazioni; ++n) {
         const QString registro = base + QStringLiteral("/stazione%1.txt").arg(n);
         processi.push_back(avvia({QStringLiteral("--stazione-singola"), archivio,
@@ -286,6 +298,32 @@ int scenarioSingola(const QString& cartellaRichiesta, int stazioni, int chiamate
             }
         }
     }
+    // The kiosks' tickets: every number once, none skipped, the waiting count within bounds.
+    std::map<qint32, int> biglietti;
+    int codeFuori = 0;
+    for (int k = 1; k <= Chioschi; ++k) {
+        const Letti l = leggiRegistro(base + QStringLiteral("/chiosco%1.txt").arg(k));
+        for (size_t i = 0; i < l.numeri.size(); ++i) {
+            ++biglietti[l.numeri[i]];
+            if (l.latenze[i] < 0 || l.latenze[i] > l.numeri[i])
+                ++codeFuori;
+        }
+    }
+    int bigliettiDoppi = 0;
+    for (const auto& [numero, volte] : biglietti)
+        bigliettiDoppi += volte - 1;
+    const qint32 ultimoBiglietto = biglietti.empty() ? 0 : biglietti.rbegin()->first;
+    const int bigliettiSaltati = ultimoBiglietto - static_cast<int>(biglietti.size()) +
+                                 bigliettiDoppi + (biglietti.count(0) ? 1 : 0);
+    out << QStringLiteral("  %1 chioschi: biglietti %2, emessi due volte %3, saltati %4, "
+                          "code fuori dai limiti %5\n")
+               .arg(Chioschi)
+               .arg(ultimoBiglietto)
+               .arg(bigliettiDoppi)
+               .arg(bigliettiSaltati)
+               .arg(codeFuori);
+    bene = bene && bigliettiDoppi == 0 && bigliettiSaltati == 0 && codeFuori == 0 &&
+           ultimoBiglietto >= totale;
     int doppi = 0;
     int mancanti = 0;
     for (qint32 numero = 1; numero <= totale; ++numero) {
@@ -375,8 +413,8 @@ int principale(const QStringList& argomenti) {
                        : stazioneStandard(argomenti[2], argomenti[3].toInt(), argomenti[4].toInt(),
                                           argomenti[5]);
     }
-    if (argomenti.size() == 4 && argomenti[1] == QStringLiteral("--chiosco"))
-        return chiosco(argomenti[2], argomenti[3].toInt());
+    if (argomenti.size() == 5 && argomenti[1] == QStringLiteral("--chiosco"))
+        return chiosco(argomenti[2], argomenti[3].toInt(), argomenti[4]);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

@@ -1,5 +1,6 @@
 #include "archive/crea_archivio.h"
 
+#include "archive/biglietti.h"
 #include "archive/contatore.h"
 #include "archive/errori.h"
 #include "archive/errori_sql.h"
@@ -349,65 +350,10 @@ void creaArchivio(const QString& cartella, const OpzioniArchivio& opzioni, bool 
 }
 
 qint32 emettiBiglietto(const QString& cartella, int sequenza) {
-    const QString campo = nomi::campoP(sequenza);
-    if (sequenza < 1 || sequenza > 11)
-        throw ErroreQvr(Err::CampoNonTrovato, campo + QStringLiteral(" in Numerazione"));
+    // A native folder: missing or not a folder is refused before any database is opened.
     if (!QFileInfo(cartella).isDir())
         throw ErroreQvr(Err::PercorsoNonValido, cartella);
-    const QString file = QDir(cartella).filePath(nomi::FileTotem);
-    if (!QFileInfo(file).isFile())
-        throw ErroreQvr(Err::DatabaseNonTrovato, file);
-
-    // Opened read-write only: the kiosk never makes a database appear where there was none.
-    const QString uri =
-        QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toString(QUrl::FullyEncoded) +
-        QStringLiteral("?mode=rw");
-    Connessione conn(uri, QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
-    QSqlDatabase db = conn.db();
-    if (!db.open())
-        throw erroreSql(db.lastError(), file);
-
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
-        throw erroreSql(q.lastError(), file);
-    std::optional<ErroreQvr> errore;
-    qint32 nuovo = 0;
-    if (!q.exec(QStringLiteral("SELECT rowid, %1 FROM %2 LIMIT 1")
-                    .arg(quota(campo), quota(nomi::TabNumerazione)))) {
-        errore = erroreSql(q.lastError(), file);
-    } else if (!q.next()) {
-        errore = ErroreQvr(Err::NessunRecordCorrente, file + QStringLiteral(": Numerazione"));
-    } else {
-        const qint64 riga = q.value(0).toLongLong();
-        const QVariant valore = q.value(1);
-        bool ok = true;
-        const qint64 ultimo = valore.isNull() ? 0 : valore.toString().trimmed().toLongLong(&ok);
-        q.finish();
-        if (!ok)
-            errore = ErroreQvr(Err::TipoNonCorrispondente,
-                               campo + QStringLiteral(" = ") + valore.toString());
-        else if (ultimo >= std::numeric_limits<qint32>::max() ||
-                 ultimo < std::numeric_limits<qint32>::min())
-            errore = ErroreQvr(Err::Overflow, campo + QStringLiteral(" = ") + valore.toString());
-        else {
-            nuovo = static_cast<qint32>(ultimo + 1);
-            q.prepare(QStringLiteral("UPDATE %1 SET %2 = ? WHERE rowid = ?")
-                          .arg(quota(nomi::TabNumerazione), quota(campo)));
-            q.addBindValue(nuovo);
-            q.addBindValue(riga);
-            if (!q.exec())
-                errore = erroreSql(q.lastError(), file);
-            q.finish();
-        }
-    }
-    q.finish();
-    if (!errore && !q.exec(QStringLiteral("COMMIT")))
-        errore = erroreSql(q.lastError(), file);
-    if (errore) {
-        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-        throw *errore;
-    }
-    return nuovo;
+    return biglietti::emetti(cartella, sequenza).numero;
 }
 
 } // namespace qvr

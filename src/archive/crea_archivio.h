@@ -24,8 +24,9 @@ struct OpzioniArchivio {
 void creaArchivio(const QString& cartella, const OpzioniArchivio& opzioni = {},
                   bool sovrascrivi = false);
 
-// The kiosk issues a ticket: advances P<postazione> (1..10) or, with 11, the shared P11.
-// Returns the new ticket number.
+// The kiosk issues a ticket (biglietti::emetti, whether or not the kiosk is in use): advances
+// P<postazione> (1..10) or, with 11, the shared P11 and its waiting count P11Q. Returns the new
+// ticket number.
 qint32 emettiBiglietto(const QString& cartella, int sequenza);
 
 } // namespace qvr

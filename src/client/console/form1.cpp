@@ -620,7 +620,7 @@ void Form1::guastoMonitor(const ErroreQvr& errore) {
 bool Form1::aggiornaCodaSingola() {
     qint32 coda = 0;
     try {
-        coda = operazioni::AggiornaCodaSingola();
+        coda = operazioni::AggiornaCodaSingola(m_dopo99Singola);
     } catch (const operazioni::ErroreContatore& errore) {
         segnalaErroreContatore(errore);
         return false;
@@ -630,7 +630,8 @@ bool Form1::aggiornaCodaSingola() {
 }
 
 void Form1::aggiornaCodaStandard() {
-    m_label5->setText(QString::number(operazioni::AggiornaCodaStandard(m_label1[1]->text())));
+    m_label5->setText(
+        QString::number(operazioni::AggiornaCodaStandard(m_label1[1]->text(), m_dopo99Standard)));
 }
 
 void Form1::segnalaErroreContatore(const ErroreQvr& errore) {

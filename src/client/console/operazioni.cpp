@@ -1,6 +1,7 @@
 #include "console/operazioni.h"
 
 #include "app/globali.h"
+#include "archive/biglietti.h"
 #include "archive/contatore.h"
 #include "archive/cursore.h"
 #include "archive/nomi.h"
@@ -16,14 +17,6 @@ namespace {
 
 constexpr qint32 MassimoLong = std::numeric_limits<qint32>::max();
 constexpr qint32 MinimoLong = std::numeric_limits<qint32>::min();
-
-qint32 entroLong(qint64 valore) {
-    if (valore > MassimoLong)
-        return MassimoLong;
-    if (valore < MinimoLong)
-        return MinimoLong;
-    return static_cast<qint32>(valore);
-}
 
 // Runs a read or rewrite of Nr4All.txt; its failures become ErroreContatore.
 template <typename F> auto sulContatore(F&& lavoro) {
@@ -123,13 +116,11 @@ qint32 ChiamaSingola(bool dopo99Singola) {
     return numero;
 }
 
-qint32 AggiornaCodaSingola() {
+qint32 AggiornaCodaSingola(bool dopo99) {
     const qint32 ultimo = sulContatore([] { return contatore::leggiLong(fileContatore()); });
     Cursore c;
     apriNumerazioneTotem(c, true);
-    const qint32 biglietto = c.campoLong(nomi::CampoP11);
-    const qint64 differenza = static_cast<qint64>(biglietto) - ultimo;
-    const qint32 coda = differenza < 0 ? 0 : entroLong(differenza);
+    const qint32 coda = biglietti::personeInAttesa(c.campoLong(nomi::CampoP11), ultimo, dopo99);
     c.modifica();
     c.assegna(nomi::CampoP11Q, static_cast<double>(coda));
     c.salva();
@@ -137,15 +128,14 @@ qint32 AggiornaCodaSingola() {
     return coda;
 }
 
-qint32 AggiornaCodaStandard(const QString& captionNumero) {
+qint32 AggiornaCodaStandard(const QString& captionNumero, bool dopo99) {
     Cursore c;
     apriNumerazioneTotem(c, false);
     qint32 biglietto = 0;
     if (NumeroPostazione >= 1 && NumeroPostazione <= 10)
         biglietto = c.campoLong(nomi::campoP(NumeroPostazione));
     c.chiudi();
-    const qint64 differenza = static_cast<qint64>(biglietto) - valoreNumerico(captionNumero);
-    return differenza < 0 ? 0 : entroLong(differenza);
+    return biglietti::personeInAttesa(biglietto, valoreNumerico(captionNumero), dopo99);
 }
 
 EsitoPressione ChiamaProssimo(bool dopo99Standard, bool codaVuota) {

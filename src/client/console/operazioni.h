@@ -47,13 +47,14 @@ QString LeggiCodaSingola();
 qint32 ChiamaSingola(bool dopo99Singola);
 
 // The kiosk count of the single sequence: P11 of Totem.mdb minus the first item of Nr4All.txt,
-// never negative, written back into P11Q (as a floating-point value). Returns the count.
-qint32 AggiornaCodaSingola();
+// counted round the sequence when `dopo99` (biglietti::personeInAttesa), never negative,
+// written back into P11Q (as a floating-point value). Returns the count.
+qint32 AggiornaCodaSingola(bool dopo99 = false);
 
 // The kiosk count of the station's own sequence: P<station> of Totem.mdb minus the value of the
-// number caption, never negative; writes nothing. A station outside 1..10 reads no field and
-// counts from 0.
-qint32 AggiornaCodaStandard(const QString& captionNumero);
+// number caption, counted round the sequence when `dopo99`, never negative; writes nothing.
+// A station outside 1..10 reads no field and counts from 0.
+qint32 AggiornaCodaStandard(const QString& captionNumero, bool dopo99 = false);
 
 // ---- Standard numbering: the presses of the call buttons ----
 

@@ -1,0 +1,207 @@
+#include "totem/finestra_impostazioni.h"
+
+#include "archive/errori.h"
+#include "archive/nuova_giornata.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPrinterInfo>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace qvr::totem {
+
+FinestraImpostazioni::FinestraImpostazioni(const ImpostazioniTotem& impostazioni,
+                                           const QStringList& problemi, QWidget* parent)
+    : QDialog(parent), m_imp(impostazioni) {
+    setWindowTitle(QStringLiteral("Impostazioni del totem"));
+    auto* principale = new QVBoxLayout(this);
+    if (!problemi.isEmpty()) {
+        auto* avviso = new QLabel(QStringLiteral("Impostazioni da correggere:\n") +
+                                  problemi.join(QLatin1Char('\n')));
+        avviso->setObjectName(QStringLiteral("problemi"));
+        avviso->setWordWrap(true);
+        avviso->setStyleSheet(QStringLiteral("color: #a00000;"));
+        principale->addWidget(avviso);
+    }
+    auto* form = new QFormLayout;
+    principale->addLayout(form);
+
+    m_cartella = new QLineEdit(m_imp.cartella);
+    m_cartella->setAccessibleName(QStringLiteral("Cartella dell'archivio"));
+    auto* sfoglia = new QPushButton(QStringLiteral("&Sfoglia..."));
+    connect(sfoglia, &QPushButton::clicked, this, &FinestraImpostazioni::sfoglia);
+    auto* rigaCartella = new QHBoxLayout;
+    rigaCartella->addWidget(m_cartella);
+    rigaCartella->addWidget(sfoglia);
+    form->addRow(QStringLiteral("Cartella dell'archivio:"), rigaCartella);
+
+    m_ufficio = new QLineEdit(m_imp.ufficio);
+    m_ufficio->setAccessibleName(QStringLiteral("Nome dell'ufficio"));
+    form->addRow(QStringLiteral("Nome dell'ufficio:"), m_ufficio);
+
+    m_servizi = new QTableWidget(0, 2);
+    m_servizi->setAccessibleName(QStringLiteral("Servizi"));
+    m_servizi->setHorizontalHeaderLabels({QStringLiteral("Servizio"), QStringLiteral("Sequenza")});
+    m_servizi->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    for (const Servizio& s : m_imp.servizi)
+        aggiungiServizio(s);
+    auto* aggiungi = new QPushButton(QStringLiteral("&Aggiungi servizio"));
+    connect(aggiungi, &QPushButton::clicked, this, [this] {
+        aggiungiServizio({QStringLiteral("Nuovo servizio"), 1});
+    });
+    auto* togli = new QPushButton(QStringLiteral("&Togli servizio"));
+    connect(togli, &QPushButton::clicked, this, [this] {
+        if (m_servizi->currentRow() >= 0)
+            m_servizi->removeRow(m_servizi->currentRow());
+    });
+    auto* rigaServizi = new QHBoxLayout;
+    rigaServizi->addWidget(aggiungi);
+    rigaServizi->addWidget(togli);
+    auto* colonnaServizi = new QVBoxLayout;
+    colonnaServizi->addWidget(m_servizi);
+    colonnaServizi->addLayout(rigaServizi);
+    form->addRow(QStringLiteral("Servizi (P1..P10 postazione, P11 numerazione singola):"),
+                 colonnaServizi);
+
+    m_modo = new QComboBox;
+    m_modo->addItem(QStringLiteral("CUPS (PDF del biglietto)"), QStringLiteral("cups"));
+    m_modo->addItem(QStringLiteral("ESC/POS su coda CUPS grezza"), QStringLiteral("escpos-cups"));
+    m_modo->addItem(QStringLiteral("ESC/POS su file di dispositivo"),
+                    QStringLiteral("escpos-file"));
+    m_modo->setCurrentIndex(m_modo->findData(nomeModo(m_imp.modo)));
+    form->addRow(QStringLiteral("Modo di stampa:"), m_modo);
+
+    m_stampante = new QComboBox;
+    m_stampante->setEditable(true);
+    m_stampante->addItems(QPrinterInfo::availablePrinterNames());
+    m_stampante->setCurrentText(m_imp.stampante);
+    m_stampante->setAccessibleName(QStringLiteral("Stampante"));
+    form->addRow(QStringLiteral("Stampante (coda CUPS):"), m_stampante);
+
+    m_dispositivo = new QLineEdit(m_imp.dispositivo);
+    m_dispositivo->setPlaceholderText(QStringLiteral("/dev/usb/lp0"));
+    form->addRow(QStringLiteral("File di dispositivo:"), m_dispositivo);
+
+    m_carta = new QComboBox;
+    m_carta->addItem(QStringLiteral("58 mm"), 58);
+    m_carta->addItem(QStringLiteral("80 mm"), 80);
+    m_carta->setCurrentIndex(m_imp.carta == 58 ? 0 : 1);
+    form->addRow(QStringLiteral("Carta:"), m_carta);
+
+    m_ritorno = new QSpinBox;
+    m_ritorno->setRange(1, 120);
+    m_ritorno->setSuffix(QStringLiteral(" s"));
+    m_ritorno->setValue(m_imp.ritorno);
+    form->addRow(QStringLiteral("Ritorno ai servizi dopo:"), m_ritorno);
+
+    m_pin = new QLineEdit;
+    m_pin->setEchoMode(QLineEdit::Password);
+    m_pin->setPlaceholderText(m_imp.haPin() ? QStringLiteral("vuoto: PIN invariato")
+                                            : QStringLiteral("nessun PIN impostato"));
+    m_pin->setAccessibleName(QStringLiteral("Nuovo PIN"));
+    form->addRow(QStringLiteral("Nuovo PIN:"), m_pin);
+
+    auto* giornata = new QPushButton(QStringLiteral("&Nuova giornata"));
+    giornata->setToolTip(QStringLiteral("Azzera contatori del totem, Nr4All.txt e postazioni"));
+    connect(giornata, &QPushButton::clicked, this, &FinestraImpostazioni::nuovaGiornata);
+    m_esito = new QLabel;
+    m_esito->setObjectName(QStringLiteral("esito"));
+    m_esito->setWordWrap(true);
+    auto* rigaGiornata = new QHBoxLayout;
+    rigaGiornata->addWidget(giornata);
+    rigaGiornata->addWidget(m_esito, 1);
+    principale->addLayout(rigaGiornata);
+
+    auto* bottoni = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    bottoni->button(QDialogButtonBox::Ok)->setText(QStringLiteral("&Salva"));
+    bottoni->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("&Annulla"));
+    connect(bottoni, &QDialogButtonBox::accepted, this, &FinestraImpostazioni::conferma);
+    connect(bottoni, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    principale->addWidget(bottoni);
+    resize(720, 640);
+}
+
+void FinestraImpostazioni::aggiungiServizio(const Servizio& s) {
+    const int r = m_servizi->rowCount();
+    m_servizi->insertRow(r);
+    m_servizi->setItem(r, 0, new QTableWidgetItem(s.etichetta));
+    auto* sequenza = new QComboBox;
+    for (int n = 1; n <= 11; ++n)
+        sequenza->addItem(nomeSequenza(n), n);
+    sequenza->setCurrentIndex(std::clamp(s.sequenza, 1, 11) - 1);
+    m_servizi->setCellWidget(r, 1, sequenza);
+}
+
+void FinestraImpostazioni::sfoglia() {
+    const QString scelta = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("Selezionare la cartella"), m_cartella->text());
+    if (!scelta.isEmpty())
+        m_cartella->setText(scelta);
+}
+
+void FinestraImpostazioni::nuovaGiornata() {
+    const QString cartella = m_cartella->text().trimmed();
+    if (QMessageBox::question(this, QStringLiteral("Nuova giornata"),
+                              QStringLiteral("Azzerare contatori del totem, Nr4All.txt e tutte "
+                                             "le postazioni dell'archivio\n%1 ?")
+                                  .arg(cartella)) != QMessageBox::Yes)
+        return;
+    QStringList fatti;
+    try {
+        giornata::nuovaGiornata(cartella, [&](const QString& passo) { fatti << passo; });
+        m_esito->setText(QStringLiteral("Nuova giornata pronta."));
+    } catch (const ErroreQvr& e) {
+        fatti << e.testoCompleto();
+        m_esito->setText(fatti.join(QLatin1Char('\n')) +
+                         QStringLiteral("\nNuova giornata interrotta: si può ripetere."));
+    }
+}
+
+void FinestraImpostazioni::conferma() {
+    ImpostazioniTotem s = m_imp;
+    s.cartella = m_cartella->text().trimmed();
+    s.ufficio = m_ufficio->text().trimmed();
+    s.servizi.clear();
+    for (int r = 0; r < m_servizi->rowCount(); ++r) {
+        const QTableWidgetItem* voce = m_servizi->item(r, 0);
+        const QString etichetta = voce ? voce->text().trimmed() : QString();
+        if (etichetta.isEmpty())
+            continue;
+        const auto* combo = qobject_cast<QComboBox*>(m_servizi->cellWidget(r, 1));
+        s.servizi << Servizio{etichetta, combo ? combo->currentData().toInt() : 1};
+    }
+    const QString modo = m_modo->currentData().toString();
+    s.modo = modo == QStringLiteral("escpos-cups")   ? ModoStampa::EscPosCups
+             : modo == QStringLiteral("escpos-file") ? ModoStampa::EscPosFile
+                                                     : ModoStampa::Cups;
+    s.stampante = m_stampante->currentText().trimmed();
+    s.dispositivo = m_dispositivo->text().trimmed();
+    s.carta = m_carta->currentData().toInt();
+    s.ritorno = m_ritorno->value();
+    if (!m_pin->text().isEmpty())
+        s.impostaPin(m_pin->text());
+    if (s.cartella.isEmpty() || s.servizi.isEmpty()) {
+        m_esito->setText(QStringLiteral("Servono la cartella dell'archivio e almeno un servizio."));
+        return;
+    }
+    try {
+        s.salva();
+    } catch (const ErroreQvr& e) {
+        m_esito->setText(QStringLiteral("Impostazioni non salvate: ") + e.testoCompleto());
+        return;
+    }
+    m_imp = s;
+    accept();
+}
+
+} // namespace qvr::totem

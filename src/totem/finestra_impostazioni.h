@@ -1,0 +1,47 @@
+#pragma once
+// The kiosk's settings window, for the office (behind the PIN): archive folder, office name,
+// services, printer, paper, return time, PIN, and the new day's reset.
+
+#include "totem/impostazioni_totem.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QSpinBox;
+class QTableWidget;
+
+namespace qvr::totem {
+
+class FinestraImpostazioni : public QDialog {
+    Q_OBJECT
+public:
+    FinestraImpostazioni(const ImpostazioniTotem& impostazioni, const QStringList& problemi,
+                         QWidget* parent = nullptr);
+    // The settings as edited (valid once the window was accepted).
+    ImpostazioniTotem impostazioni() const { return m_imp; }
+
+    QLineEdit* campoCartella() const { return m_cartella; }
+    QTableWidget* tabellaServizi() const { return m_servizi; }
+
+private:
+    void sfoglia();
+    void aggiungiServizio(const Servizio& s);
+    void nuovaGiornata();
+    void conferma();
+
+    ImpostazioniTotem m_imp;
+    QLineEdit* m_cartella;
+    QLineEdit* m_ufficio;
+    QTableWidget* m_servizi;
+    QComboBox* m_modo;
+    QComboBox* m_stampante;
+    QLineEdit* m_dispositivo;
+    QComboBox* m_carta;
+    QSpinBox* m_ritorno;
+    QLineEdit* m_pin;
+    QLabel* m_esito;
+};
+
+} // namespace qvr::totem

@@ -1,0 +1,49 @@
+// qvr-totem: the ticket kiosk at the entrance.
+//   qvr-totem [--finestra] [--archivio CARTELLA] [--stampante NOME]
+
+#include "totem/chiosco.h"
+#include "totem/finestra_totem.h"
+#include "totem/impostazioni_totem.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("qvr"));
+    QApplication::setApplicationName(QStringLiteral("qvr-totem"));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Totem dei biglietti del sistema di code."));
+    parser.addHelpOption();
+    const QCommandLineOption finestra(
+        QStringLiteral("finestra"), QStringLiteral("In una finestra invece che a tutto schermo."));
+    const QCommandLineOption archivio(QStringLiteral("archivio"),
+                                      QStringLiteral("Cartella dell'archivio (sostituisce "
+                                                     "quella delle impostazioni)."),
+                                      QStringLiteral("cartella"));
+    const QCommandLineOption stampante(QStringLiteral("stampante"),
+                                       QStringLiteral("Coda CUPS (sostituisce quella delle "
+                                                      "impostazioni)."),
+                                       QStringLiteral("nome"));
+    parser.addOptions({finestra, archivio, stampante});
+    parser.process(app);
+
+    QStringList problemi;
+    qvr::totem::ImpostazioniTotem impostazioni = qvr::totem::ImpostazioniTotem::carica(&problemi);
+    if (parser.isSet(archivio)) {
+        impostazioni.cartella = parser.value(archivio);
+        problemi.removeAll(QStringLiteral("Cartella dell'archivio non impostata"));
+    }
+    if (parser.isSet(stampante))
+        impostazioni.stampante = parser.value(stampante);
+
+    qvr::totem::Chiosco chiosco(impostazioni);
+    qvr::totem::FinestraTotem w(&chiosco, problemi);
+    if (parser.isSet(finestra)) {
+        w.resize(1024, 768);
+        w.show();
+    } else {
+        w.showFullScreen();
+    }
+    return app.exec();
+}

@@ -1,0 +1,233 @@
+#include "totem/stampa.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFont>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+
+#include <cups/cups.h>
+
+namespace qvr::totem {
+
+namespace {
+
+QString testoData(const QDateTime& quando) {
+    return quando.toString(QStringLiteral("dd/MM/yyyy HH:mm"));
+}
+
+// Height of the ticket page: enough for its lines, short enough to spare paper.
+double altezzaMm(int carta) {
+    return carta == 58 ? 90.0 : 100.0;
+}
+
+// Latin-1 letters of Italian texts in code page 858; anything else outside ASCII is "?".
+QByteArray cp858(const QString& testo) {
+    static const std::pair<char16_t, unsigned char> tabella[] = {
+        {u'à', 0x85}, {u'è', 0x8A}, {u'é', 0x82}, {u'ì', 0x8D}, {u'ò', 0x95},
+        {u'ù', 0x97}, {u'À', 0xB7}, {u'È', 0xD4}, {u'É', 0x90}, {u'Ì', 0xDE},
+        {u'Ò', 0xE3}, {u'Ù', 0xEB}, {u'°', 0xF8}, {u'€', 0xD5}};
+    QByteArray b;
+    for (const QChar c : testo) {
+        const char16_t u = c.unicode();
+        if (u >= 0x20 && u < 0x7F) {
+            b += static_cast<char>(u);
+            continue;
+        }
+        char sostituto = '?';
+        for (const auto& [lettera, codice] : tabella)
+            if (lettera == u)
+                sostituto = static_cast<char>(codice);
+        b += sostituto;
+    }
+    return b;
+}
+
+} // namespace
+
+QString rigaDavanti(qint32 davanti) {
+    if (davanti < 0)
+        return {};
+    if (davanti == 1)
+        return QStringLiteral("1 persona prima di lei");
+    return QStringLiteral("%1 persone prima di lei").arg(davanti);
+}
+
+QByteArray pdfBiglietto(const DatiBiglietto& dati, int carta) {
+    QByteArray pdf;
+    QBuffer buffer(&pdf);
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&buffer);
+        writer.setTitle(QStringLiteral("Biglietto %1").arg(dati.numero));
+        writer.setCreator(QStringLiteral("qvr-totem"));
+        writer.setResolution(300);
+        writer.setPageLayout(
+            QPageLayout(QPageSize(QSizeF(carta, altezzaMm(carta)), QPageSize::Millimeter,
+                                  QStringLiteral("Rotolo %1 mm").arg(carta), QPageSize::ExactMatch),
+                        QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
+        QPainter p(&writer);
+        const double mm = writer.resolution() / 25.4;
+        // The printable width of a roll is about 48 or 72 mm: keep 5 mm free each side.
+        const double margine = (carta == 58 ? 5.0 : 4.0) * mm;
+        const double larghezza = carta * mm - 2 * margine;
+        double y = 4 * mm;
+        const auto riga = [&](const QString& testo, double corpoMm, bool grassetto) {
+            if (testo.isEmpty())
+                return;
+            QFont f(QStringLiteral("DejaVu Sans"));
+            f.setPixelSize(static_cast<int>(corpoMm * mm));
+            f.setBold(grassetto);
+            p.setFont(f);
+            const QRectF r(margine, y, larghezza, corpoMm * mm * 1.4);
+            p.drawText(r, Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextWordWrap, testo);
+            y += r.height();
+        };
+        const double scala = carta / 80.0;
+        riga(dati.ufficio, 5 * scala, true);
+        y += 2 * mm;
+        riga(QString::number(dati.numero), 30 * scala, true);
+        riga(dati.servizio, 6 * scala, true);
+        y += 2 * mm;
+        riga(rigaDavanti(dati.davanti), 4 * scala, false);
+        riga(testoData(dati.quando), 4 * scala, false);
+    }
+    return pdf;
+}
+
+QByteArray escPosBiglietto(const DatiBiglietto& dati, int carta) {
+    const int colonne = carta == 58 ? 32 : 48;
+    QByteArray b;
+    b += "\x1b@";     // ESC @: initialise
+    b += "\x1bt\x13"; // ESC t 19: code page 858
+    b += "\x1b"
+         "a\x01"; // ESC a 1: centred
+    const auto riga = [&](const QString& testo) {
+        if (!testo.isEmpty())
+            b += cp858(testo.left(colonne)) + '\n';
+    };
+    b += "\x1b"
+         "E\x01"; // bold
+    riga(dati.ufficio);
+    b += QByteArray("\x1b"
+                    "E\x00\n",
+                    3);              // bold off, a blank line
+    b += QByteArray("\x1d!\x77", 3); // GS ! 0x77: eight times wide and high
+    b += QByteArray::number(dati.numero) + '\n';
+    b += QByteArray("\x1d!\x11", 3); // twice wide and high
+    riga(dati.servizio);
+    b += QByteArray("\x1d!\x00", 3);
+    b += '\n';
+    riga(rigaDavanti(dati.davanti));
+    riga(testoData(dati.quando));
+    b += QByteArray("\x1d"
+                    "V\x42\x03",
+                    4); // GS V 66 3: feed three lines and cut, leaving a tab
+    return b;
+}
+
+Stampante::Stampante(const ImpostazioniTotem& impostazioni)
+    : m_modo(impostazioni.modo), m_coda(impostazioni.stampante),
+      m_dispositivo(impostazioni.dispositivo), m_carta(impostazioni.carta) {}
+
+QString Stampante::problema() const {
+    if (m_modo == ModoStampa::EscPosFile) {
+        if (m_dispositivo.isEmpty())
+            return QStringLiteral("Dispositivo della stampante non impostato");
+        QFile f(m_dispositivo);
+        if (!f.exists())
+            return QStringLiteral("Dispositivo %1 non trovato").arg(m_dispositivo);
+        return {};
+    }
+    if (m_coda.isEmpty())
+        return QStringLiteral("Stampante non impostata");
+    const QByteArray nome = m_coda.toUtf8();
+    cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, nome.constData(), nullptr);
+    if (!dest) {
+        const QString motivo = QString::fromUtf8(cupsLastErrorString());
+        return QStringLiteral("Stampante %1 non trovata (%2)").arg(m_coda, motivo);
+    }
+    const auto opzione = [&](const char* nomeOpzione) {
+        return QString::fromUtf8(cupsGetOption(nomeOpzione, dest->num_options, dest->options));
+    };
+    const QString stato = opzione("printer-state");
+    const QString motivi = opzione("printer-state-reasons");
+    const QString accetta = opzione("printer-is-accepting-jobs");
+    cupsFreeDests(1, dest);
+    if (motivi.contains(QStringLiteral("media-empty")) ||
+        motivi.contains(QStringLiteral("media-needed")))
+        return QStringLiteral("Stampante %1 senza carta").arg(m_coda);
+    if (motivi.contains(QStringLiteral("offline")))
+        return QStringLiteral("Stampante %1 non in linea").arg(m_coda);
+    if (stato == QStringLiteral("5"))
+        return QStringLiteral("Stampante %1 ferma (%2)").arg(m_coda, motivi);
+    if (accetta == QStringLiteral("false"))
+        return QStringLiteral("Stampante %1 non accetta lavori").arg(m_coda);
+    return {};
+}
+
+EsitoStampa Stampante::inviaCups(const QByteArray& dati, const char* formato, qint32 numero) const {
+    EsitoStampa e;
+    const QByteArray nome = m_coda.toUtf8();
+    cups_option_t* opzioni = nullptr;
+    int quante = 0;
+    const QByteArray media =
+        QStringLiteral("Custom.%1x%2mm").arg(m_carta).arg(altezzaMm(m_carta)).toLatin1();
+    if (formato == QByteArrayView(CUPS_FORMAT_PDF))
+        quante = cupsAddOption("media", media.constData(), quante, &opzioni);
+    const QByteArray titolo = "Biglietto " + QByteArray::number(numero);
+    const int lavoro =
+        cupsCreateJob(CUPS_HTTP_DEFAULT, nome.constData(), titolo.constData(), quante, opzioni);
+    if (lavoro <= 0) {
+        e.errore = QString::fromUtf8(cupsLastErrorString());
+        cupsFreeOptions(quante, opzioni);
+        return e;
+    }
+    http_status_t stato = cupsStartDocument(CUPS_HTTP_DEFAULT, nome.constData(), lavoro,
+                                            titolo.constData(), formato, 1);
+    if (stato == HTTP_STATUS_CONTINUE)
+        stato = cupsWriteRequestData(CUPS_HTTP_DEFAULT, dati.constData(),
+                                     static_cast<size_t>(dati.size()));
+    const ipp_status_t fine = cupsFinishDocument(CUPS_HTTP_DEFAULT, nome.constData());
+    cupsFreeOptions(quante, opzioni);
+    if (stato != HTTP_STATUS_CONTINUE || fine > IPP_STATUS_OK_CONFLICTING) {
+        e.errore = QString::fromUtf8(cupsLastErrorString());
+        cupsCancelJob(nome.constData(), lavoro);
+        return e;
+    }
+    e.riuscita = true;
+    e.lavoro = lavoro;
+    return e;
+}
+
+EsitoStampa Stampante::stampa(const DatiBiglietto& dati) const {
+    const QString motivo = problema();
+    if (!motivo.isEmpty())
+        return {false, 0, motivo};
+    switch (m_modo) {
+    case ModoStampa::Cups:
+        return inviaCups(pdfBiglietto(dati, m_carta), CUPS_FORMAT_PDF, dati.numero);
+    case ModoStampa::EscPosCups:
+        return inviaCups(escPosBiglietto(dati, m_carta), CUPS_FORMAT_RAW, dati.numero);
+    case ModoStampa::EscPosFile: {
+        QFile f(m_dispositivo);
+        EsitoStampa e;
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+            e.errore = QStringLiteral("%1: %2").arg(m_dispositivo, f.errorString());
+            return e;
+        }
+        const QByteArray b = escPosBiglietto(dati, m_carta);
+        if (f.write(b) != b.size() || !f.flush()) {
+            e.errore = QStringLiteral("%1: %2").arg(m_dispositivo, f.errorString());
+            return e;
+        }
+        e.riuscita = true;
+        return e;
+    }
+    }
+    return {};
+}
+
+} // namespace qvr::totem

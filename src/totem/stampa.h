@@ -1,0 +1,62 @@
+#pragma once
+// Printing a ticket on roll paper, never a full page and never through a dialog.
+//
+//   cups         the ticket drawn as a PDF page of the roll's width (58 or 80 mm) and sent to
+//                the CUPS queue by libcups; accepted means CUPS gave the job a number.
+//   escpos-cups  ESC/POS bytes for thermal printers without a driver, through a raw CUPS queue.
+//   escpos-file  the same bytes written to a device file (/dev/usb/lp0).
+//
+// Before sending, the queue's state is asked: a missing queue, a stopped printer, a printer
+// out of paper or offline, or one that refuses jobs is reported instead of printing.
+
+#include "totem/impostazioni_totem.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+namespace qvr::totem {
+
+struct DatiBiglietto {
+    QString ufficio;
+    QString servizio;
+    qint32 numero = 0;
+    qint32 davanti = -1; // -1: not known, the line is left out
+    QDateTime quando;
+};
+
+// The lines of text every ticket carries, in order (the number apart).
+QString rigaDavanti(qint32 davanti);
+
+// The ticket as a one-page PDF of width `carta` mm.
+QByteArray pdfBiglietto(const DatiBiglietto& dati, int carta);
+
+// The ticket as ESC/POS bytes: initialise (ESC @), the centred lines, the number in the largest
+// character size, a feed and a partial cut (GS V 66 n). Text in code page 858.
+QByteArray escPosBiglietto(const DatiBiglietto& dati, int carta);
+
+struct EsitoStampa {
+    bool riuscita = false;
+    int lavoro = 0; // the CUPS job id when accepted
+    QString errore; // Italian, when not riuscita
+};
+
+class Stampante {
+public:
+    explicit Stampante(const ImpostazioniTotem& impostazioni);
+
+    // Whether the printer can print now: an empty text, or the Italian reason it cannot.
+    QString problema() const;
+    // Prints one ticket (blocking: run off the user-interface thread).
+    EsitoStampa stampa(const DatiBiglietto& dati) const;
+
+private:
+    EsitoStampa inviaCups(const QByteArray& dati, const char* formato, qint32 numero) const;
+
+    ModoStampa m_modo;
+    QString m_coda;
+    QString m_dispositivo;
+    int m_carta;
+};
+
+} // namespace qvr::totem
