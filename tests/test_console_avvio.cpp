@@ -1,5 +1,6 @@
 // The console's load, controls, placement, history list and the single-copy check.
 
+#include "app/fine_sessione.h"
 #include "app/twips.h"
 #include "archive/errori.h"
 #include "console_comune.h"
@@ -372,6 +373,23 @@ private slots:
         CopiaUnica seconda;
         QVERIFY(!seconda.acquisisci());
         QVERIFY(seconda.detentoreECopia());
+    }
+
+    void terminazioneComeChiusuraSenzaAzzerare() {
+        // SIGTERM (the end of the session): the console ends as a close without reset.
+        ConsoleProva c(3);
+        esegui(c.file("QVRB.mdb"), "update NumeriCode3 set NumeroA1=41, StatoN1=3");
+        c.form->Command1(0)->click();
+        QVERIFY(c.form->cronologia().aperta());
+        installaFineSessione();
+        ::raise(SIGTERM);
+        QTRY_COMPARE(c.uscita.volte(), 1);
+        QCOMPARE(c.uscita.ultimoCodice(), 0);
+        QVERIFY(messaggi::registro().isEmpty()); // no question asked
+        QVERIFY(!c.form->cronologia().aperta());
+        QCOMPARE(c.sql("QVRB.mdb", "select NumeroA1 from NumeriCode3").toInt(), 42);
+        CopiaUnica altra; // the check is released
+        QVERIFY(altra.acquisisci());
     }
 
     void collocazioneECronologiaMostrata() {
