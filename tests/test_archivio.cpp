@@ -18,7 +18,10 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QUuid>
+#include <atomic>
+#include <thread>
 
 #include <functional>
 
@@ -89,7 +92,7 @@ class TestArchivio : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
-        Cursore::impostaTimeoutOccupato(5000);
+        Cursore::impostaTimeoutOccupato(30000);
     }
 
     // Any declared type for NumeroA1: a whole double reads back without decimals, only the
@@ -420,7 +423,7 @@ private slots:
             QVERIFY(!c.aperto());
             QVERIFY(altro.esegui("COMMIT"));
         }
-        Cursore::impostaTimeoutOccupato(5000);
+        Cursore::impostaTimeoutOccupato(30000);
         {
             Cursore c;
             c.impostaDatabase(testo(QStringLiteral("bloccato.mdb")));
@@ -429,6 +432,57 @@ private slots:
             QCOMPARE(c.campoLong("NumeroA1"), 50);
             c.chiudi();
         }
+    }
+
+    // A reader that holds the database for 8 s (a backup, a board) is waited for: the write
+    // goes through once it lets go, and the waiting hook hears of the wait while it lasts.
+    void letturaLungaAttesa() {
+        const QString file = db(QStringLiteral("lettore.mdb"));
+        creaDisplay(file, QStringLiteral("INTEGER"));
+        std::atomic<bool> pronto{false};
+        std::thread lettore([&] {
+            {
+                QSqlDatabase d =
+                    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lettore"));
+                d.setDatabaseName(file);
+                QVERIFY(d.open());
+                QSqlQuery q(d);
+                QVERIFY(q.exec(QStringLiteral("BEGIN")));
+                QVERIFY(q.exec(QStringLiteral("SELECT * FROM NumeriCode3")) && q.next());
+                pronto = true;
+                QThread::msleep(8000);
+                q.finish();
+                QVERIFY(q.exec(QStringLiteral("COMMIT")));
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("lettore"));
+        });
+        while (!pronto)
+            QThread::msleep(10);
+        QList<Cursore::FaseAttesa> fasi;
+        Cursore::impostaAttesa([&](Cursore::FaseAttesa f) { fasi << f; });
+        QElapsedTimer t;
+        t.start();
+        int errore = 0;
+        try {
+            Cursore c;
+            c.impostaDatabase(testo(QStringLiteral("lettore.mdb")));
+            c.impostaOrigine(QStringLiteral("NumeriCode3"));
+            c.aggiorna(true);
+            c.modifica();
+            c.assegna(QStringLiteral("NumeroA1"), 8);
+            c.salva();
+        } catch (const ErroreQvr& e) {
+            errore = e.numero();
+        }
+        const qint64 atteso = t.elapsed();
+        Cursore::impostaAttesa({});
+        lettore.join();
+        QCOMPARE(errore, 0);
+        QVERIFY2(atteso >= 7000, qPrintable(QString::number(atteso)));
+        QCOMPARE(interroga(file, "SELECT NumeroA1 FROM NumeriCode3").toInt(), 8);
+        QVERIFY(fasi.size() > 10); // several times a second
+        QCOMPARE(fasi.first(), Cursore::FaseAttesa::Inizio);
+        QCOMPARE(fasi.last(), Cursore::FaseAttesa::Fine);
     }
 
     // An edit that is not saved, or that fails half-way, leaves the row as it was and no lock.

@@ -1,5 +1,6 @@
 // The console's load, controls, placement, history list and the single-copy check.
 
+#include "app/fine_sessione.h"
 #include "app/twips.h"
 #include "archive/errori.h"
 #include "console_comune.h"
@@ -17,6 +18,10 @@
 #include <QScreen>
 #include <QSysInfo>
 #include <QTreeWidget>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace qvr;
 using namespace qvr::test;
@@ -311,6 +316,82 @@ private slots:
         // And the lock is ours now: another copy is refused.
         CopiaUnica seconda;
         QVERIFY(!seconda.acquisisci());
+    }
+
+    void nessunoBloccaLAvvio_data() {
+        QTest::addColumn<QString>("comando"); // run as nobody in a world-writable folder
+        QTest::newRow("file di scarto") << "printf junk > \"$L\"";
+        QTest::newRow("cartella") << "mkdir \"$L\"";
+        QTest::newRow("collegamento") << "ln -s /etc/passwd \"$L\"";
+        QTest::newRow("processo col nome del programma")
+            << "cp /bin/sleep \"$D/qvr-client\" && (\"$D/qvr-client\" 30 & "
+               "printf '%s\\nqvr-client\\n%s\\n' $! \"$(hostname)\" > \"$L\")";
+    }
+    void nessunoBloccaLAvvio() {
+        // What another user plants where a lock file would be never stops the start.
+        QFETCH(QString, comando);
+        if (::geteuid() != 0)
+            QSKIP("serve root per piantare i file come un altro utente (nobody)");
+        ConsoleProva c(3, {}, false);
+        const QString comune = c.ambiente.cartella() + QStringLiteral("/comune");
+        QVERIFY(QDir().mkpath(comune));
+        QFile::setPermissions(c.ambiente.cartella(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                  QFileDevice::ExeOwner | QFileDevice::ExeOther);
+        QVERIFY(::chmod(QFile::encodeName(comune).constData(), 01777) == 0);
+        const QString blocco = comune + QStringLiteral("/qvr-client.lock");
+        CopiaUnica::impostaPercorsoPredefinito(blocco);
+        QProcess p;
+        QProcessEnvironment amb = QProcessEnvironment::systemEnvironment();
+        amb.insert(QStringLiteral("L"), blocco);
+        amb.insert(QStringLiteral("D"), comune);
+        p.setProcessEnvironment(amb);
+        p.start(QStringLiteral("setpriv"),
+                {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                 QStringLiteral("--clear-groups"), QStringLiteral("sh"), QStringLiteral("-c"),
+                 comando});
+        if (!p.waitForStarted())
+            QSKIP("setpriv non disponibile");
+        QVERIFY(p.waitForFinished());
+        QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+        const QByteArray passwd = [] {
+            QFile f(QStringLiteral("/etc/passwd"));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        const bool caricata = c.carica();
+        if (QFileInfo(blocco).isFile() && !QFileInfo(blocco).isSymLink()) {
+            QFile planted(blocco); // the process of the last row ends by its own id
+            if (planted.open(QIODevice::ReadOnly))
+                if (const int pid = planted.readLine().trimmed().toInt(); pid > 0)
+                    ::kill(pid, SIGKILL);
+        }
+        QVERIFY2(caricata, qPrintable(messaggi::registro().value(0).testo));
+        QCOMPARE(c.uscita.volte(), 0);
+        QVERIFY(messaggi::registro().isEmpty());
+        QFile f(QStringLiteral("/etc/passwd"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), passwd); // nothing written through the link
+        // Still one copy: a second one is refused.
+        CopiaUnica seconda;
+        QVERIFY(!seconda.acquisisci());
+        QVERIFY(seconda.detentoreECopia());
+    }
+
+    void terminazioneComeChiusuraSenzaAzzerare() {
+        // SIGTERM (the end of the session): the console ends as a close without reset.
+        ConsoleProva c(3);
+        esegui(c.file("QVRB.mdb"), "update NumeriCode3 set NumeroA1=41, StatoN1=3");
+        c.form->Command1(0)->click();
+        QVERIFY(c.form->cronologia().aperta());
+        installaFineSessione();
+        ::raise(SIGTERM);
+        QTRY_COMPARE(c.uscita.volte(), 1);
+        QCOMPARE(c.uscita.ultimoCodice(), 0);
+        QVERIFY(messaggi::registro().isEmpty()); // no question asked
+        QVERIFY(!c.form->cronologia().aperta());
+        QCOMPARE(c.sql("QVRB.mdb", "select NumeroA1 from NumeriCode3").toInt(), 42);
+        CopiaUnica altra; // the check is released
+        QVERIFY(altra.acquisisci());
     }
 
     void collocazioneECronologiaMostrata() {

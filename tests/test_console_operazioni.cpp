@@ -190,7 +190,7 @@ private slots:
     }
 
     void chiamaSingolaArchivioMancante() {
-        // QVRA.mdb gone: a plain archive failure (not a counter one) after the draw.
+        // QVRA.mdb gone: a plain archive failure (not a counter one), before the draw.
         AmbienteProva amb;
         prepara(amb, 1);
         scriviContatore(amb, "7\r\n");
@@ -203,6 +203,7 @@ private slots:
         } catch (const ErroreQvr& e) {
             QCOMPARE(e.numero(), Err::DatabaseNonTrovato);
         }
+        QCOMPARE(leggiContatore(amb), QByteArray("7\r\n")); // nothing drawn
     }
 
     void codaSingola_data() {
@@ -263,6 +264,72 @@ private slots:
                                               .arg(n == stazione ? p : 999));
         QCOMPARE(op::AggiornaCodaStandard(caption), coda);
         QCOMPARE(valore(amb, "Totem.mdb", "select P11Q from Numerazione").toInt(), 0);
+    }
+
+    void chiamaSingolaRegistroNonScrivibile_data() {
+        QTest::addColumn<QString>("guasto");
+        QTest::addColumn<int>("errore");
+        QTest::addColumn<bool>("estratto"); // the failure comes only after the draw
+        QTest::newRow("tabella mancante") << "drop table NumerazioneSingle1" << 3078 << false;
+        QTest::newRow("riga mancante") << "delete from NumerazioneSingle1" << 3021 << false;
+        QTest::newRow("campo mancante")
+            << "alter table NumerazioneSingle1 drop column Stato" << 3265 << false;
+        QTest::newRow("scrittura rifiutata")
+            << "create trigger pieno before update on NumerazioneSingle1 begin select "
+               "raise(abort, 'database or disk is full'); end"
+            << 3000 << true;
+    }
+    void chiamaSingolaRegistroNonScrivibile() {
+        // Whatever keeps the record from being written fails before the draw; a write that
+        // fails after it names the number drawn.
+        QFETCH(QString, guasto);
+        QFETCH(int, errore);
+        QFETCH(bool, estratto);
+        AmbienteProva amb;
+        prepara(amb, 1);
+        scriviContatore(amb, "7\r\n");
+        esegui(amb.file("QVRA.mdb"), guasto);
+        try {
+            op::ChiamaSingola(false);
+            QFAIL("registro non scrivibile accettato");
+        } catch (const op::ErroreNumeroNonPubblicato& e) {
+            QVERIFY(estratto);
+            QCOMPARE(e.numero(), 8);
+            QVERIFY(e.dettaglio().contains(QStringLiteral("numero 8")));
+        } catch (const ErroreQvr& e) {
+            QVERIFY2(!estratto, qPrintable(e.testoCompleto()));
+            QCOMPARE(e.numero(), errore);
+        }
+        QCOMPARE(leggiContatore(amb), estratto ? QByteArray("8\r\n") : QByteArray("7\r\n"));
+    }
+
+    void numeroDisplayFuoriPortata_data() {
+        QTest::addColumn<QString>("valore");
+        QTest::addColumn<int>("chiamato"); // 0: refused with error 6
+        QTest::newRow("1e300") << "1e300" << 0;
+        QTest::newRow("oltre 32 bit") << "4294967296" << 0;
+        QTest::newRow("decimale") << "2.5" << 0;
+        QTest::newRow("testo enorme") << "'99999999999'" << 0;
+        QTest::newRow("negativo") << "-5" << -4;
+        QTest::newRow("25.0") << "25.0" << 26;
+        QTest::newRow("testo con coda") << "'12 persone'" << 13;
+    }
+    void numeroDisplayFuoriPortata() {
+        QFETCH(QString, valore);
+        QFETCH(int, chiamato);
+        AmbienteProva amb;
+        prepara(amb, 3);
+        NumeroChiamato = -1;
+        esegui(amb.file("QVRB.mdb"), "update NumeriCode3 set NumeroA1=" + valore);
+        try {
+            op::ChiamaProssimo(false, false);
+            QVERIFY2(chiamato != 0, "numero fuori portata accettato");
+            QCOMPARE(NumeroChiamato, chiamato);
+        } catch (const ErroreQvr& e) {
+            QVERIFY2(chiamato == 0, qPrintable(e.testoCompleto()));
+            QCOMPARE(e.numero(), Err::Overflow);
+            QCOMPARE(NumeroChiamato, -1); // nothing published
+        }
     }
 
     void chiamaProssimo_data() {

@@ -86,6 +86,7 @@ private slots:
     void attesaLimitataSuFileTenuto();
     void fileTenutoRilasciatoInTempo();
     void discoPienoECartellaAlPostoDelFile();
+    void collegamentoEFifo();
     void fileDiSolaLettura();
     void moltiProcessiPrelevanoInsieme();
     void processoUccisoDuranteLaRiscrittura();
@@ -355,13 +356,35 @@ void TestContatore::fileTenutoRilasciatoInTempo() {
     QVERIFY2(trascorso >= 140 && trascorso < 1000, qPrintable(QString::number(trascorso)));
 }
 
+void TestContatore::collegamentoEFifo() {
+    // A link planted in the archive folder is never followed, a FIFO never waited on.
+    QTemporaryDir dir;
+    const QString fuori = dir.filePath(QStringLiteral("fuori.txt"));
+    {
+        QFile f(fuori);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("segreto\n");
+    }
+    const QString link = dir.filePath(QStringLiteral("Nr4All.txt"));
+    QVERIFY(QFile::link(fuori, link));
+    QCOMPARE(numeroErrore([&] { ct::scriviImpostazione(link, 0, 3); }), Err::AccessoNegato);
+    QCOMPARE(numeroErrore([&] { ct::preleva(link, false); }), Err::AccessoNegato);
+    QFile f(fuori);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("segreto\n"));
+    const QString fifo = dir.filePath(QStringLiteral("fifo.txt"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    QCOMPARE(numeroErrore([&] { ct::leggiLong(fifo); }), Err::AccessoNegato);
+}
+
 void TestContatore::discoPienoECartellaAlPostoDelFile() {
     // The system's always-full device stands for a full disk: nothing is ever stored there.
     if (QFileInfo(QStringLiteral("/dev/full")).exists()) {
+        // A device is not the counter: refused before anything is written.
         QCOMPARE(numeroErrore([] { ct::scriviNumero(QStringLiteral("/dev/full"), 5); }),
-                 Err::DiscoPieno);
+                 Err::AccessoNegato);
         QCOMPARE(numeroErrore([] { ct::scriviImpostazione(QStringLiteral("/dev/full"), 5, 1); }),
-                 Err::DiscoPieno);
+                 Err::AccessoNegato);
     }
     QTemporaryDir dir;
     const QString cartella = dir.filePath(QStringLiteral("Nr4All.txt"));

@@ -22,8 +22,12 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 #include <QThread>
+
+#include <memory>
+#include <vector>
 
 using namespace qvr;
 using namespace qvr::test;
@@ -190,6 +194,56 @@ private slots:
         QString difetto;
         QVERIFY2(righeIntere(leggi(storiaSingola), &difetto) > 0, qPrintable(difetto));
         QVERIFY2(righeIntere(leggi(storiaStandard), &difetto) > 0, qPrintable(difetto));
+    }
+
+    void numeriEstrattiMaiPersiSottoCarico() {
+        // Three stations of the shared sequence killed again and again while they draw: every
+        // number drawn was published and reported, but for at most the one in flight at a kill.
+        OpzioniArchivio opzioni;
+        for (int n : {1, 2, 3})
+            opzioni.modi[n - 1] = QStringLiteral("SG");
+        opzioni.totem = true;
+        AmbienteProva amb(opzioni);
+        esegui(amb.file("Totem.mdb"), "update Numerazione set P11=100000000, P11Q=100000000");
+        QVector<QString> cartelle;
+        for (int n : {1, 2, 3})
+            cartelle << cartellaStazione(amb, n);
+        QSet<qint64> riportati;
+        int doppi = 0;
+        int uccisioni = 0;
+        auto* caso = QRandomGenerator::global();
+        for (int giro = 0; giro < 8; ++giro) {
+            std::vector<std::unique_ptr<QProcess>> p;
+            for (const QString& cartella : cartelle) {
+                p.push_back(std::make_unique<QProcess>());
+                p.back()->start(programma(), {QStringLiteral("singola"), cartella, "0"});
+            }
+            for (auto& x : p)
+                QVERIFY(x->waitForReadyRead(10000));
+            for (auto& x : p) {
+                QThread::msleep(caso->bounded(0, 80));
+                x->kill();
+            }
+            for (auto& x : p) {
+                QVERIFY(x->waitForFinished(10000));
+                const QByteArray errori = x->readAllStandardError();
+                QVERIFY2(errori.isEmpty(), errori.constData());
+                for (const QByteArray& riga : x->readAllStandardOutput().split('\n'))
+                    if (!riga.isEmpty()) {
+                        const qint64 n = riga.toLongLong();
+                        if (riportati.contains(n))
+                            ++doppi;
+                        riportati.insert(n);
+                    }
+                ++uccisioni;
+            }
+        }
+        const qint32 estratti = contatore::leggiLong(amb.file("Nr4All.txt"));
+        const qint64 persi = estratti - riportati.size();
+        qInfo("estratti %d, riportati %lld, uccisioni %d", estratti, qint64(riportati.size()),
+              uccisioni);
+        QCOMPARE(doppi, 0);
+        QVERIFY2(persi >= 0 && persi <= uccisioni, qPrintable(QString::number(persi)));
     }
 
     void giornaleCaldoRipristinatoDalProssimoAccesso() {

@@ -70,11 +70,12 @@ double percentile(std::vector<double> v, double p) {
     return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
 }
 
-// Writes each number drawn and each call's latency: "number latency_ms".
+// Writes each number drawn and each call's latency: "number latency_ms", unbuffered: a station
+// killed at any moment has already recorded every number it drew and published.
 struct Registro {
     QFile file;
     explicit Registro(const QString& nome) : file(nome) {
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
             throw ErroreQvr(Err::AccessoNegato, nome);
     }
     void scrivi(qint32 numero, double ms) {

@@ -58,18 +58,40 @@ class FileBloccato {
 public:
     FileBloccato(const QString& percorso, Accesso accesso) : m_percorso(percorso) {
         const QByteArray nome = QFile::encodeName(percorso);
-        int flag = O_RDWR | O_CLOEXEC;
+        // Never through a link planted in the archive folder, never blocked by a FIFO.
+        int flag = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
         if (accesso == Accesso::Creazione)
             flag |= O_CREAT;
         bool condiviso = false;
         m_fd = apri(nome, flag);
         if (m_fd < 0 && accesso == Accesso::Lettura && (errno == EACCES || errno == EROFS)) {
-            m_fd = apri(nome, O_RDONLY | O_CLOEXEC);
+            m_fd = apri(nome, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
             condiviso = true; // an exclusive flock on a read-only descriptor fails over NFS
         }
+        if (m_fd < 0 && errno == ELOOP)
+            throw ErroreQvr(Err::AccessoNegato,
+                            percorso + QStringLiteral(": è un collegamento simbolico"));
         if (m_fd < 0)
             throw ErroreQvr(erroreApertura(nome, errno), percorso);
-        blocca(condiviso ? LOCK_SH : LOCK_EX);
+        // Only a regular file is the counter: a FIFO, a device or a folder is refused before
+        // anything is read or written (the open above did not wait on a FIFO).
+        struct stat st {};
+        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(m_fd);
+            m_fd = -1;
+            throw ErroreQvr(Err::AccessoNegato,
+                            percorso + QStringLiteral(": non è un file regolare"));
+        }
+        const int stato = ::fcntl(m_fd, F_GETFL);
+        if (stato >= 0)
+            (void)::fcntl(m_fd, F_SETFL, stato & ~O_NONBLOCK);
+        try {
+            blocca(condiviso ? LOCK_SH : LOCK_EX);
+        } catch (...) {
+            ::close(m_fd); // no destructor runs for a constructor that throws
+            m_fd = -1;
+            throw;
+        }
     }
 
     ~FileBloccato() {

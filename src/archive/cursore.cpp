@@ -6,6 +6,7 @@
 
 #include <QAtomicInteger>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -24,8 +25,50 @@ namespace qvr {
 
 namespace {
 
-std::atomic<int> g_timeoutOccupato{5000};
+std::atomic<int> g_timeoutOccupato{30000};
+std::atomic<qint64> g_attesaMassima{0};
 QAtomicInteger<quint64> g_contatoreConnessioni{0};
+
+// How long the engine itself waits on a busy database before the cursor looks up again: short,
+// so that the caller's waiting hook runs several times a second.
+constexpr int PassoAttesa = 100;
+
+std::function<void(Cursore::FaseAttesa)>& gancioAttesa() {
+    static std::function<void(Cursore::FaseAttesa)> gancio;
+    return gancio;
+}
+
+bool occupato(const QSqlError& e) {
+    const int codice = codiceSqlite(e);
+    return codice == 5 || codice == 6; // SQLITE_BUSY, SQLITE_LOCKED
+}
+
+// Runs one step of the engine, again and again while the database is busy, up to the busy
+// timeout; the waiting hook hears of the wait (start, every pass, end). Returns the step's
+// failure, if any (a busy one only once the timeout has passed).
+template <typename F> std::optional<QSqlError> conAttesa(F&& passo) {
+    std::optional<QSqlError> esito = passo();
+    if (!esito || !occupato(*esito))
+        return esito;
+    QElapsedTimer tempo;
+    tempo.start();
+    const auto& gancio = gancioAttesa();
+    if (gancio)
+        gancio(Cursore::FaseAttesa::Inizio);
+    while (esito && occupato(*esito) && tempo.elapsed() < Cursore::timeoutOccupato()) {
+        if (gancio)
+            gancio(Cursore::FaseAttesa::Continua);
+        esito = passo();
+    }
+    // Each pass already waited PassoAttesa inside the engine.
+    const qint64 atteso = tempo.elapsed() + PassoAttesa;
+    qint64 massimo = g_attesaMassima.load();
+    while (atteso > massimo && !g_attesaMassima.compare_exchange_weak(massimo, atteso)) {
+    }
+    if (gancio)
+        gancio(Cursore::FaseAttesa::Fine);
+    return esito;
+}
 
 // The rowid of the row read travels in a column of its own, invisible to the callers.
 const QString ColonnaRowid = QStringLiteral("__qvr_rowid__");
@@ -92,20 +135,33 @@ struct Cursore::Dati {
 
     QSqlDatabase db() const { return QSqlDatabase::database(connessione, false); }
 
-    // Runs one statement; returns its failure, if any.
-    std::optional<QSqlError> esegui(const QString& sql) {
+    // Runs one statement; returns its failure, if any. With `attendi` a busy database is
+    // waited for (conAttesa); without, the engine's short wait is all.
+    std::optional<QSqlError> esegui(const QString& sql, bool attendi = true) {
         QSqlQuery q(db());
-        if (!q.exec(sql))
-            return q.lastError();
-        q.finish();
-        return std::nullopt;
+        auto passo = [&]() -> std::optional<QSqlError> {
+            if (!q.exec(sql))
+                return q.lastError();
+            q.finish();
+            return std::nullopt;
+        };
+        return attendi ? conAttesa(passo) : passo();
+    }
+
+    // Runs a query already prepared or to be run with `sql`, waiting while the database is busy.
+    static std::optional<QSqlError> esegui(QSqlQuery& q, const QString& sql = {}) {
+        return conAttesa([&]() -> std::optional<QSqlError> {
+            if (!(sql.isEmpty() ? q.exec() : q.exec(sql)))
+                return q.lastError();
+            return std::nullopt;
+        });
     }
 
     void chiudiConnessione() {
         if (connessione.isEmpty())
             return;
         if (inTransazione)
-            esegui(QStringLiteral("ROLLBACK"));
+            esegui(QStringLiteral("ROLLBACK"), false);
         inTransazione = false;
         inModifica = false;
         assegnati.clear();
@@ -162,7 +218,7 @@ void Cursore::Dati::apri() {
         QSqlDatabase d = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connessione);
         d.setDatabaseName(uriDatabase(percorsoNativo));
         d.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1")
-                                .arg(Cursore::timeoutOccupato()));
+                                .arg(std::min(PassoAttesa, Cursore::timeoutOccupato())));
         aperta = d.open();
         if (!aperta)
             erroreApertura = d.lastError();
@@ -184,8 +240,8 @@ void Cursore::Dati::apri() {
     QString modo;
     {
         QSqlQuery q(db());
-        if (!q.exec(QStringLiteral("PRAGMA journal_mode")))
-            fallisci(q.lastError(), {});
+        if (const auto e = esegui(q, QStringLiteral("PRAGMA journal_mode")))
+            fallisci(*e, {});
         if (q.next())
             modo = q.value(0).toString();
         q.finish();
@@ -193,7 +249,7 @@ void Cursore::Dati::apri() {
     if (modo.compare(QStringLiteral("wal"), Qt::CaseInsensitive) == 0) {
         // Needs every other connection gone; when one is still there the file keeps working
         // as it is and the next opener tries again.
-        esegui(QStringLiteral("PRAGMA journal_mode=DELETE"));
+        esegui(QStringLiteral("PRAGMA journal_mode=DELETE"), false);
     }
 }
 
@@ -217,20 +273,20 @@ void Cursore::Dati::leggiPrimaRiga(const QString& origineTesto) {
     {
         QSqlQuery q(db());
         q.setForwardOnly(true);
-        bool ok = q.exec(sql);
-        if (!ok && modificabile &&
-            q.lastError().databaseText().contains(QStringLiteral("no such column: rowid"),
-                                                  Qt::CaseInsensitive)) {
+        std::optional<QSqlError> fallito = esegui(q, sql);
+        if (fallito && modificabile &&
+            fallito->databaseText().contains(QStringLiteral("no such column: rowid"),
+                                             Qt::CaseInsensitive)) {
             // A table without rowid or a view: readable, but the cursor cannot rewrite its row.
             modificabile = false;
             sql = QStringLiteral("SELECT * FROM %1").arg(virgolette(origine->tabella));
             if (!origine->condizione.isEmpty())
                 sql += QStringLiteral(" WHERE ") + origine->condizione;
             sql += QStringLiteral(" LIMIT 1");
-            ok = q.exec(sql);
+            fallito = esegui(q, sql);
         }
-        if (!ok)
-            fallisci(q.lastError(), oggetto);
+        if (fallito)
+            fallisci(*fallito, oggetto);
         riga = q.next();
         if (!riga && q.lastError().isValid())
             fallisci(q.lastError(), oggetto);
@@ -260,8 +316,8 @@ void Cursore::Dati::rileggiPerRowid() {
         if (!q.prepare(sql))
             fallisci(q.lastError(), origine->tabella);
         q.addBindValue(rowid);
-        if (!q.exec())
-            fallisci(q.lastError(), origine->tabella);
+        if (const auto e = esegui(q))
+            fallisci(*e, origine->tabella);
         riga = q.next();
         if (!riga && q.lastError().isValid())
             fallisci(q.lastError(), origine->tabella);
@@ -453,8 +509,8 @@ void Cursore::salva() {
             for (const auto& [n, val] : d->assegnati)
                 q.addBindValue(val);
             q.addBindValue(d->rowid);
-            if (!q.exec())
-                d->fallisci(q.lastError(), tabella);
+            if (const auto e = Dati::esegui(q))
+                d->fallisci(*e, tabella);
             cambiate = q.numRowsAffected();
             q.finish();
         }
@@ -486,6 +542,14 @@ void Cursore::impostaTimeoutOccupato(int millisecondi) {
 
 int Cursore::timeoutOccupato() {
     return g_timeoutOccupato;
+}
+
+void Cursore::impostaAttesa(std::function<void(FaseAttesa)> gancio) {
+    gancioAttesa() = std::move(gancio);
+}
+
+qint64 Cursore::attesaMassima() {
+    return g_attesaMassima.load();
 }
 
 namespace valori {

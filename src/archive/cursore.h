@@ -13,8 +13,11 @@
 // Databases are SQLite 3 files. The cursor never creates a file, a table or a row: a missing
 // file fails with 3024, a missing folder with 3044. Only the first row the source returns is read
 // or rewritten, identified by its rowid, so a write never touches another row. Every database is
-// kept in rollback-journal mode (a file found in WAL mode is switched back), and a busy timeout
-// absorbs short contention between stations; past it the failure is 3260.
+// kept in rollback-journal mode (a file found in WAL mode is switched back). A database that
+// another program holds (a writer, a long reader such as a backup) is waited for, up to the
+// busy timeout (30 s: only a stuck peer reaches it); past it the failure is 3260. While it
+// waits, the cursor calls the waiting hook several times a second, so that a window can show
+// the wait and keep painting.
 //
 // Every failure is an ErroreQvr with one of the numbers of archive/errori.h.
 
@@ -22,6 +25,7 @@
 #include <QVariant>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 namespace qvr {
@@ -72,9 +76,17 @@ public:
     QString database() const { return m_percorsoTesto; }
     QString origine() const { return m_origine; }
 
-    // Busy timeout of every cursor opened afterwards, in milliseconds (default 5000).
+    // Busy timeout of every cursor opened afterwards, in milliseconds (default 30000).
     static void impostaTimeoutOccupato(int millisecondi);
     static int timeoutOccupato();
+
+    // The waiting hook, for the one thread that uses cursors with it: Inizio when a step first
+    // finds the database busy, Continua about every 100 ms while it waits, Fine when the wait
+    // is over (whatever its outcome). The hook must not use a cursor itself.
+    enum class FaseAttesa { Inizio, Continua, Fine };
+    static void impostaAttesa(std::function<void(FaseAttesa)> gancio);
+    // The longest wait on a busy database of this process so far, in milliseconds.
+    static qint64 attesaMassima();
 
 private:
     struct Dati;

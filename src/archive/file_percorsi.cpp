@@ -10,6 +10,9 @@
 #include <QStringDecoder>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qvr {
 
@@ -114,12 +117,26 @@ bool utf8Valido(const QByteArray& dati) {
 } // namespace
 
 ValoriPercorsi leggiFilePercorsi(const QString& file) {
-    QFile f(file);
+    QFile f;
     if (QFileInfo(file).isDir())
         throw ErroreQvr(Err::AccessoNegato, file);
-    errno = 0;
-    if (!f.open(QIODevice::ReadOnly))
+    // Opened without waiting (a FIFO would hang the start) and read only when it is a regular
+    // file.
+    int fd;
+    do {
+        fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
         throw ErroreQvr(erroreApertura(file, errno), file);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw ErroreQvr(Err::AccessoNegato, file + QStringLiteral(": non è un file regolare"));
+    }
+    if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw ErroreQvr(Err::ErroreIO, file);
+    }
     QByteArray dati = f.read(LimiteLettura);
     if (f.error() != QFileDevice::NoError)
         throw ErroreQvr(Err::ErroreIO, file);

@@ -1,4 +1,5 @@
 #include "app/avvio.h"
+#include "app/fine_sessione.h"
 #include "app/gestione.h"
 #include "app/globali.h"
 #include "console/form1.h"
@@ -12,6 +13,7 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     qvr::impostaApplicazione(app);
+    qvr::installaFineSessione();
 
     qvr::Apertura apertura;
 

@@ -42,10 +42,22 @@ void Cronologia::apri(const QString& percorso) {
     const QByteArray nome = QFile::encodeName(percorso);
     int fd;
     do {
-        fd = ::open(nome.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        // Never through a link, never blocked by a FIFO: only a regular file is the history.
+        fd = ::open(nome.constData(),
+                    O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     } while (fd < 0 && errno == EINTR);
+    if (fd < 0 && (errno == ELOOP || errno == ENXIO))
+        throw ErroreQvr(Err::AccessoNegato, percorso + QStringLiteral(": non è un file regolare"));
     if (fd < 0)
         throw ErroreQvr(numeroDaErrno(errno), percorso);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw ErroreQvr(Err::AccessoNegato, percorso + QStringLiteral(": non è un file regolare"));
+    }
+    const int stato = ::fcntl(fd, F_GETFL);
+    if (stato >= 0)
+        (void)::fcntl(fd, F_SETFL, stato & ~O_NONBLOCK);
     m_fd = fd;
     m_percorso = percorso;
     m_idChiusura = registraChiusura([this] { chiudi(); });

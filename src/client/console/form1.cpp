@@ -129,10 +129,11 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
     connect(new Attivazione(this), &Attivazione::attivata, this,
             [this] { eseguiGestito([this] { colloca(); }); });
 
-    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& gestore) {
-        gestore.allowsInteraction();
-        richiestaChiusura();
-    });
+    m_attesa = std::make_unique<AttesaArchivio>(m_label1[2]);
+    // The desktop session ends: nobody is left to answer a question, so the console ends as a
+    // close without reset (the history is on disk line by line and gets closed).
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+            [](QSessionManager&) { chiudiProgramma(0); });
 }
 
 Form1::~Form1() {
@@ -295,7 +296,11 @@ void Form1::Carica() {
     m_copiaUnica = std::make_unique<CopiaUnica>();
     if (!m_copiaUnica->acquisisci()) {
         messaggi::mostra(this, messaggi::Icona::Critica, QStringLiteral("ATTENZIONE"),
-                         TestoCopiaInEsecuzione);
+                         m_copiaUnica->detentoreECopia()
+                             ? TestoCopiaInEsecuzione
+                             : QStringLiteral("Il controllo della copia unica è tenuto da un "
+                                              "altro programma: %1 !")
+                                   .arg(m_copiaUnica->descrizioneDetentore()));
         terminaProgramma(0);
     }
     m_idChiusuraCopia = registraChiusura([this] {
@@ -452,6 +457,12 @@ bool Form1::chiamaSingola() {
     } catch (const operazioni::ErroreContatore& errore) {
         segnalaErroreContatore(errore);
         return false;
+    } catch (const operazioni::ErroreNumeroNonPubblicato& errore) {
+        // Drawn but not published: shown and kept in the history before the report ends the
+        // program, so the number is never lost without a trace.
+        m_label1[1]->setText(QString::number(errore.numero()));
+        RegistraChiamata();
+        throw;
     }
     m_label1[1]->setText(QString::number(numero));
     m_label1[2]->setText(nomi::TestoInCorso);

@@ -8,6 +8,7 @@
 // Failures of the shared counter file Nr4All.txt are the exception: they are reported with their
 // number and description, nothing changes and the console goes on.
 
+#include "console/attesa_archivio.h"
 #include "console/copia_unica.h"
 #include "console/cronologia.h"
 
@@ -129,6 +130,7 @@ private:
     Cronologia m_cronologia;
     std::unique_ptr<CopiaUnica> m_copiaUnica;
     int m_idChiusuraCopia = 0;
+    std::unique_ptr<AttesaArchivio> m_attesa;
     std::unique_ptr<Apertura> m_apertura;
 
     int m_altezzaClient = AltezzaClientRidotta;

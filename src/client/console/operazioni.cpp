@@ -41,6 +41,14 @@ void apriNumerazioneTotem(Cursore& c, bool perModifica) {
 
 } // namespace
 
+ErroreNumeroNonPubblicato::ErroreNumeroNonPubblicato(const ErroreQvr& origine, qint32 numero)
+    : ErroreQvr(origine.numero(),
+                QStringLiteral("Il numero %1 è stato estratto ma non compare sul display: "
+                               "chiamarlo a voce.\n%2")
+                    .arg(numero)
+                    .arg(origine.dettaglio())),
+      m_numero(numero) {}
+
 qint32 valoreNumerico(const QString& testo) {
     int i = 0;
     const int n = static_cast<int>(testo.size());
@@ -98,20 +106,34 @@ QString LeggiCodaSingola() {
 }
 
 qint32 ChiamaSingola(bool dopo99Singola) {
+    // The counter must be there to be drawn from (a missing file or folder is the console's own
+    // message, which it survives); then the record: whatever keeps it from being written (a missing
+    // database, table, row or field, a database held past the busy timeout) fails here, before any
+    // number is drawn.
+    sulContatore([] { return contatore::leggiLong(fileContatore()); });
+    Cursore c;
+    c.impostaDatabase(unisciPercorso(PercorsoArchivi, nomi::FileQVRA));
+    c.impostaOrigine(nomi::tabNumerazioneSingle(NumeroPostazione));
+    c.aggiorna(true);
+    c.modifica();
+    for (const QString& campo : {nomi::CampoNUMERO, nomi::CampoStato})
+        if (!c.haCampo(campo))
+            throw ErroreQvr(Err::CampoNonTrovato, nomi::tabNumerazioneSingle(NumeroPostazione) +
+                                                      QStringLiteral(": ") + campo);
+
     qint32 letto = 0;
     const qint32 numero =
         sulContatore([&] { return contatore::preleva(fileContatore(), dopo99Singola, &letto); });
     NumeroCorrente = letto;
     NumeroChiamato = numero;
 
-    Cursore c;
-    c.impostaDatabase(unisciPercorso(PercorsoArchivi, nomi::FileQVRA));
-    c.impostaOrigine(nomi::tabNumerazioneSingle(NumeroPostazione));
-    c.aggiorna(true);
-    c.modifica();
-    c.assegna(nomi::CampoNUMERO, numero);
-    c.assegna(nomi::CampoStato, static_cast<qint16>(nomi::StatoInCorso));
-    c.salva();
+    try {
+        c.assegna(nomi::CampoNUMERO, numero);
+        c.assegna(nomi::CampoStato, static_cast<qint16>(nomi::StatoInCorso));
+        c.salva();
+    } catch (const ErroreQvr& e) {
+        throw ErroreNumeroNonPubblicato(e, numero);
+    }
     c.chiudi();
     return numero;
 }

@@ -21,6 +21,18 @@ public:
         : ErroreQvr(origine.numero(), origine.dettaglio()) {}
 };
 
+// A failure of the single-numbering record after the number was drawn: the shared counter
+// already holds `numero`. The console records it in the history and names it to the operator
+// before the program ends, so that the customer holding it is called by voice.
+class ErroreNumeroNonPubblicato : public ErroreQvr {
+public:
+    ErroreNumeroNonPubblicato(const ErroreQvr& origine, qint32 numero);
+    qint32 numero() const { return m_numero; }
+
+private:
+    qint32 m_numero;
+};
+
 // The value of a caption read as a number: blanks, an optional sign, digits and an optional
 // decimal part; whatever follows is ignored ("025" gives 25, "12 persone" 12, "Numero" 0).
 // Rounded to the nearest whole number (halves to the even one) and held within 32 bits.
@@ -39,11 +51,13 @@ qint32 numeroPrecedente(qint32 corrente, bool dopo99);
 // text: read before each call in single numbering with the kiosk in use.
 QString LeggiCodaSingola();
 
-// The single-numbering call: draws the next number from Nr4All.txt under one lock (1 after
-// exactly 99 when `dopo99Singola`), then publishes it in NumerazioneSingle<station> of QVRA.mdb
-// (NUMERO, Stato 3). Sets NumeroCorrente (the number read, 0 after a wrap) and NumeroChiamato
-// (the number drawn) and returns the number drawn. Counter failures: ErroreContatore, with
-// nothing changed.
+// The single-numbering call: opens the station's record NumerazioneSingle<station> of QVRA.mdb
+// and begins its write transaction, then draws the next number from Nr4All.txt under one lock
+// (1 after exactly 99 when `dopo99Singola`), then writes it into the record (NUMERO, Stato 3)
+// and commits. A record that cannot be opened, locked or found fails before the draw, with
+// nothing changed; a failure of the write itself after the draw is ErroreNumeroNonPubblicato.
+// Sets NumeroCorrente (the number read, 0 after a wrap) and NumeroChiamato (the number drawn)
+// and returns the number drawn. Counter failures: ErroreContatore, with nothing changed.
 qint32 ChiamaSingola(bool dopo99Singola);
 
 // The kiosk count of the single sequence: P11 of Totem.mdb minus the first item of Nr4All.txt,
