@@ -27,6 +27,7 @@ if [ $# -eq 0 ] && [ "${QVR_SOLO_SUITE:-0}" != 1 ]; then
     bash scripts/sanitizers.sh || altro=$?
     fuzz=0
     bash scripts/fuzz.sh "${QVR_FUZZ_SECONDI:-60}" || fuzz=$?
+    bash scripts/prova-installazione.sh || fuzz=$?
     [ "$altro" -ne 0 ] || altro=$fuzz
     [ "$stato" -ne 0 ] || stato=$altro
     # The normal suite's summary closes the output.
