@@ -92,7 +92,7 @@ fi
 ls dist/*.deb >/dev/null
 rm -rf dist/prova-installazione
 mkdir -p dist/prova-installazione
-mmdebstrap --variant=apt --format=null --include=xvfb,xauth,imagemagick \
+mmdebstrap --variant=apt --format=null --include=xvfb,xauth,imagemagick,procps \
     --customize-hook='mkdir -p "$1/tmp/qvr"' \
     --customize-hook="copy-in $(echo dist/*.deb) scripts/prova-installazione.sh /tmp/qvr" \
     --customize-hook='chroot "$1" bash /tmp/qvr/prova-installazione.sh --dentro' \
