@@ -7,6 +7,10 @@ PACCHETTI_QVR=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-bas
     qt6-multimedia-dev libespeak-ng-dev espeak-ng-data sox openbox
     cups printer-driver-cups-pdf libcups2-dev poppler-utils)
 
+# What scripts/pacchetti.sh and scripts/prova-installazione.sh need besides: the package tools
+# and checkers, and the maker of a clean Debian 12 system.
+PACCHETTI_PACCHETTI=(dpkg-dev fakeroot lintian desktop-file-utils appstream mmdebstrap ccache)
+
 # installa_mancanti [package...]: installs the packages given (all of the project's by default)
 # that are not installed yet; does nothing when every one is there.
 installa_mancanti() {

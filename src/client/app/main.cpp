@@ -1,5 +1,6 @@
 #include "app/avvio.h"
 #include "app/fine_sessione.h"
+#include "app/cartella_dati.h"
 #include "app/gestione.h"
 #include "app/globali.h"
 #include "console/form1.h"
@@ -14,6 +15,14 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     qvr::impostaApplicazione(app);
     qvr::installaFineSessione();
+#ifdef QVR_CARTELLA_INSTALLATA
+    // Installed: percorsi.txt and the history live in the user's data folder.
+    if (!qvr::eseguiGestito([] {
+            qvr::entraInCartellaDati(QCoreApplication::applicationDirPath(),
+                                     QStringLiteral(QVR_CARTELLA_INSTALLATA));
+        }))
+        return 1;
+#endif
 
     qvr::Apertura apertura;
 
