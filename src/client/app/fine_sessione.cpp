@@ -2,6 +2,7 @@
 
 #include "app/gestione.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -31,7 +32,9 @@ void installaFineSessione() {
         g_tubo[0] = g_tubo[1] = -1;
         return;
     }
-    auto* avviso = new QSocketNotifier(g_tubo[0], QSocketNotifier::Read);
+    // Owned by the application, so it goes when the application does.
+    auto* avviso =
+        new QSocketNotifier(g_tubo[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(avviso, &QSocketNotifier::activated, [] {
         char c;
         while (::read(g_tubo[0], &c, 1) > 0) {
