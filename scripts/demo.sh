@@ -1,21 +1,122 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the client, the board and the kiosk in build/ and starts
-# them on a demo archive.
+# Installs what is missing, builds the client, the board and the kiosk in build/ and shows the
+# whole office at work on a demo archive: the kiosk, a station's console and the waiting-room
+# board come up together; three tickets are taken at the kiosk and called from the console; the
+# board shows each call and its announcement of the last one is saved as demo/annuncio.wav.
 #   bash scripts/demo.sh           keeps ./demo/archivio when it is already there
 #   bash scripts/demo.sh --nuovo   creates the demo archive afresh
-# The client runs with ./demo as its working directory (percorsi.txt and the call history are
-# there). Without a display it runs under Xvfb for a few seconds and leaves a screenshot in
-# ./demo/schermata.png.
+# Every run starts a new day on the archive (the counters go back to 0). The client runs with
+# ./demo as its working directory (percorsi.txt and the call history are there). Without a
+# display everything runs under Xvfb and ends by itself; the screenshots are demo/totem.png,
+# demo/postazione.png, demo/tabellone.png and demo/schermata.png (the whole screen). With a
+# display the three windows stay open for you to use: closing the console ends the demo.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 RADICE=$PWD
+DEMO="$RADICE/demo"
+ARCHIVIO="$DEMO/archivio"
+STRUMENTO="$RADICE/build/qvr-archivio"
+
+if [ "${1:-}" = --scena ]; then
+    # The scene, on $DISPLAY with a window manager: started by the part below.
+    cd "$DEMO"
+    pid=()
+    fine() {
+        [ ${#pid[@]} -gt 0 ] && kill "${pid[@]}" 2>/dev/null
+        wait 2>/dev/null || true
+    }
+    trap fine EXIT
+    # finestra TITLE: the id of the newest window of that title, waited for up to 20 s.
+    finestra() {
+        local id=""
+        for _ in $(seq 200); do
+            id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -n 1) || true
+            [ -n "$id" ] && break
+            sleep 0.1
+        done
+        [ -n "$id" ] || { echo "demo: la finestra \"$1\" non compare" >&2; return 1; }
+        echo "$id"
+    }
+    attiva() { xdotool windowactivate --sync "$1" >/dev/null 2>&1 || xdotool windowfocus --sync "$1"; }
+    # aspetta SECONDS COMMAND...: until the command succeeds, at most SECONDS.
+    aspetta() {
+        local fino=$((SECONDS + $1))
+        shift
+        until "$@"; do
+            [ $SECONDS -lt $fino ] || return 1
+            sleep 0.1
+        done
+    }
+    # emessi N: the kiosk has issued N tickets for station 1; chiamate N: the board has shown
+    # N calls.
+    emessi() { "$STRUMENTO" stato "$ARCHIVIO" | grep -q "^Totem:.* P1=$1,"; }
+    chiamate() { [ -f registro.txt ] && [ "$(wc -l <registro.txt)" -ge "$1" ]; }
+
+    rm -f registro.txt
+    "$RADICE/build/qvr-tabellone" --finestra --archivio "$ARCHIVIO" --registro registro.txt &
+    pid+=($!)
+    tabellone=$(finestra "QVR - Tabellone")
+    xdotool windowsize "$tabellone" 1100 760 windowmove "$tabellone" 800 40
+    "$RADICE/build/qvr-totem" --finestra --archivio "$ARCHIVIO" &
+    pid+=($!)
+    totem=$(finestra "QVR Totem")
+    xdotool windowsize "$totem" 640 600 windowmove "$totem" 40 460
+    # Three tickets at the kiosk, for station 1: key 1 presses its first service. The kiosk shows
+    # each number for a moment and takes the next tap only after it is back on its services.
+    # The console, started next, finds the three people waiting (it reads the count at its start
+    # and then every 32 s).
+    for n in 1 2 3; do
+        attiva "$totem"
+        xdotool key 1
+        aspetta 10 emessi "$n" || { echo "demo: il totem non ha emesso il biglietto $n" >&2; exit 1; }
+        [ "$n" = 1 ] && { sleep 0.5; import -window "$totem" totem.png; }
+        sleep 2.5
+    done
+    echo "Biglietti emessi al totem: 1, 2, 3"
+
+
+    "$RADICE/build/qvr-client" &
+    client=$!
+    pid+=("$client")
+    # The launcher first: Enter presses "Avvia Client" and the console takes its place.
+    avvio=$(finestra "QVR - 3.7.2 - Modulo Client")
+    attiva "$avvio"
+    xdotool key Return
+    aspetta 20 bash -c "! xdotool search --onlyvisible --name '^QVR - 3.7.2 - Modulo Client\$' | grep -qx $avvio"
+    console=$(finestra "QVR - 3.7.2 - Modulo Client")
+    xdotool windowmove "$console" 40 40
+
+    # The console calls them: Space presses its focused "Avanti" button; the board shows each.
+    for n in 1 2 3; do
+        attiva "$console"
+        xdotool key space
+        aspetta 10 chiamate "$n" || { echo "demo: il tabellone non mostra la chiamata $n" >&2; exit 1; }
+        sleep 1
+    done
+    echo "Chiamate mostrate dal tabellone:"
+    sed 's/^\([0-9]*\) \([0-9]*\)$/  postazione \1, numero \2/' registro.txt
+    sleep 1
+    import -window "$console" postazione.png
+    attiva "$tabellone"
+    sleep 0.5
+    import -window "$tabellone" tabellone.png
+    import -window root schermata.png
+    read -r postazione numero < <(tail -n 1 registro.txt)
+    "$RADICE/build/qvr-tabellone" --wav annuncio.wav "$numero" "$postazione"
+    echo "Annuncio di \"Numero $numero, postazione $postazione\": $DEMO/annuncio.wav"
+    if [ "${QVR_DEMO_RESTA:-0}" = 1 ]; then
+        echo "Le finestre restano aperte: chiudere la postazione per terminare"
+        wait "$client" || true
+    fi
+    exit 0
+fi
 
 nuovo=0
 for arg in "$@"; do
     case "$arg" in
     --nuovo) nuovo=1 ;;
     -h | --help)
-        sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+        sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
         exit 0
         ;;
     *)
@@ -30,61 +131,31 @@ installa_mancanti
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build --target qvr-client qvr-archivio qvr-tabellone qvr-totem
 
-DEMO="$RADICE/demo"
-ARCHIVIO="$DEMO/archivio"
-STRUMENTO="$RADICE/build/qvr-archivio"
 mkdir -p "$DEMO"
 if [ "$nuovo" = 1 ] || [ ! -f "$ARCHIVIO/QVR.mdb" ]; then
-    # Station 1 in standard numbering, station 2 in single numbering, the kiosk in use, and
-    # three people waiting at station 1.
+    # Station 1 in standard numbering, station 2 in single numbering, the kiosk in use.
     "$STRUMENTO" crea "$ARCHIVIO" --singola 2 --totem --sovrascrivi
-    for _ in 1 2 3; do "$STRUMENTO" biglietto "$ARCHIVIO" 1 >/dev/null; done
 else
     echo "Archivio dimostrativo esistente mantenuto: $ARCHIVIO (--nuovo per ricrearlo)"
 fi
+"$STRUMENTO" nuova-giornata "$ARCHIVIO" >/dev/null
 (cd "$DEMO" && "$STRUMENTO" percorsi "$ARCHIVIO" 1)
-"$STRUMENTO" stato "$ARCHIVIO"
 
-# The kiosk on the same archive, with its own settings under ./demo/config (two services).
+# The kiosk's settings under ./demo/config (two services; tickets go to demo/biglietti.escpos
+# as a roll printer's bytes, so the demo needs no printer), and the board's beside them.
 mkdir -p "$DEMO/config/qvr"
 [ -f "$DEMO/config/qvr/qvr-totem.ini" ] || printf '%s\n' '[generale]' 'ufficio=Ufficio dimostrativo' \
+    'ritorno=2' '[stampa]' 'modo=escpos-file' "dispositivo=$DEMO/biglietti.escpos" 'carta=80' \
     '[servizi]' '1\etichetta=Postazione 1' '1\sequenza=P1' '2\etichetta=Numerazione singola' \
     '2\sequenza=P11' 'size=2' >"$DEMO/config/qvr/qvr-totem.ini"
-TOTEM=(env XDG_CONFIG_HOME="$DEMO/config" "$RADICE/build/qvr-totem" --finestra --archivio "$ARCHIVIO")
-
-cd "$DEMO"
-# The waiting-room board beside the client, in a window, with its settings kept in ./demo.
-TABELLONE=("$RADICE/build/qvr-tabellone" --finestra --archivio "$ARCHIVIO")
+: >"$DEMO/biglietti.escpos"
 export XDG_CONFIG_HOME="$DEMO/config"
+scena=(bash "$RADICE/scripts/demo.sh" --scena)
+rm -f "$DEMO"/{totem,postazione,tabellone,schermata}.png "$DEMO/annuncio.wav"
 if [ -n "${DISPLAY:-}" ]; then
-    "${TABELLONE[@]}" &
-    tabellone=$!
-    "${TOTEM[@]}" &
-    totem=$!
-    "$RADICE/build/qvr-client" || true
-    kill "$tabellone" "$totem" 2>/dev/null || true
-    exit 0
+    QVR_DEMO_RESTA=1 bash scripts/servizi/finestre.sh "${scena[@]}"
+else
+    echo "Nessun display: l'ufficio gira sotto Xvfb, schermate in $DEMO/"
+    xvfb-run -a -s "-screen 0 1920x1080x24" bash scripts/servizi/finestre.sh "${scena[@]}"
 fi
-
-echo "Nessun display: il client gira sotto Xvfb, schermata in $DEMO/schermata.png"
-rm -f schermata.png
-xvfb-run -a -s "-screen 0 1920x1080x24" bash -c '
-    "${@:2}" &
-    tabellone=$!
-    sleep 1
-    "$1" &
-    client=$!
-    sleep 5
-    if ! kill -0 "$client" 2>/dev/null; then
-        wait "$client"
-        echo "Il client è terminato prima della schermata (codice $?)" >&2
-        exit 1
-    fi
-    import -window root schermata.png
-    kill "$client" "$tabellone"
-    wait "$client" "$tabellone" 2>/dev/null || true
-' demo "$RADICE/build/qvr-client" "${TABELLONE[@]}"
-echo "Schermata salvata: $DEMO/schermata.png"
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '"$@" & t=$!; sleep 3; import -window root totem.png
-    kill "$t"; wait "$t" 2>/dev/null || true' totem "${TOTEM[@]}"
-echo "Schermata del totem salvata: $DEMO/totem.png"
+ls "$DEMO"/*.png "$DEMO/annuncio.wav"

@@ -19,8 +19,10 @@ cmake -S . -B "$COSTRUZIONE" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
 # Only what the packages hold: the test programs are not built here.
 obiettivi=(qvr-client qvr-archivio qvr-carico)
+# (The list is read whole first: grep -q stopping early would break the pipe under pipefail.)
+bersagli=$(cmake --build "$COSTRUZIONE" --target help)
 for facoltativo in qvr-tabellone qvr-totem; do
-    if cmake --build "$COSTRUZIONE" --target help | grep -q "^$facoltativo:"; then
+    if grep -q "^$facoltativo:" <<<"$bersagli"; then
         obiettivi+=("$facoltativo")
     fi
 done

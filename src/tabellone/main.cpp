@@ -16,10 +16,12 @@
 using namespace qvr::tabellone;
 
 int main(int argc, char** argv) {
-    // Rendering a WAV needs no screen.
+    // Rendering a WAV, and the help, need no screen.
     bool soloWav = false;
-    for (int i = 1; i < argc; ++i)
-        soloWav = soloWav || QByteArray(argv[i]) == "--wav";
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        soloWav = soloWav || a == "--wav" || a == "--help" || a == "-h" || a == "--help-all";
+    }
     std::unique_ptr<QCoreApplication> programma;
     if (soloWav)
         programma = std::make_unique<QCoreApplication>(argc, argv);
