@@ -20,7 +20,7 @@ cmake -S . -B "$COSTRUZIONE" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL
 # Only what the packages hold: the test programs are not built here.
 obiettivi=(qvr-client qvr-archivio qvr-carico)
 # (The list is read whole first: grep -q stopping early would break the pipe under pipefail.)
-bersagli=$(cmake --build "$COSTRUZIONE" --target help)
+bersagli=$(ninja -C "$COSTRUZIONE" -t targets all)
 for facoltativo in qvr-tabellone qvr-totem; do
     if grep -q "^$facoltativo:" <<<"$bersagli"; then
         obiettivi+=("$facoltativo")

@@ -64,8 +64,10 @@ if [ "${1:-}" = --dentro ]; then
     trap - EXIT
     chmod -R a+r "$Q/schermate"
 
+    # Recommends that came with the packages (shared-mime-info for GLib, say) go as well: the
+    # system must end with exactly the packages it started with.
     # shellcheck disable=SC2086
-    apt-get purge -y --autoremove $pacchetti
+    apt-get purge -y --autoremove -o APT::AutoRemove::RecommendsImportant=false $pacchetti
     dpkg-query -W -f='${Package}\n' | sort >"$Q/dopo.txt"
     if ! diff -u "$Q/prima.txt" "$Q/dopo.txt"; then
         echo "ERRORE: la rimozione lascia pacchetti diversi da quelli di partenza" >&2

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything in build/ and runs every test; then, when no
 # argument is given, the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer
-# (scripts/sanitizers.sh) and the fuzz targets for a bounded time (scripts/fuzz.sh).
+# (scripts/sanitizers.sh), the fuzz targets for a bounded time (scripts/fuzz.sh) and the install
+# test of the Debian packages in a clean system (scripts/prova-installazione.sh, as root).
 # The normal suite's status decides the result; a failure of the later runs fails it too.
 # Extra arguments go to ctest, e.g.: bash scripts/test.sh -R strumento (normal suite only).
-# QVR_SOLO_SUITE=1 skips the sanitized and fuzz runs.
+# QVR_SOLO_SUITE=1 skips the sanitized, fuzz and install runs.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -33,9 +34,18 @@ if [ $# -eq 0 ] && [ "${QVR_SOLO_SUITE:-0}" != 1 ]; then
     fuzz=0
     bash scripts/fuzz.sh "${QVR_FUZZ_SECONDI:-60}" || fuzz=$?
     [ "$altro" -ne 0 ] || altro=$fuzz
+    # The packages: built, checked, installed into a clean Debian 12 system made from scratch,
+    # started there and removed (about five minutes; it makes the system as root).
+    installazione=0
+    if [ "$(id -u)" -eq 0 ]; then
+        bash scripts/prova-installazione.sh || installazione=$?
+    else
+        echo "Prova d'installazione saltata: serve root (bash scripts/prova-installazione.sh)"
+    fi
+    [ "$altro" -ne 0 ] || altro=$installazione
     [ "$stato" -ne 0 ] || stato=$altro
     # The normal suite's summary closes the output.
-    echo "== Riepilogo: sanitizzatori e fuzz $([ "$altro" -eq 0 ] && echo superati || echo FALLITI)"
+    echo "== Riepilogo: sanitizzatori, fuzz e prova d'installazione $([ "$altro" -eq 0 ] && echo superati || echo FALLITI)"
     grep -E 'tests passed|tests failed' "$registro" | tail -n 1
 fi
 exit "$stato"
