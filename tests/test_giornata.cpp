@@ -40,6 +40,9 @@ namespace {
 constexpr int Attesa = 15000; // ms for any program to answer or any change to appear
 const QString Anagrafe = QStringLiteral("Anagrafe");
 const QString Sportello = QStringLiteral("Sportello unico");
+// A PDF queue of this test's own: other programs printing on the machine's test queue meanwhile
+// (a demo, the kiosk's own tests) do not mix their jobs with the morning's.
+constexpr char Coda[] = "QVR-PDF-GIORNATA";
 
 // One step of the morning. `postazione` 0 is the kiosk: `comando` is the key pressed ("1" the
 // service of P1, "2" that of P11) and `numero` the ticket it must issue. Otherwise `comando` goes
@@ -207,6 +210,7 @@ class TestGiornata : public QObject {
     QString m_cartellaPdf; // where cups-pdf writes, empty without CUPS
     QString m_cups;        // why the print check cannot be made
     QDateTime m_inizio;
+    int m_ultimoLavoro = 0;              // the last job id on the queue before the kiosk started
     QList<QPair<QString, int>> m_emessi; // service and number of every ticket issued
     bool m_mattinaFatta = false;
 
@@ -254,28 +258,38 @@ class TestGiornata : public QObject {
 
     // Presses the kiosk's key until it issued one ticket: a press while the number of the
     // previous ticket is still on screen issues nothing, so it is made again.
-    bool biglietto(const QString& tasto, qint32 atteso) {
+    bool biglietto(const QString& tasto, qint32 atteso, QString* errore) {
         const QString campo =
             tasto == QStringLiteral("1") ? QStringLiteral("P1") : QStringLiteral("P11");
         const qint32 prima = contatore(campo);
-        if (prima != atteso - 1)
+        if (prima != atteso - 1) {
+            *errore = QStringLiteral("%1 vale %2 prima del biglietto %3")
+                          .arg(campo)
+                          .arg(prima)
+                          .arg(atteso);
             return false;
+        }
         QElapsedTimer t;
         t.start();
+        int pressioni = 0;
         while (t.elapsed() < Attesa) {
             xdo({QStringLiteral("windowactivate"), QStringLiteral("--sync"), m_finestraTotem});
             xdo({QStringLiteral("key"), tasto});
+            ++pressioni;
             QElapsedTimer pressione;
             pressione.start();
             while (pressione.elapsed() < 700) {
                 const qint32 ora = contatore(campo);
                 if (ora != prima) {
                     m_emessi.append({tasto == QStringLiteral("1") ? Anagrafe : Sportello, ora});
+                    *errore =
+                        QStringLiteral("%1 vale %2 invece di %3").arg(campo).arg(ora).arg(atteso);
                     return ora == atteso;
                 }
                 QThread::msleep(50);
             }
         }
+        *errore = QStringLiteral("nessun biglietto dopo %1 pressioni").arg(pressioni);
         return false;
     }
 
@@ -297,6 +311,7 @@ private slots:
             QSKIP("xdotool non installato: il totem non può essere premuto.");
         QVERIFY(m_dir.isValid());
         int stato = 0;
+        qputenv("QVR_CODA_PDF", Coda);
         const QString uscita =
             esegui(QStringLiteral("bash"), {QStringLiteral(QVR_CUPS_SCRIPT)}, &stato).trimmed();
         if (stato == 0)
@@ -356,7 +371,7 @@ private slots:
             ini.setValue(QStringLiteral("generale/ufficio"), QStringLiteral("Comune di Prova"));
             ini.setValue(QStringLiteral("generale/ritorno"), 1);
             ini.setValue(QStringLiteral("stampa/modo"), QStringLiteral("cups"));
-            ini.setValue(QStringLiteral("stampa/stampante"), QStringLiteral("QVR-PDF"));
+            ini.setValue(QStringLiteral("stampa/stampante"), QString::fromLatin1(Coda));
             ini.setValue(QStringLiteral("stampa/carta"), 58);
             ini.beginWriteArray(QStringLiteral("servizi"));
             ini.setArrayIndex(0);
@@ -384,6 +399,13 @@ private slots:
         m_totem.setProcessEnvironment(env);
         m_totem.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_inizio = QDateTime::currentDateTime().addSecs(-1);
+        if (m_cups.isEmpty()) {
+            cups_job_t* elenco = nullptr;
+            const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &elenco, Coda, 0, CUPS_WHICHJOBS_ALL);
+            for (int i = 0; i < n; ++i)
+                m_ultimoLavoro = qMax(m_ultimoLavoro, elenco[i].id);
+            cupsFreeJobs(n, elenco);
+        }
         m_totem.start(bin + QStringLiteral("/qvr-totem"), {QStringLiteral("--finestra")});
         QVERIFY2(m_totem.waitForStarted(Attesa), qPrintable(m_totem.errorString()));
         m_finestraTotem = attendiFinestra(m_totem, QStringLiteral("^QVR Totem$"));
@@ -400,7 +422,9 @@ private slots:
             const QString dove =
                 QStringLiteral("postazione %1, %2").arg(passo.postazione).arg(comando);
             if (passo.postazione == 0) {
-                QVERIFY2(biglietto(comando, QByteArray(passo.numero).toInt()), qPrintable(dove));
+                QString errore;
+                QVERIFY2(biglietto(comando, QByteArray(passo.numero).toInt(), &errore),
+                         qPrintable(dove + QStringLiteral(": ") + errore));
                 continue;
             }
             Scrivania& s = scrivanie[passo.postazione - 1];
@@ -545,23 +569,28 @@ private slots:
             QSKIP(qPrintable(m_cups));
         QList<int> lavori;
         QMap<int, int> numeroDelLavoro;
+        QStringList descrizione;
         QElapsedTimer t;
         t.start();
         forever {
             lavori.clear();
             numeroDelLavoro.clear();
+            descrizione.clear();
             bool finiti = true;
             cups_job_t* elenco = nullptr;
-            const int n =
-                cupsGetJobs2(CUPS_HTTP_DEFAULT, &elenco, "QVR-PDF", 0, CUPS_WHICHJOBS_ALL);
+            const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &elenco, Coda, 0, CUPS_WHICHJOBS_ALL);
             for (int i = 0; i < n; ++i) {
-                if (elenco[i].creation_time < m_inizio.toSecsSinceEpoch())
+                if (elenco[i].id <= m_ultimoLavoro)
                     continue;
                 const auto m = QRegularExpression(QStringLiteral("^Biglietto (\\d+)$"))
                                    .match(QString::fromUtf8(elenco[i].title));
                 if (!m.hasMatch())
                     continue;
                 lavori << elenco[i].id;
+                descrizione << QStringLiteral("%1:%2:%3")
+                                   .arg(elenco[i].id)
+                                   .arg(QString::fromUtf8(elenco[i].title))
+                                   .arg(int(elenco[i].state));
                 numeroDelLavoro[elenco[i].id] = m.captured(1).toInt();
                 finiti = finiti && elenco[i].state >= IPP_JSTATE_STOPPED;
             }
@@ -570,7 +599,11 @@ private slots:
                 break;
             QThread::msleep(200);
         }
-        QCOMPARE(lavori.size(), m_emessi.size());
+        QStringList emessi;
+        for (const auto& e : m_emessi)
+            emessi << QStringLiteral("%1 %2").arg(e.first).arg(e.second);
+        QVERIFY2(lavori.size() == m_emessi.size(),
+                 qPrintable(descrizione.join(' ') + QStringLiteral(" / ") + emessi.join(", ")));
 
         // The documents the kiosk sent, as CUPS keeps them in its spool.
         QList<QPair<QString, int>> stampati;
