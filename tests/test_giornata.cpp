@@ -310,14 +310,19 @@ private slots:
         if (m_xdotool.isEmpty())
             QSKIP("xdotool non installato: il totem non può essere premuto.");
         QVERIFY(m_dir.isValid());
-        int stato = 0;
-        qputenv("QVR_CODA_PDF", Coda);
-        const QString uscita =
-            esegui(QStringLiteral("bash"), {QStringLiteral(QVR_CUPS_SCRIPT)}, &stato).trimmed();
-        if (stato == 0)
+        // The folder is the last line of the script's output; lpadmin's warnings go to stderr.
+        QProcess cups;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QVR_CODA_PDF"), QString::fromLatin1(Coda));
+        cups.setProcessEnvironment(env);
+        cups.start(QStringLiteral("bash"), {QStringLiteral(QVR_CUPS_SCRIPT)});
+        const bool finito = cups.waitForFinished(60000);
+        const QString uscita = QString::fromUtf8(cups.readAllStandardOutput()).trimmed();
+        if (finito && cups.exitStatus() == QProcess::NormalExit && cups.exitCode() == 0)
             m_cartellaPdf = uscita.split('\n').last().trimmed();
         else
-            m_cups = QStringLiteral("CUPS non disponibile: ") + uscita;
+            m_cups = QStringLiteral("CUPS non disponibile: ") +
+                     QString::fromUtf8(cups.readAllStandardError()).trimmed();
     }
 
     void cleanupTestCase() {
@@ -570,12 +575,14 @@ private slots:
         QList<int> lavori;
         QMap<int, int> numeroDelLavoro;
         QStringList descrizione;
+        int completati = 0;
         QElapsedTimer t;
         t.start();
         forever {
             lavori.clear();
             numeroDelLavoro.clear();
             descrizione.clear();
+            completati = 0;
             bool finiti = true;
             cups_job_t* elenco = nullptr;
             const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &elenco, Coda, 0, CUPS_WHICHJOBS_ALL);
@@ -592,10 +599,12 @@ private slots:
                                    .arg(QString::fromUtf8(elenco[i].title))
                                    .arg(int(elenco[i].state));
                 numeroDelLavoro[elenco[i].id] = m.captured(1).toInt();
-                finiti = finiti && elenco[i].state >= IPP_JSTATE_STOPPED;
+                // Stopped is not an end: a queue just added may hold its first jobs a moment.
+                finiti = finiti && elenco[i].state >= IPP_JSTATE_CANCELED;
+                completati += elenco[i].state == IPP_JSTATE_COMPLETED ? 1 : 0;
             }
             cupsFreeJobs(n, elenco);
-            if ((finiti && lavori.size() >= m_emessi.size()) || t.elapsed() > 30000)
+            if ((finiti && lavori.size() >= m_emessi.size()) || t.elapsed() > 60000)
                 break;
             QThread::msleep(200);
         }
@@ -604,6 +613,7 @@ private slots:
             emessi << QStringLiteral("%1 %2").arg(e.first).arg(e.second);
         QVERIFY2(lavori.size() == m_emessi.size(),
                  qPrintable(descrizione.join(' ') + QStringLiteral(" / ") + emessi.join(", ")));
+        QVERIFY2(completati == lavori.size(), qPrintable(descrizione.join(' ')));
 
         // The documents the kiosk sent, as CUPS keeps them in its spool.
         QList<QPair<QString, int>> stampati;
