@@ -46,7 +46,12 @@ void TestTotemCups::stampaPdf() {
     const QString uscita = esegui("bash", {QVR_CUPS_SCRIPT}, &stato).trimmed();
     if (stato != 0)
         QSKIP(qPrintable("CUPS non disponibile: " + uscita));
-    const QString cartellaPdf = uscita.split('\n').last().trimmed();
+    // The folder is the script's last line of standard output; lpadmin's warning on stderr
+    // (the first run, when the queue is added) may follow it here.
+    QString cartellaPdf;
+    for (const QString& riga : uscita.split('\n'))
+        if (riga.trimmed().startsWith('/'))
+            cartellaPdf = riga.trimmed();
     ImpostazioniTotem s;
     s.modo = ModoStampa::Cups;
     s.stampante = QStringLiteral("QVR-PDF");
