@@ -463,7 +463,8 @@ void Connessione::apri() {
     m_nome = nome;
     m_riusata = false;
     QSqlQuery q(db());
-    if (!q.exec(QStringLiteral("SET lock_timeout = %1").arg(AttesaBloccoMs))) {
+    if (!q.exec(QStringLiteral("SET lock_timeout = %1; SET client_min_messages = error")
+                    .arg(AttesaBloccoMs))) {
         const QSqlError f = q.lastError();
         q = QSqlQuery();
         Pool::rimuovi(m_nome);
@@ -478,6 +479,9 @@ QSqlDatabase Connessione::db() const {
 
 std::optional<QSqlError> Connessione::esegui(QSqlQuery& q, const QString& sql,
                                              const QVariantList& valori) {
+    if (m_scartata) // lost already: nothing more is sent on it
+        return QSqlError(QStringLiteral("QPSQL"), QStringLiteral("connessione persa"),
+                         QSqlError::ConnectionError, QStringLiteral("08003"));
     for (int tentativo = 0;; ++tentativo) {
         const QString testo = componi(db(), sql, valori);
         if (q.exec(testo)) {
