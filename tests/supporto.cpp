@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -109,6 +110,65 @@ template <typename F> auto conDb(const QString& fileDb, F&& f) {
 }
 } // namespace
 
+QByteArray contatoreGrezzo(const QString& file) {
+    if (eServer(file)) {
+        try {
+            const QVariant v = interroga(file, QStringLiteral("SELECT valore FROM qvr.nr4all "
+                                                              "ORDER BY qvr_riga LIMIT 1"));
+            return v.isValid() ? v.toString().toLatin1() : QByteArrayLiteral("<mancante>");
+        } catch (const std::exception&) {
+            return QByteArrayLiteral("<mancante>");
+        }
+    }
+    return contenuto(file);
+}
+
+void scriviContatoreGrezzo(const QString& file, const QByteArray& dati) {
+    if (eServer(file)) {
+        esegui(file, QStringLiteral("DELETE FROM qvr.nr4all"));
+        esegui(file,
+               QStringLiteral("INSERT INTO qvr.nr4all (valore) VALUES (%1)")
+                   .arg(QLatin1Char('\'') +
+                        QString::fromLatin1(dati).replace(QLatin1Char('\''), QStringLiteral("''")) +
+                        QLatin1Char('\'')));
+        return;
+    }
+    scriviFile(file, dati);
+}
+
+bool rimuoviFileArchivio(const QString& file) {
+    const auto pos = server::posizione(file);
+    if (!pos)
+        return QFile::remove(file);
+    try {
+        if (pos->file.compare(QStringLiteral("Nr4All.txt"), Qt::CaseInsensitive) == 0)
+            esegui(file, QStringLiteral("DELETE FROM qvr.nr4all"));
+        else if (!pos->schema.isEmpty())
+            esegui(
+                unisciPercorso(pos->uri, QString()),
+                QStringLiteral("DROP SCHEMA %1 CASCADE").arg(server::identificatore(pos->schema)));
+        else
+            return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
+
+std::function<void()> tieniContatoreServer(const QString& file) {
+    const auto pos = server::posizione(file);
+    if (!pos)
+        return {};
+    auto conn = std::make_shared<server::Connessione>(pos->uri);
+    if (conn->esegui(QStringLiteral("BEGIN")) ||
+        conn->esegui(QStringLiteral("SELECT * FROM qvr.nr4all FOR UPDATE")))
+        return {};
+    return [conn]() mutable {
+        (void)conn->esegui(QStringLiteral("ROLLBACK"));
+        conn.reset();
+    };
+}
+
 QByteArray contenuto(const QString& file) {
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
@@ -134,8 +194,72 @@ int numeroErrore(const std::function<void()>& lavoro, QString* dettaglio) {
 }
 
 namespace {
+// The archive's mixed-case names, which the tests' SQL writes bare as SQLite takes them.
+const QSet<QString>& nomiArchivio() {
+    static const QSet<QString> nomi = [] {
+        QSet<QString> n{QStringLiteral("Configurazione"),
+                        QStringLiteral("PostazioneUtente"),
+                        QStringLiteral("Utenti"),
+                        QStringLiteral("Nominativo"),
+                        QStringLiteral("UtilizzaNelClient"),
+                        QStringLiteral("UtilizzaOrarioComeNumero"),
+                        QStringLiteral("NovantanoveSingle"),
+                        QStringLiteral("NovantanoveStandard"),
+                        QStringLiteral("NUMERO"),
+                        QStringLiteral("Stato"),
+                        QStringLiteral("NumeroA1"),
+                        QStringLiteral("StatoN1"),
+                        QStringLiteral("F1"),
+                        QStringLiteral("FE"),
+                        QStringLiteral("FEAcceso"),
+                        QStringLiteral("Numerazione"),
+                        QStringLiteral("P11Q"),
+                        QStringLiteral("RHDSN"),
+                        QStringLiteral("IdUtente")};
+        for (int i = 1; i <= 11; ++i) {
+            n << QStringLiteral("P%1").arg(i);
+            if (i <= 10)
+                n << QStringLiteral("NumeriCode%1").arg(i)
+                  << QStringLiteral("NumerazioneSingle%1").arg(i)
+                  << QStringLiteral("Posto%1ID").arg(i) << QStringLiteral("Posto%1SS").arg(i);
+        }
+        return n;
+    }();
+    return nomi;
+}
+
+// On the server: bracketed names quoted by the engine's own translation, and the archive's
+// names written bare quoted too (outside literals), so one SQL text serves both engines.
 QString perMotore(const QString& fileDb, const QString& sql) {
-    return eServer(fileDb) ? server::traduciSql(sql) : sql;
+    if (!eServer(fileDb))
+        return sql;
+    const QString t = server::traduciSql(sql);
+    QString uscita;
+    QChar apertura;
+    for (qsizetype i = 0; i < t.size();) {
+        const QChar c = t[i];
+        if (!apertura.isNull()) {
+            uscita += c;
+            if (c == apertura)
+                apertura = QChar();
+            ++i;
+        } else if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            apertura = c;
+            uscita += c;
+            ++i;
+        } else if (c.isLetter() || c == QLatin1Char('_')) {
+            qsizetype j = i;
+            while (j < t.size() && (t[j].isLetterOrNumber() || t[j] == QLatin1Char('_')))
+                ++j;
+            const QString parola = t.mid(i, j - i);
+            uscita += nomiArchivio().contains(parola) ? server::identificatore(parola) : parola;
+            i = j;
+        } else {
+            uscita += c;
+            ++i;
+        }
+    }
+    return uscita;
 }
 } // namespace
 

@@ -47,6 +47,16 @@ private:
     std::shared_ptr<int> m_codice = std::make_shared<int>(-1);
 };
 
+// The shared counter's raw text on either engine (the file's bytes, or the server row's value),
+// "<mancante>" when it cannot be read; and its replacement.
+QByteArray contatoreGrezzo(const QString& file);
+void scriviContatoreGrezzo(const QString& file, const QByteArray& dati);
+// Removes a file of the archive: the file itself, or on the server its schema (a database file)
+// or the counter row (Nr4All.txt), so the engine finds it missing. True when done.
+bool rimuoviFileArchivio(const QString& file);
+// Another station holding the counter row of a server archive (a transaction of its own that
+// read it FOR UPDATE) until the returned function is called.
+std::function<void()> tieniContatoreServer(const QString& file);
 // The whole content of a file, or "<mancante>" when it cannot be read.
 QByteArray contenuto(const QString& file);
 // Replaces the content of a file (a failure fails the running test).

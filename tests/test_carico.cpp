@@ -6,10 +6,18 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+
 class TestCarico : public QObject {
     Q_OBJECT
 
-    QString esegui(const QStringList& argomenti, int* codice) {
+    // On the server suite every run gets an archive of its own on the test server.
+    QString esegui(QStringList argomenti, int* codice) {
+        std::unique_ptr<qvr::test::DatabaseProva> db;
+        if (qvr::test::suiteSulServer() && argomenti.size() > 1) {
+            db = std::make_unique<qvr::test::DatabaseProva>();
+            argomenti << QStringLiteral("--archivio") << db->uri();
+        }
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.start(qvr::test::cartellaBuild() + QStringLiteral("/qvr-carico"), argomenti);
