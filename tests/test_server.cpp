@@ -7,6 +7,7 @@
 
 #include "archive/biglietti.h"
 #include "archive/contatore.h"
+#include "archive/copia_archivio.h"
 #include "archive/crea_archivio.h"
 #include "archive/cursore.h"
 #include "archive/errori.h"
@@ -795,6 +796,54 @@ private slots:
             interroga(a.file(nomi::FileTotem), QStringLiteral("SELECT [P11] FROM [Numerazione]"))
                 .toInt(),
             0);
+    }
+
+    // A folder to the server and back: every field, the second row and the counter's text
+    // travel; a difference made afterwards is found and named.
+    void copiaTraMotori() {
+        RICHIEDE_SERVER();
+        QTemporaryDir dir;
+        const QString cartella = dir.path() + QStringLiteral("/origine");
+        OpzioniArchivio o;
+        o.modi[1] = QStringLiteral("SG");
+        o.totem = true;
+        creaArchivio(cartella, o);
+        esegui(cartella + QStringLiteral("/QVRB.mdb"),
+               QStringLiteral("UPDATE NumeriCode4 SET NumeroA1=17, F1='T'"));
+        esegui(cartella + QStringLiteral("/QVRB.mdb"),
+               QStringLiteral("INSERT INTO NumeriCode4 VALUES (3, 2, 'X')"));
+        esegui(cartella + QStringLiteral("/QVR.mdb"),
+               QStringLiteral("UPDATE Utenti SET Nominativo=NULL WHERE id=2"));
+        qvr::test::scriviFile(cartella + QStringLiteral("/Nr4All.txt"), "0,1,3\r\n");
+        DatabaseProva db;
+        copiaArchivio(cartella, db.uri(), false);
+        QCOMPARE(confrontaArchivi(cartella, db.uri()), QStringList());
+        QCOMPARE(leggiNumero(db.uri(), 4), 17);
+        QCOMPARE(contatore::leggiLong(fileArchivio(db.uri(), nomi::FileContatore)), 0);
+        // Not over an existing archive unless asked.
+        QCOMPARE(numeroErrore([&] { copiaArchivio(cartella, db.uri(), false); }),
+                 Err::AccessoNegato);
+        const QString ritorno = dir.path() + QStringLiteral("/ritorno");
+        copiaArchivio(db.uri(), ritorno, false);
+        QCOMPARE(confrontaArchivi(db.uri(), ritorno), QStringList());
+        QCOMPARE(qvr::test::contenuto(ritorno + QStringLiteral("/Nr4All.txt")),
+                 QByteArray("0,1,3\r\n"));
+        QCOMPARE(interroga(ritorno + QStringLiteral("/QVRB.mdb"),
+                           QStringLiteral("SELECT F1 FROM NumeriCode4 ORDER BY rowid DESC"))
+                     .toString(),
+                 QStringLiteral("X"));
+        scriviNumero(db.uri(), 9, 5);
+        const QStringList differenze = confrontaArchivi(db.uri(), ritorno);
+        QCOMPARE(differenze.size(), 2); // NumeroA1 and StatoN1
+        QVERIFY2(differenze.first().contains(QStringLiteral("NumeriCode9 riga 1 NumeroA1: 5 / 0")),
+                 qPrintable(differenze.join(u'\n')));
+        // A source that cannot be read leaves the destination alone.
+        QCOMPARE(numeroErrore([&] {
+                     copiaArchivio(dir.path() + QStringLiteral("/manca"),
+                                   dir.path() + QStringLiteral("/nuova"), false);
+                 }),
+                 Err::PercorsoNonValido);
+        QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/nuova")));
     }
 };
 

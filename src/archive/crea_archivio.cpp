@@ -470,6 +470,18 @@ void creaArchivio(const QString& cartella, const OpzioniArchivio& opzioni, bool 
     }
 }
 
+std::vector<TabellaArchivio> tabelleArchivio() {
+    std::vector<TabellaArchivio> elenco;
+    for (const Database& d : descriviArchivio({}))
+        for (const Tabella& t : d.tabelle) {
+            TabellaArchivio a{d.nome, t.nome, {}};
+            for (const Colonna& c : t.colonne)
+                a.campi << c.nome;
+            elenco.push_back(std::move(a));
+        }
+    return elenco;
+}
+
 qint32 emettiBiglietto(const QString& cartella, int sequenza) {
     // A native folder: missing or not a folder is refused before any database is opened.
     if (!eServer(cartella) && !QFileInfo(cartella).isDir())
