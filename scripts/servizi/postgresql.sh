@@ -55,9 +55,12 @@ attendi_pronto() {
     return 1
 }
 
+# The port of a cluster: postgresql.auto.conf (a standby's own) before postgresql.conf.
 porta_di() {
-    sed -n 's/^port = \([0-9]*\).*/\1/p' "$1/postgresql.auto.conf" "$1/postgresql.conf" |
-        tail -n 1
+    local p
+    p=$(sed -n 's/^port = \([0-9]*\).*/\1/p' "$1/postgresql.auto.conf" 2>/dev/null | tail -n 1)
+    [ -n "$p" ] || p=$(sed -n 's/^port = \([0-9]*\).*/\1/p' "$1/postgresql.conf" | tail -n 1)
+    echo "$p"
 }
 
 avvia_server() {
@@ -118,7 +121,7 @@ standby)
     chown "$UTENTE" "$copia" 2>/dev/null || true
     chmod 700 "$copia"
     come_utente "$BIN/pg_basebackup" -h 127.0.0.1 -p "$(porta_di "$dati")" -U qvr -D "$copia" \
-        -R -X stream --no-sync >/dev/null
+        -R -X stream -c fast --no-sync >/dev/null
     echo "port = $porta" >>"$copia/postgresql.auto.conf"
     avvia_server "$copia"
     echo "$copia"
