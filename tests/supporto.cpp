@@ -17,6 +17,8 @@
 #include <QTest>
 #include <QUuid>
 
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace qvr::test {
@@ -28,8 +30,15 @@ AmbienteProva::AmbienteProva(const OpzioniArchivio& opzioni, bool crea) {
     QDir::setCurrent(m_dir.path());
     if (suiteSulServer()) {
         m_server = std::make_unique<DatabaseProva>();
-        if (m_server->uri().isEmpty())
-            throw std::runtime_error("QVR_MOTORE=server senza QVR_PG_URI");
+        if (m_server->uri().isEmpty()) {
+            // The whole suite on the server needs one: the run is skipped, saying why (CTest
+            // reports it as skipped through its SKIP_REGULAR_EXPRESSION).
+            std::fputs("SALTATA: QVR_PG_URI non impostato, nessun server PostgreSQL di prova "
+                       "(scripts/test.sh lo avvia)\n",
+                       stdout);
+            std::fflush(stdout);
+            std::_Exit(0);
+        }
     }
     if (!m_server)
         QDir().mkpath(archivio());

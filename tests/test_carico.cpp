@@ -31,6 +31,11 @@ class TestCarico : public QObject {
     }
 
 private slots:
+    void init() {
+        if (qvr::test::suiteSulServer() && qvr::test::uriServerProva().isEmpty())
+            QSKIP("QVR_PG_URI non impostato: nessun server PostgreSQL di prova");
+    }
+
     void singolaDieciPostazioni() {
         QTemporaryDir cartella;
         int codice = -1;

@@ -134,7 +134,8 @@ public:
     explicit Stato(const QString& cartella) : m_cartella(cartella) {}
 
     int mostra() {
-        out() << "Archivio: " << m_cartella << '\n';
+        out() << "Archivio: "
+              << (eServer(m_cartella) ? server::uriPerMessaggi(m_cartella) : m_cartella) << '\n';
 
         Cursore qvr;
         const bool okConf =
