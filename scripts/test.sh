@@ -18,6 +18,14 @@ cmake --build build
 # the tests of the windows at a desk (activation, focus, placement) a window manager as well.
 # CUPS and its PDF printer for the kiosk's printing tests (skipped with the reason when it cannot start).
 bash scripts/servizi/cups.sh >/dev/null || echo "CUPS non avviato: le prove di stampa saranno saltate"
+# A throwaway PostgreSQL cluster for the server archive's tests (QVR_PG_URI), stopped and removed
+# at the end; without it those tests are skipped with the reason.
+if pg=$(bash scripts/servizi/postgresql.sh avvia); then
+    eval "export ${pg//$'\n'/ ; export }"
+    trap 'bash scripts/servizi/postgresql.sh ferma "$QVR_PG_DATI"' EXIT
+else
+    echo "PostgreSQL non avviato: le prove dell'archivio sul server saranno saltate"
+fi
 stato=0
 registro=build/ctest-ultimo.log
 finestre=(bash scripts/servizi/finestre.sh)

@@ -54,13 +54,11 @@ struct ConsoleProva {
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<assente>");
     }
     void scriviContatore(const QByteArray& riga) const {
-        QFile f(ambiente.file(QStringLiteral("Nr4All.txt")));
-        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            f.write(riga);
+        scriviContatoreGrezzo(ambiente.file(QStringLiteral("Nr4All.txt")), riga);
     }
     QByteArray contatore() const {
-        QFile f(ambiente.file(QStringLiteral("Nr4All.txt")));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<assente>");
+        const QByteArray c = contatoreGrezzo(ambiente.file(QStringLiteral("Nr4All.txt")));
+        return c == "<mancante>" ? QByteArray("<assente>") : c;
     }
     template <typename T> T* controllo(const QString& nome) const {
         return form->findChild<T*>(nome);

@@ -13,6 +13,8 @@
 
 namespace qvr::test {
 
+class DatabaseProva;
+
 // A temporary folder that holds a complete archive (made as the other programs of the queue
 // system would) and is the working directory while the object lives.
 class AmbienteProva {
@@ -29,6 +31,7 @@ public:
 private:
     QTemporaryDir m_dir;
     QString m_vecchiaCartella;
+    std::unique_ptr<DatabaseProva> m_server; // the archive's database with QVR_MOTORE=server
 };
 
 // Replaces the program's ending: counts how often the program would have ended.
@@ -44,6 +47,16 @@ private:
     std::shared_ptr<int> m_codice = std::make_shared<int>(-1);
 };
 
+// The shared counter's raw text on either engine (the file's bytes, or the server row's value),
+// "<mancante>" when it cannot be read; and its replacement.
+QByteArray contatoreGrezzo(const QString& file);
+void scriviContatoreGrezzo(const QString& file, const QByteArray& dati);
+// Removes a file of the archive: the file itself, or on the server its schema (a database file)
+// or the counter row (Nr4All.txt), so the engine finds it missing. True when done.
+bool rimuoviFileArchivio(const QString& file);
+// Another station holding the counter row of a server archive (a transaction of its own that
+// read it FOR UPDATE) until the returned function is called.
+std::function<void()> tieniContatoreServer(const QString& file);
 // The whole content of a file, or "<mancante>" when it cannot be read.
 QByteArray contenuto(const QString& file);
 // Replaces the content of a file (a failure fails the running test).
@@ -53,8 +66,30 @@ void scriviFile(const QString& file, const QByteArray& dati);
 int numeroErrore(const std::function<void()>& lavoro, QString* dettaglio = nullptr);
 
 // Runs SQL on a database file directly (to prepare or inspect an archive outside the client).
+// On a file of a server archive ("URI\\QVRB.mdb") the SQL runs in that file's schema, its
+// bracketed names quoted as the engine quotes them.
 QVariant interroga(const QString& fileDb, const QString& sql);
 void esegui(const QString& fileDb, const QString& sql);
+
+// The test server (QVR_PG_URI, set by scripts/test.sh), or "" when there is none.
+QString uriServerProva();
+// Which engine the suite runs on: QVR_MOTORE=server puts the archives of AmbienteProva on the
+// test server (one fresh database each), anything else in folders.
+bool suiteSulServer();
+// A fresh database on the test server, dropped (with every connection to it) when the object
+// goes. Empty uri() when there is no test server.
+class DatabaseProva {
+public:
+    DatabaseProva();
+    ~DatabaseProva();
+    DatabaseProva(const DatabaseProva&) = delete;
+    DatabaseProva& operator=(const DatabaseProva&) = delete;
+    QString uri() const { return m_uri; }
+
+private:
+    QString m_uri;
+    QString m_nome;
+};
 
 // The folder of the built test helper programs, and of qvr-client.
 QString cartellaProgrammiTest();

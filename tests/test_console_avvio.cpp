@@ -255,7 +255,7 @@ private slots:
         o.totem = true;
         ConsoleProva c(5, o, false);
         esegui(c.file("Totem.mdb"), "update Numerazione set P11=57, P11Q=9");
-        QVERIFY(QFile::remove(c.file("Nr4All.txt")));
+        QVERIFY(rimuoviFileArchivio(c.file("Nr4All.txt")));
         QVERIFY(c.carica());
         QCOMPARE(c.uscita.volte(), 0);
         QCOMPARE(messaggi::registro().size(), 1);

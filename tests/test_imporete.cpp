@@ -171,6 +171,52 @@ private slots:
         QCOMPARE(contenuto("percorsi.txt"), QByteArray("\"/srv/qvr\",10\r\n"));
     }
 
+    // A server address typed in: a valid URI is shown and saved as the archive value, exactly
+    // as written; anything else is refused with a message and the shown value stays.
+    void indirizzoDelServer_data() {
+        QTest::addColumn<QString>("scritto");
+        QTest::addColumn<bool>("accettato");
+        QTest::newRow("uri") << "postgresql://qvr@srv:5432/ufficio1" << true;
+        QTest::newRow("due host") << "postgres://a:5432,b:5433/u?target_session_attrs=read-write"
+                                  << true;
+        QTest::newRow("spazi intorno") << "  postgresql://srv/u  " << true;
+        QTest::newRow("non un uri") << "srv/ufficio1" << false;
+        QTest::newRow("porta non numerica") << "postgresql://srv:x/u" << false;
+        QTest::newRow("annullato") << "" << false;
+    }
+    void indirizzoDelServer() {
+        QFETCH(QString, scritto);
+        QFETCH(bool, accettato);
+        AmbienteProva ambiente({}, false);
+        ImpoRete w;
+        w.show();
+        m_scelta = QStringLiteral("/srv/qvr");
+        w.cbt(1)->click();
+        QString proposto;
+        ImpoRete::sceltaServer = [&](QWidget*, const QString& attuale) {
+            proposto = attuale;
+            return scritto;
+        };
+        MessaggioVisto visto;
+        auto fine = rispondiAiMessaggi(&visto);
+        w.cbtServer()->click();
+        QCOMPARE(proposto, QStringLiteral("postgresql://")); // a folder is not offered as one
+        const bool avvisato = visto.volte == 1;
+        QCOMPARE(avvisato, !accettato && !scritto.isEmpty());
+        if (avvisato)
+            QCOMPARE(visto.righe.value(0), QStringLiteral("Indirizzo del server non valido !"));
+        QCOMPARE(w.txtshortcutdir()->text(),
+                 accettato ? scritto.trimmed() : QStringLiteral("/srv/qvr"));
+        w.R1(2)->click();
+        w.cbt(2)->click();
+        *fine = true;
+        ImpoRete::sceltaServer = nullptr;
+        QCOMPARE(contenuto("percorsi.txt"),
+                 QStringLiteral("\"%1\",3\r\n")
+                     .arg(accettato ? scritto.trimmed() : QStringLiteral("/srv/qvr"))
+                     .toUtf8());
+    }
+
     void fileEsistenteNessunaPostazioneScelta() {
         AmbienteProva ambiente({}, false);
         scriviFile("percorsi.txt", "\"/mnt/archivio\",7\r\n");

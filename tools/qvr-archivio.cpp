@@ -4,6 +4,7 @@
 
 #include "archive/biglietti.h"
 #include "archive/contatore.h"
+#include "archive/copia_archivio.h"
 #include "archive/crea_archivio.h"
 #include "archive/cursore.h"
 #include "archive/errori.h"
@@ -11,6 +12,7 @@
 #include "archive/nomi.h"
 #include "archive/nuova_giornata.h"
 #include "archive/percorsi_archivio.h"
+#include "archive/server.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -57,10 +59,17 @@ const char* const TestoAiuto =
     "  nuova-giornata <cartella>       Prepara una nuova giornata: contatori del totem e P11Q\n"
     "                                  a 0, Nr4All.txt a 0, ogni postazione a 0 in stato\n"
     "                                  \"Assente...\". Si può ripetere se si interrompe.\n"
+    "  copia <da> <a>                  Copia un archivio in un altro (cartella o server, in\n"
+    "                                  entrambi i sensi), poi confronta ogni campo di ogni\n"
+    "                                  riga e Nr4All.txt: stato di uscita 1 a ogni differenza.\n"
+    "                                  Con --sovrascrivi sostituisce l'archivio di destinazione.\n"
     "  percorsi <cartella> <p>         Scrive percorsi.txt nella cartella di lavoro corrente\n"
     "                                  con la cartella dell'archivio (scritta così com'è:\n"
     "                                  un percorso relativo vale dalla cartella di lavoro)\n"
     "                                  e la postazione <p> (da 0 a 10).\n"
+    "\n"
+    "La <cartella> può essere anche l'indirizzo di un server PostgreSQL, per esempio\n"
+    "postgresql://utente@server:5432/ufficio1 (un database per ufficio).\n"
     "\n"
     "Opzioni di \"crea\":\n"
     "  --singola <elenco>              Postazioni in numerazione singola (SG), es. 1,3,5;\n"
@@ -125,7 +134,8 @@ public:
     explicit Stato(const QString& cartella) : m_cartella(cartella) {}
 
     int mostra() {
-        out() << "Archivio: " << m_cartella << '\n';
+        out() << "Archivio: "
+              << (eServer(m_cartella) ? server::uriPerMessaggi(m_cartella) : m_cartella) << '\n';
 
         Cursore qvr;
         const bool okConf =
@@ -299,8 +309,8 @@ int esegui(const QStringList& argomenti) {
 
     const QStringList pos = p.positionalArguments();
     if (pos.isEmpty())
-        throw ErroreUso(
-            QStringLiteral("manca il comando (crea, stato, biglietto, nuova-giornata, percorsi)"));
+        throw ErroreUso(QStringLiteral(
+            "manca il comando (crea, stato, biglietto, nuova-giornata, copia, percorsi)"));
     const QString comando = pos.first();
     auto attesi = [&](int n, const QString& forma) {
         if (pos.size() != n)
@@ -310,6 +320,28 @@ int esegui(const QStringList& argomenti) {
         p.isSet(singola) || p.isSet(modo) || p.isSet(QStringLiteral("dopo99-singola")) ||
         p.isSet(QStringLiteral("dopo99-standard")) || p.isSet(QStringLiteral("totem")) ||
         p.isSet(QStringLiteral("sovrascrivi"));
+    const bool soloSovrascrivi = p.isSet(QStringLiteral("sovrascrivi")) && !p.isSet(singola) &&
+                                 !p.isSet(modo) && !p.isSet(QStringLiteral("dopo99-singola")) &&
+                                 !p.isSet(QStringLiteral("dopo99-standard")) &&
+                                 !p.isSet(QStringLiteral("totem"));
+    if (comando == QStringLiteral("copia") && (!opzioniCrea || soloSovrascrivi)) {
+        attesi(3, QStringLiteral("copia <da> <a> [--sovrascrivi]"));
+        if (pos[1] == pos[2])
+            throw ErroreUso(QStringLiteral("origine e destinazione coincidono"));
+        copiaArchivio(pos[1], pos[2], p.isSet(QStringLiteral("sovrascrivi")));
+        const QStringList differenze = confrontaArchivi(pos[1], pos[2]);
+        if (!differenze.isEmpty()) {
+            err() << "La copia non corrisponde all'originale (" << differenze.size()
+                  << " differenze):\n";
+            for (const QString& d : differenze)
+                err() << "  " << d << '\n';
+            err().flush();
+            return UscitaErrore;
+        }
+        out() << "Archivio copiato e verificato: ogni campo e Nr4All.txt corrispondono.\n";
+        out().flush();
+        return 0;
+    }
     if (comando != QStringLiteral("crea") && opzioniCrea)
         throw ErroreUso(QStringLiteral("le opzioni di creazione valgono solo con \"crea\""));
 
@@ -321,7 +353,8 @@ int esegui(const QStringList& argomenti) {
         for (int n = 1; n <= 10; ++n)
             if (o.modi[n - 1] == QStringLiteral("SG"))
                 sg << QString::number(n);
-        out() << "Archivio creato in " << pos[1] << '\n'
+        out() << "Archivio creato in "
+              << (eServer(pos[1]) ? server::uriPerMessaggi(pos[1]) : pos[1]) << '\n'
               << "Numerazione singola: "
               << (sg.isEmpty() ? QStringLiteral("nessuna postazione") : sg.join(u", ")) << '\n'
               << "Dopo il 99 si riparte da 1: singola " << (o.dopo99Singola ? "sì" : "no")

@@ -1,16 +1,19 @@
 // qvr-carico: many stations calling on one archive at once, through the very operations the
 // console runs, and a check of what the archive holds afterwards.
 //
-//   qvr-carico singola  [--stazioni 10] [--chiamate 1000] [--cartella DIR]
+//   qvr-carico singola  [--stazioni 10] [--chiamate 1000] [--cartella DIR] [--archivio URI]
 //       Single numbering with the kiosk in use: two kiosk processes issue tickets of the shared
 //       sequence while every station reads the waiting count (P11Q), draws from Nr4All.txt and
 //       refreshes the count, as a press of " Avanti     " does. Then: every number from 1 to
 //       stations x calls drawn exactly once, each station's single-numbering record holding its
 //       last number, no error reported.
-//   qvr-carico standard [--stazioni 2] [--chiamate 500] [--cartella DIR]
+//   qvr-carico standard [--stazioni 2] [--chiamate 500] [--cartella DIR] [--archivio URI]
 //       Standard numbering: several consoles configured for the same station press the call
 //       button at the same instant. Then: no number published twice, and the display record
 //       holds the last one.
+//
+// With --archivio the archive is made there (a folder or a server URI: an existing archive is
+// replaced) instead of in DIR/archivio; the processes' records stay in DIR.
 //
 // Exit status 0 when every check holds. The per-station programs are this same executable,
 // started with an internal first argument.
@@ -94,7 +97,7 @@ int stazioneSingola(const QString& cartella, int postazione, int chiamate, const
     TotemInUso = true;
     ModoSingolo = true;
     Registro registro(uscita);
-    attendiVia(cartella);
+    attendiVia(QFileInfo(uscita).absolutePath());
     int fatte = 0;
     while (fatte < chiamate) {
         if (operazioni::valoreNumerico(operazioni::LeggiCodaSingola()) == 0) {
@@ -120,7 +123,7 @@ int stazioneStandard(const QString& cartella, int postazione, int chiamate, cons
     PercorsoArchivi = cartella;
     NumeroPostazione = postazione;
     Registro registro(uscita);
-    attendiVia(cartella);
+    attendiVia(QFileInfo(uscita).absolutePath());
     for (int i = 0; i < chiamate; ++i) {
         QElapsedTimer t;
         t.start();
@@ -140,7 +143,7 @@ int chiosco(const QString& cartella, int totale, const QString& uscita) {
     QFile registro(uscita);
     if (!registro.open(QIODevice::WriteOnly | QIODevice::Truncate))
         throw ErroreQvr(Err::AccessoNegato, uscita);
-    attendiVia(cartella);
+    attendiVia(QFileInfo(uscita).absolutePath());
     int emessi = 0;
     while (emessi < totale) {
         const biglietti::Biglietto b = biglietti::emetti(cartella, biglietti::SequenzaSingola);
@@ -183,15 +186,15 @@ bool attendiTutti(std::vector<Processo>& processi) {
 }
 
 // Lets the processes go together, waits for all of them and returns the seconds it took.
-double gara(const QString& archivio, std::vector<Processo>& processi, bool* tuttiBene) {
+double gara(const QString& base, std::vector<Processo>& processi, bool* tuttiBene) {
     QElapsedTimer tempo;
     tempo.start();
-    QFile via(QDir(archivio).filePath(NomeVia));
+    QFile via(QDir(base).filePath(NomeVia));
     via.open(QIODevice::WriteOnly);
     via.close();
     *tuttiBene = attendiTutti(processi);
     const double secondi = static_cast<double>(tempo.elapsed()) / 1000.0;
-    QFile::remove(QDir(archivio).filePath(NomeVia));
+    QFile::remove(QDir(base).filePath(NomeVia));
     return secondi;
 }
 
@@ -238,16 +241,18 @@ QString preparaCartella(const QString& richiesta, QTemporaryDir& temporanea) {
     return temporanea.path();
 }
 
-int scenarioSingola(const QString& cartellaRichiesta, int stazioni, int chiamate) {
+int scenarioSingola(const QString& cartellaRichiesta, const QString& archivioRichiesto,
+                    int stazioni, int chiamate) {
     QTemporaryDir temporanea;
     const QString base = preparaCartella(cartellaRichiesta, temporanea);
-    const QString archivio = base + QStringLiteral("/archivio");
+    const QString archivio =
+        archivioRichiesto.isEmpty() ? base + QStringLiteral("/archivio") : archivioRichiesto;
     OpzioniArchivio opzioni;
     for (auto& modo : opzioni.modi)
         modo = QStringLiteral("SG");
     opzioni.totem = true;
     creaArchivio(archivio, opzioni, true);
-    QFile::remove(QDir(archivio).filePath(NomeVia));
+    QFile::remove(QDir(base).filePath(NomeVia));
     const int totale = stazioni * chiamate;
     out << QStringLiteral("Numerazione singola: %1 postazioni x %2 chiamate, chiosco in uso\n")
                .arg(stazioni)
@@ -269,7 +274,7 @@ int scenarioSingola(const QString& cartellaRichiesta, int stazioni, int chiamate
                                  QStringLiteral("postazione %1").arg(n), registro));
     }
     bool bene = true;
-    const double secondi = gara(archivio, processi, &bene);
+    const double secondi = gara(base, processi, &bene);
 
     std::map<qint32, int> visti;
     std::vector<double> latenze;
@@ -338,8 +343,7 @@ int scenarioSingola(const QString& cartellaRichiesta, int stazioni, int chiamate
         static_cast<int>(std::count_if(visti.begin(), visti.end(), [&](const auto& v) {
             return v.first < 1 || v.first > totale;
         }));
-    const qint32 contatore =
-        contatore::leggiLong(percorsoNativo(archivio + QStringLiteral("/") + nomi::FileContatore));
+    const qint32 contatore = contatore::leggiLong(fileArchivio(archivio, nomi::FileContatore));
     out << QStringLiteral("  numeri estratti due volte: %1, mancanti: %2, fuori sequenza: %3, "
                           "Nr4All.txt: %4\n")
                .arg(doppi)
@@ -352,12 +356,14 @@ int scenarioSingola(const QString& cartellaRichiesta, int stazioni, int chiamate
     return bene ? 0 : 1;
 }
 
-int scenarioStandard(const QString& cartellaRichiesta, int console, int chiamate) {
+int scenarioStandard(const QString& cartellaRichiesta, const QString& archivioRichiesto,
+                     int console, int chiamate) {
     QTemporaryDir temporanea;
     const QString base = preparaCartella(cartellaRichiesta, temporanea);
-    const QString archivio = base + QStringLiteral("/archivio");
+    const QString archivio =
+        archivioRichiesto.isEmpty() ? base + QStringLiteral("/archivio") : archivioRichiesto;
     creaArchivio(archivio, {}, true);
-    QFile::remove(QDir(archivio).filePath(NomeVia));
+    QFile::remove(QDir(base).filePath(NomeVia));
     out << QStringLiteral("Numerazione standard: %1 console della postazione 1 x %2 chiamate, "
                           "premute nello stesso istante\n")
                .arg(console)
@@ -372,7 +378,7 @@ int scenarioStandard(const QString& cartellaRichiesta, int console, int chiamate
                                  QStringLiteral("console %1").arg(i), registro));
     }
     bool bene = true;
-    const double secondi = gara(archivio, processi, &bene);
+    const double secondi = gara(base, processi, &bene);
 
     std::map<qint32, int> visti;
     std::vector<double> latenze;
@@ -433,7 +439,12 @@ int principale(const QStringList& argomenti) {
     QCommandLineOption cartella(QStringLiteral("cartella"),
                                 QStringLiteral("Cartella di lavoro (predefinita: temporanea)."),
                                 QStringLiteral("cartella"));
-    parser.addOptions({stazioni, chiamate, cartella});
+    QCommandLineOption archivioOpz(
+        QStringLiteral("archivio"),
+        QStringLiteral("Archivio da creare e usare: cartella o indirizzo postgresql:// "
+                       "(predefinito: CARTELLA/archivio)."),
+        QStringLiteral("archivio"));
+    parser.addOptions({stazioni, chiamate, cartella, archivioOpz});
     parser.process(argomenti);
     const QStringList posizionali = parser.positionalArguments();
     if (posizionali.size() != 1) {
@@ -451,8 +462,8 @@ int principale(const QStringList& argomenti) {
         err << "Valori non validi per --stazioni o --chiamate." << Qt::endl;
         return 2;
     }
-    return singola ? scenarioSingola(parser.value(cartella), n, c)
-                   : scenarioStandard(parser.value(cartella), n, c);
+    return singola ? scenarioSingola(parser.value(cartella), parser.value(archivioOpz), n, c)
+                   : scenarioStandard(parser.value(cartella), parser.value(archivioOpz), n, c);
 }
 
 } // namespace

@@ -1,15 +1,21 @@
 #include "archive/contatore.h"
 
 #include "archive/errori.h"
+#include "archive/percorsi_archivio.h"
+#include "archive/server.h"
 
 #include <QByteArray>
 #include <QFile>
+#include <QSqlQuery>
+#include <QSqlRecord>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <memory>
+#include <optional>
 #include <thread>
 
 #ifndef _WIN32
@@ -198,6 +204,152 @@ private:
 #error "The counter file's exclusive open is written for POSIX systems only"
 #endif // !_WIN32
 
+// The counter of a server archive: the first row of qvr.nr4all, locked for the life of the
+// object by a transaction that reads it with FOR UPDATE NOWAIT. A row held by another station
+// (SQLSTATE 55P03) is tried again exactly like a held file, up to limiteAttesa(), then error 70.
+// The transaction ends with fine() (committed) or, without it, rolled back by the destructor.
+class RigaBloccata {
+public:
+    RigaBloccata(const server::Posizione& pos, Accesso accesso) : m_accesso(accesso) {
+        m_percorso = server::uriPerMessaggi(pos.uri) + QLatin1Char('\\') + pos.file;
+        m_tabella = server::tabella(server::SchemaContatore, server::TabellaContatore);
+        m_conn = std::make_unique<server::Connessione>(pos.uri, server::Ambito::Contatore);
+        blocca();
+    }
+    ~RigaBloccata() {
+        if (m_conn && m_inTransazione)
+            (void)m_conn->esegui(QStringLiteral("ROLLBACK"));
+    }
+    RigaBloccata(const RigaBloccata&) = delete;
+    RigaBloccata& operator=(const RigaBloccata&) = delete;
+
+    QByteArray prefisso() const { return m_valore.left(LimitePrefisso + 1); }
+
+    void riscrivi(const QByteArray& riga) {
+        const QString testo = QString::fromLatin1(riga);
+        const std::optional<QSqlError> e =
+            m_riga
+                ? m_conn->esegui(QStringLiteral("UPDATE %1 SET %2 = ? WHERE %3 = %4")
+                                     .arg(m_tabella, server::identificatore(server::CampoValore),
+                                          server::identificatore(server::ColonnaChiave))
+                                     .arg(*m_riga),
+                                 {testo})
+                : m_conn->esegui(QStringLiteral("INSERT INTO %1 (%2) VALUES (?)")
+                                     .arg(m_tabella, server::identificatore(server::CampoValore)),
+                                 {testo});
+        if (e)
+            fallisci(*e);
+        m_valore = riga;
+    }
+
+    // Commits: the value written is there for everybody, the row free again.
+    void fine() {
+        if (const auto e = m_conn->esegui(QStringLiteral("COMMIT")))
+            fallisci(*e);
+        m_inTransazione = false;
+    }
+
+private:
+    [[noreturn]] void fallisci(const QSqlError& e) {
+        const ErroreQvr errore = m_conn->errore(e, {}, m_percorso);
+        if (m_inTransazione)
+            (void)m_conn->esegui(QStringLiteral("ROLLBACK"));
+        m_inTransazione = false;
+        throw errore;
+    }
+
+    void blocca() {
+        using Orologio = std::chrono::steady_clock;
+        const auto inizio = Orologio::now();
+        const auto limite = std::chrono::milliseconds(limiteAttesa());
+        auto pausa = std::chrono::milliseconds(1);
+        const QString sql = QStringLiteral("SELECT %1, %2 FROM %3 ORDER BY %1 LIMIT 1 "
+                                           "FOR UPDATE NOWAIT")
+                                .arg(server::identificatore(server::ColonnaChiave),
+                                     server::identificatore(server::CampoValore), m_tabella);
+        for (int tentativo = 1;; ++tentativo) {
+            if (const auto e = m_conn->esegui(QStringLiteral("BEGIN")))
+                fallisci(*e);
+            m_inTransazione = true;
+            QSqlQuery q(m_conn->db());
+            q.setForwardOnly(true);
+            const std::optional<QSqlError> e = m_conn->esegui(q, sql);
+            if (!e) {
+                if (q.next()) {
+                    m_riga = q.value(0).toLongLong();
+                    const QVariant v = q.value(1);
+                    m_valore = v.isNull() ? QByteArray() : v.toString().toLatin1();
+                } else if (m_accesso != Accesso::Creazione) {
+                    fallisci(ErroreQvr(Err::FileNonTrovato,
+                                       m_percorso + QStringLiteral(": nessuna riga in ") +
+                                           server::TabellaContatore));
+                }
+                return;
+            }
+            const bool ritenta =
+                server::rigaBloccata(*e) ||
+                (server::daRitentare(*e) && tentativo < server::TentativiTransazione);
+            if (!ritenta)
+                fallisci(*e);
+            q = QSqlQuery();
+            (void)m_conn->esegui(QStringLiteral("ROLLBACK"));
+            m_inTransazione = false;
+            const auto trascorso = Orologio::now() - inizio;
+            if (trascorso >= limite)
+                throw ErroreQvr(Err::AutorizzazioneNegata, m_percorso);
+            const auto resto = std::chrono::duration_cast<std::chrono::milliseconds>(
+                limite - trascorso + std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::min(pausa, resto));
+            pausa = std::min(pausa * 2, std::chrono::milliseconds(50));
+        }
+    }
+
+    // Throws the error for a failure that is no SQL failure.
+    [[noreturn]] void fallisci(const ErroreQvr& errore) {
+        if (m_inTransazione)
+            (void)m_conn->esegui(QStringLiteral("ROLLBACK"));
+        m_inTransazione = false;
+        throw errore;
+    }
+
+    Accesso m_accesso;
+    QString m_percorso;
+    QString m_tabella;
+    std::unique_ptr<server::Connessione> m_conn;
+    bool m_inTransazione = false;
+    std::optional<qint64> m_riga;
+    QByteArray m_valore;
+};
+
+// A held counter of either kind: the file or the server's row.
+class Contatore {
+public:
+    Contatore(const QString& percorso, Accesso accesso) {
+        if (auto pos = server::posizione(percorso))
+            m_riga = std::make_unique<RigaBloccata>(*pos, accesso);
+        else
+            m_file = std::make_unique<FileBloccato>(percorso, accesso);
+    }
+    QByteArray prefisso() { return m_file ? m_file->prefisso() : m_riga->prefisso(); }
+    void riscrivi(const QByteArray& riga) {
+        if (m_file)
+            m_file->riscrivi(riga);
+        else
+            m_riga->riscrivi(riga);
+    }
+    // Ends the open: the file is closed, the row's transaction committed.
+    void fine() {
+        if (m_riga)
+            m_riga->fine();
+        m_file.reset();
+        m_riga.reset();
+    }
+
+private:
+    std::unique_ptr<FileBloccato> m_file;
+    std::unique_ptr<RigaBloccata> m_riga;
+};
+
 bool blanco(char c) {
     return c == ' ' || c == '\t';
 }
@@ -251,7 +403,7 @@ qint32 comeLong(const QByteArray& elemento, const QString& percorso) {
     return qint32(valore);
 }
 
-QByteArray leggiElemento(FileBloccato& file, const QString& percorso) {
+QByteArray leggiElemento(Contatore& file, const QString& percorso) {
     return primoElemento(file.prefisso(), percorso);
 }
 
@@ -268,8 +420,9 @@ int limiteAttesa() {
 QString leggiTesto(const QString& percorso) {
     QByteArray elemento;
     {
-        FileBloccato file(percorso, Accesso::Lettura);
+        Contatore file(percorso, Accesso::Lettura);
         elemento = leggiElemento(file, percorso);
+        file.fine();
     }
     if (elemento.contains('\0'))
         throw ErroreQvr(Err::TipoNonCorrispondente, percorso);
@@ -279,25 +432,28 @@ QString leggiTesto(const QString& percorso) {
 qint32 leggiLong(const QString& percorso) {
     QByteArray elemento;
     {
-        FileBloccato file(percorso, Accesso::Lettura);
+        Contatore file(percorso, Accesso::Lettura);
         elemento = leggiElemento(file, percorso);
+        file.fine();
     }
     return comeLong(elemento, percorso);
 }
 
 void scriviNumero(const QString& percorso, qint32 numero) {
-    FileBloccato file(percorso, Accesso::Scrittura);
+    Contatore file(percorso, Accesso::Scrittura);
     file.riscrivi(QByteArray::number(numero) + QByteArray("\r\n"));
+    file.fine();
 }
 
 void scriviImpostazione(const QString& percorso, qint32 numero, qint32 postazione) {
-    FileBloccato file(percorso, Accesso::Creazione);
+    Contatore file(percorso, Accesso::Creazione);
     file.riscrivi(QByteArray::number(numero) + ',' + '1' + ',' + QByteArray::number(postazione) +
                   QByteArray("\r\n"));
+    file.fine();
 }
 
 qint32 preleva(const QString& percorso, bool dopo99, qint32* letto) {
-    FileBloccato file(percorso, Accesso::Scrittura);
+    Contatore file(percorso, Accesso::Scrittura);
     qint32 corrente = comeLong(leggiElemento(file, percorso), percorso);
     if (dopo99 && corrente == 99)
         corrente = 0;
@@ -305,6 +461,7 @@ qint32 preleva(const QString& percorso, bool dopo99, qint32* letto) {
         throw ErroreQvr(Err::Overflow, percorso);
     const qint32 nuovo = corrente + 1;
     file.riscrivi(QByteArray::number(nuovo) + QByteArray("\r\n"));
+    file.fine();
     if (letto)
         *letto = corrente;
     return nuovo;

@@ -5,6 +5,8 @@
 #include "archive/errori.h"
 #include "archive/errori_sql.h"
 #include "archive/nomi.h"
+#include "archive/percorsi_archivio.h"
+#include "archive/server.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,9 +35,22 @@ struct Istruzione {
     QVariantList valori = {};
 };
 
+// The layout of the archive, for either engine: tables with their columns (typed as SQLite
+// declares them) and their rows.
+struct Colonna {
+    QString nome;
+    QString tipo; // "INTEGER", "NUMERIC", "TEXT" or "INTEGER PRIMARY KEY"
+};
+
+struct Tabella {
+    QString nome;
+    std::vector<Colonna> colonne;
+    std::vector<QVariantList> righe;
+};
+
 struct Database {
     QString nome;
-    std::vector<Istruzione> istruzioni;
+    std::vector<Tabella> tabelle;
 };
 
 // The error number for a failure of the engine while the archive is made or a ticket issued.
@@ -75,41 +90,31 @@ QString quota(const QString& identificatore) {
     return QLatin1Char('[') + identificatore + QLatin1Char(']');
 }
 
-QString siNo(bool valore) {
-    return valore ? QStringLiteral("-1") : QStringLiteral("0");
-}
-
 std::vector<Database> descriviArchivio(const OpzioniArchivio& o) {
     std::vector<Database> archivio;
+    const auto siNo = [](bool v) { return QVariant(v ? -1 : 0); };
 
     // QVR.mdb: configuration, the station slots and the users.
     {
         Database qvr{nomi::FileQVR, {}};
-        qvr.istruzioni.push_back({QStringLiteral("CREATE TABLE Configurazione ("
-                                                 "NovantanoveSingle INTEGER, "
-                                                 "NovantanoveStandard INTEGER)")});
-        qvr.istruzioni.push_back({QStringLiteral("INSERT INTO Configurazione VALUES (%1, %2)")
-                                      .arg(siNo(o.dopo99Singola), siNo(o.dopo99Standard))});
-        QStringList colonne;
-        QStringList segnaposto;
-        QVariantList valori;
+        qvr.tabelle.push_back({nomi::TabConfigurazione,
+                               {{nomi::CampoNovantanoveSingle, QStringLiteral("INTEGER")},
+                                {nomi::CampoNovantanoveStandard, QStringLiteral("INTEGER")}},
+                               {{siNo(o.dopo99Singola), siNo(o.dopo99Standard)}}});
+        Tabella postazioni{nomi::TabPostazioneUtente, {}, {{}}};
         for (int n = 1; n <= 10; ++n) {
-            colonne << quota(nomi::campoPostoID(n)) + QStringLiteral(" INTEGER")
-                    << quota(nomi::campoPostoSS(n)) + QStringLiteral(" TEXT");
-            segnaposto << QStringLiteral("?") << QStringLiteral("?");
-            valori << QVariant(n) << QVariant(o.modi[n - 1]);
+            postazioni.colonne.push_back({nomi::campoPostoID(n), QStringLiteral("INTEGER")});
+            postazioni.colonne.push_back({nomi::campoPostoSS(n), QStringLiteral("TEXT")});
+            postazioni.righe[0] << QVariant(n) << QVariant(o.modi[n - 1]);
         }
-        qvr.istruzioni.push_back(
-            {QStringLiteral("CREATE TABLE PostazioneUtente (%1)").arg(colonne.join(u", "))});
-        qvr.istruzioni.push_back(
-            {QStringLiteral("INSERT INTO PostazioneUtente VALUES (%1)").arg(segnaposto.join(u", ")),
-             valori});
-        qvr.istruzioni.push_back({QStringLiteral("CREATE TABLE Utenti ("
-                                                 "id INTEGER PRIMARY KEY, "
-                                                 "Nominativo TEXT, "
-                                                 "UtilizzaNelClient INTEGER, "
-                                                 "UtilizzaOrarioComeNumero INTEGER)")});
-        const QStringList utenti = {
+        qvr.tabelle.push_back(std::move(postazioni));
+        Tabella utenti{nomi::TabUtenti,
+                       {{nomi::CampoId, QStringLiteral("INTEGER PRIMARY KEY")},
+                        {nomi::CampoNominativo, QStringLiteral("TEXT")},
+                        {nomi::CampoUtilizzaNelClient, QStringLiteral("INTEGER")},
+                        {nomi::CampoUtilizzaOrarioComeNumero, QStringLiteral("INTEGER")}},
+                       {}};
+        const QStringList nomiUtenti = {
             QStringLiteral("Mario Rossi"),      QStringLiteral("Giulia Bianchi"),
             QStringLiteral("Luca Esposito"),    QStringLiteral("Francesca Romano"),
             QStringLiteral("Alessandro Ricci"), QStringLiteral("Chiara Marino"),
@@ -117,92 +122,151 @@ std::vector<Database> descriviArchivio(const OpzioniArchivio& o) {
             QStringLiteral("Matteo Gallo"),     QStringLiteral("Elena Conti"),
             QStringLiteral("Nicolò D'Angelo"),
         };
-        for (int i = 0; i < utenti.size(); ++i)
-            qvr.istruzioni.push_back({QStringLiteral("INSERT INTO Utenti VALUES (?, ?, 0, 0)"),
-                                      {QVariant(i + 1), QVariant(utenti[i])}});
+        for (int i = 0; i < nomiUtenti.size(); ++i)
+            utenti.righe.push_back({QVariant(i + 1), QVariant(nomiUtenti[i]), 0, 0});
+        qvr.tabelle.push_back(std::move(utenti));
         archivio.push_back(std::move(qvr));
     }
 
     // QVRA.mdb: one single-numbering record per station.
     {
         Database qvra{nomi::FileQVRA, {}};
-        for (int n = 1; n <= 10; ++n) {
-            const QString tabella = quota(nomi::tabNumerazioneSingle(n));
-            qvra.istruzioni.push_back(
-                {QStringLiteral("CREATE TABLE %1 (NUMERO INTEGER, Stato INTEGER)").arg(tabella)});
-            qvra.istruzioni.push_back({QStringLiteral("INSERT INTO %1 VALUES (0, %2)")
-                                           .arg(tabella)
-                                           .arg(nomi::StatoAssente)});
-        }
+        for (int n = 1; n <= 10; ++n)
+            qvra.tabelle.push_back({nomi::tabNumerazioneSingle(n),
+                                    {{nomi::CampoNUMERO, QStringLiteral("INTEGER")},
+                                     {nomi::CampoStato, QStringLiteral("INTEGER")}},
+                                    {{0, nomi::StatoAssente}}});
         archivio.push_back(std::move(qvra));
     }
 
     // QVRB.mdb: one display record per station, and the display front end's switch.
     {
         Database qvrb{nomi::FileQVRB, {}};
-        for (int n = 1; n <= 10; ++n) {
-            const QString tabella = quota(nomi::tabNumeriCode(n));
-            qvrb.istruzioni.push_back(
-                {QStringLiteral("CREATE TABLE %1 (NumeroA1 NUMERIC, StatoN1 INTEGER, F1 TEXT)")
-                     .arg(tabella)});
-            qvrb.istruzioni.push_back({QStringLiteral("INSERT INTO %1 VALUES (0, %2, 'F')")
-                                           .arg(tabella)
-                                           .arg(nomi::StatoAssente)});
-        }
-        qvrb.istruzioni.push_back({QStringLiteral("CREATE TABLE FE (FEAcceso INTEGER)")});
-        qvrb.istruzioni.push_back({QStringLiteral("INSERT INTO FE VALUES (0)")});
+        for (int n = 1; n <= 10; ++n)
+            qvrb.tabelle.push_back({nomi::tabNumeriCode(n),
+                                    {{nomi::CampoNumeroA1, QStringLiteral("NUMERIC")},
+                                     {nomi::CampoStatoN1, QStringLiteral("INTEGER")},
+                                     {nomi::CampoF1, QStringLiteral("TEXT")}},
+                                    {{0, nomi::StatoAssente, QStringLiteral("F")}}});
+        qvrb.tabelle.push_back(
+            {nomi::TabFE, {{nomi::CampoFEAcceso, QStringLiteral("INTEGER")}}, {{0}}});
         archivio.push_back(std::move(qvrb));
     }
 
     // Totem.mdb: the kiosk's counters and its switch.
     {
         Database totem{nomi::FileTotem, {}};
-        QStringList colonne;
-        QStringList zeri;
+        Tabella numerazione{nomi::TabNumerazione, {}, {{}}};
         for (int n = 1; n <= 11; ++n) {
-            colonne << quota(nomi::campoP(n)) + QStringLiteral(" INTEGER");
-            zeri << QStringLiteral("0");
+            numerazione.colonne.push_back({nomi::campoP(n), QStringLiteral("INTEGER")});
+            numerazione.righe[0] << 0;
         }
-        colonne << QStringLiteral("P11Q NUMERIC");
-        zeri << QStringLiteral("0");
-        totem.istruzioni.push_back(
-            {QStringLiteral("CREATE TABLE Numerazione (%1)").arg(colonne.join(u", "))});
-        totem.istruzioni.push_back(
-            {QStringLiteral("INSERT INTO Numerazione VALUES (%1)").arg(zeri.join(u", "))});
-        totem.istruzioni.push_back({QStringLiteral("CREATE TABLE Configurazione (RHDSN TEXT)")});
-        totem.istruzioni.push_back(
-            {QStringLiteral("INSERT INTO Configurazione VALUES (?)"),
-             {QVariant(o.totem ? QStringLiteral("SI") : QStringLiteral("NO"))}});
+        numerazione.colonne.push_back({nomi::CampoP11Q, QStringLiteral("NUMERIC")});
+        numerazione.righe[0] << 0;
+        totem.tabelle.push_back(std::move(numerazione));
+        totem.tabelle.push_back(
+            {nomi::TabConfigurazione,
+             {{nomi::CampoRHDSN, QStringLiteral("TEXT")}},
+             {{QVariant(o.totem ? QStringLiteral("SI") : QStringLiteral("NO"))}}});
         archivio.push_back(std::move(totem));
     }
 
     // Agenda.mdb: the appointment window's tables, each with one sample row.
     {
         Database agenda{nomi::FileAgenda, {}};
-        agenda.istruzioni.push_back({QStringLiteral(
-            "CREATE TABLE agendaapp (id INTEGER PRIMARY KEY, IdUtente INTEGER, Data TEXT, "
-            "Ora TEXT, Nominativo TEXT, Note TEXT, Chiamato INTEGER)")});
-        agenda.istruzioni.push_back(
-            {QStringLiteral("INSERT INTO agendaapp VALUES (1, 1, ?, '09:00', ?, '', 0)"),
-             {QVariant(QStringLiteral("2024-01-08")), QVariant(QStringLiteral("Paolo Ferri"))}});
-        agenda.istruzioni.push_back({QStringLiteral(
-            "CREATE TABLE urgenze (id INTEGER PRIMARY KEY, IdUtente INTEGER, Nominativo TEXT, "
-            "Motivo TEXT, Chiamato INTEGER)")});
-        agenda.istruzioni.push_back(
-            {QStringLiteral("INSERT INTO urgenze VALUES (1, 1, ?, ?, 0)"),
-             {QVariant(QStringLiteral("Anna Colombo")), QVariant(QStringLiteral("Medicazione"))}});
-        agenda.istruzioni.push_back(
-            {QStringLiteral("CREATE TABLE informatori (id INTEGER PRIMARY KEY, IdUtente INTEGER, "
-                            "Nominativo TEXT, Ditta TEXT, Data TEXT, Chiamato INTEGER)")});
-        agenda.istruzioni.push_back(
-            {QStringLiteral("INSERT INTO informatori VALUES (1, 1, ?, ?, ?, 0)"),
-             {QVariant(QStringLiteral("Roberto Fontana")),
-              QVariant(QStringLiteral("Farmaceutica Nord")),
-              QVariant(QStringLiteral("2024-01-08"))}});
+        const QString intero = QStringLiteral("INTEGER");
+        const QString testo = QStringLiteral("TEXT");
+        const QString chiave = QStringLiteral("INTEGER PRIMARY KEY");
+        agenda.tabelle.push_back({QStringLiteral("agendaapp"),
+                                  {{QStringLiteral("id"), chiave},
+                                   {QStringLiteral("IdUtente"), intero},
+                                   {QStringLiteral("Data"), testo},
+                                   {QStringLiteral("Ora"), testo},
+                                   {QStringLiteral("Nominativo"), testo},
+                                   {QStringLiteral("Note"), testo},
+                                   {QStringLiteral("Chiamato"), intero}},
+                                  {{1, 1, QStringLiteral("2024-01-08"), QStringLiteral("09:00"),
+                                    QStringLiteral("Paolo Ferri"), QString(""), 0}}});
+        agenda.tabelle.push_back(
+            {QStringLiteral("urgenze"),
+             {{QStringLiteral("id"), chiave},
+              {QStringLiteral("IdUtente"), intero},
+              {QStringLiteral("Nominativo"), testo},
+              {QStringLiteral("Motivo"), testo},
+              {QStringLiteral("Chiamato"), intero}},
+             {{1, 1, QStringLiteral("Anna Colombo"), QStringLiteral("Medicazione"), 0}}});
+        agenda.tabelle.push_back(
+            {QStringLiteral("informatori"),
+             {{QStringLiteral("id"), chiave},
+              {QStringLiteral("IdUtente"), intero},
+              {QStringLiteral("Nominativo"), testo},
+              {QStringLiteral("Ditta"), testo},
+              {QStringLiteral("Data"), testo},
+              {QStringLiteral("Chiamato"), intero}},
+             {{1, 1, QStringLiteral("Roberto Fontana"), QStringLiteral("Farmaceutica Nord"),
+               QStringLiteral("2024-01-08"), 0}}});
         archivio.push_back(std::move(agenda));
     }
 
     return archivio;
+}
+
+// The statements that make one database file in SQLite.
+std::vector<Istruzione> istruzioniSqlite(const Database& d) {
+    std::vector<Istruzione> istruzioni;
+    for (const Tabella& t : d.tabelle) {
+        QStringList colonne;
+        QStringList segnaposto;
+        for (const Colonna& c : t.colonne) {
+            colonne << quota(c.nome) + QLatin1Char(' ') + c.tipo;
+            segnaposto << QStringLiteral("?");
+        }
+        istruzioni.push_back(
+            {QStringLiteral("CREATE TABLE %1 (%2)").arg(quota(t.nome), colonne.join(u", "))});
+        for (const QVariantList& riga : t.righe)
+            istruzioni.push_back({QStringLiteral("INSERT INTO %1 VALUES (%2)")
+                                      .arg(quota(t.nome), segnaposto.join(u", ")),
+                                  riga});
+    }
+    return istruzioni;
+}
+
+// The column type on the server for a type as SQLite declares it.
+QString tipoServer(const QString& tipo) {
+    if (tipo == QLatin1String("INTEGER PRIMARY KEY"))
+        return QStringLiteral("bigint NOT NULL UNIQUE");
+    if (tipo == QLatin1String("NUMERIC"))
+        return QStringLiteral("double precision");
+    if (tipo == QLatin1String("TEXT"))
+        return QStringLiteral("text");
+    return QStringLiteral("bigint");
+}
+
+// The statements that make the schema of one database file on the server; every table gets
+// the ordering key first.
+std::vector<Istruzione> istruzioniServer(const Database& d, const QString& schema) {
+    std::vector<Istruzione> istruzioni;
+    istruzioni.push_back({QStringLiteral("CREATE SCHEMA ") + server::identificatore(schema)});
+    const QString chiave = server::identificatore(server::ColonnaChiave) +
+                           QStringLiteral(" bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY");
+    for (const Tabella& t : d.tabelle) {
+        QStringList colonne{chiave};
+        QStringList nomiColonne;
+        QStringList segnaposto;
+        for (const Colonna& c : t.colonne) {
+            colonne << server::identificatore(c.nome) + QLatin1Char(' ') + tipoServer(c.tipo);
+            nomiColonne << server::identificatore(c.nome);
+            segnaposto << QStringLiteral("?");
+        }
+        const QString nome = server::tabella(schema, t.nome);
+        istruzioni.push_back(
+            {QStringLiteral("CREATE TABLE %1 (%2)").arg(nome, colonne.join(u", "))});
+        for (const QVariantList& riga : t.righe)
+            istruzioni.push_back({QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                      .arg(nome, nomiColonne.join(u", "), segnaposto.join(u", ")),
+                                  riga});
+    }
+    return istruzioni;
 }
 
 // The files that sit beside a database and belong to it: the rollback journal (which the
@@ -239,7 +303,7 @@ void scriviDatabase(const QString& file, const Database& descrizione) {
     q.finish();
     if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
         throw erroreSql(q.lastError(), file);
-    for (const Istruzione& istr : descrizione.istruzioni) {
+    for (const Istruzione& istr : istruzioniSqlite(descrizione)) {
         if (!q.prepare(istr.sql)) {
             const ErroreQvr errore = erroreSql(q.lastError(), file);
             QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
@@ -266,9 +330,66 @@ ErroreQvr erroreCartella(const QString& cartella, const QString& cosa) {
     return ErroreQvr(Err::AccessoNegato, cosa + QStringLiteral(": ") + cartella);
 }
 
+// The archive on a server: the database when missing, then in one transaction every schema
+// with its tables and first rows and the counter row. A failure leaves the database as it was.
+void creaArchivioServer(const QString& uri, const OpzioniArchivio& opzioni, bool sovrascrivi) {
+    server::creaDatabase(uri);
+    server::Connessione c(uri);
+    const auto fallisci = [&](const QSqlError& e, const QString& oggetto) {
+        const ErroreQvr errore = c.errore(e, {}, oggetto);
+        (void)c.esegui(QStringLiteral("ROLLBACK"));
+        throw errore;
+    };
+    QStringList presenti;
+    {
+        QSqlQuery q(c.db());
+        q.setForwardOnly(true);
+        if (const auto e = c.esegui(q, QStringLiteral("SELECT nspname FROM pg_namespace")))
+            throw c.errore(*e, {}, QStringLiteral("pg_namespace"));
+        while (q.next())
+            if (server::schemi().contains(q.value(0).toString()))
+                presenti << q.value(0).toString();
+    }
+    if (!presenti.isEmpty() && !sovrascrivi)
+        throw ErroreQvr(Err::AccessoNegato,
+                        QStringLiteral("archivio già presente, non sovrascritto: %1 (schemi %2)")
+                            .arg(server::uriPerMessaggi(uri), presenti.join(u", ")));
+    if (const auto e = c.esegui(QStringLiteral("BEGIN")))
+        throw c.errore(*e, {}, {});
+    // A station may hold a row for a moment: the creation waits for it.
+    if (const auto e = c.esegui(QStringLiteral("SET LOCAL lock_timeout = '30s'")))
+        fallisci(*e, {});
+    for (const QString& schema : presenti)
+        if (const auto e = c.esegui(
+                QStringLiteral("DROP SCHEMA %1 CASCADE").arg(server::identificatore(schema))))
+            fallisci(*e, schema);
+    for (const Database& d : descriviArchivio(opzioni)) {
+        const QString schema = server::schemaDelFile(d.nome);
+        for (const Istruzione& istr : istruzioniServer(d, schema))
+            if (const auto e = c.esegui(istr.sql, istr.valori))
+                fallisci(*e, d.nome);
+    }
+    const QString contatore = server::tabella(server::SchemaContatore, server::TabellaContatore);
+    const QString chiave = server::identificatore(server::ColonnaChiave);
+    const QString valore = server::identificatore(server::CampoValore);
+    for (const QString& sql :
+         {QStringLiteral("CREATE TABLE %1 (%2 bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY, "
+                         "%3 text)")
+              .arg(contatore, chiave, valore),
+          QStringLiteral("INSERT INTO %1 (%2) VALUES (E'0\\r\\n')").arg(contatore, valore)})
+        if (const auto e = c.esegui(sql))
+            fallisci(*e, nomi::FileContatore);
+    if (const auto e = c.esegui(QStringLiteral("COMMIT")))
+        fallisci(*e, {});
+}
+
 } // namespace
 
 void creaArchivio(const QString& cartella, const OpzioniArchivio& opzioni, bool sovrascrivi) {
+    if (eServer(cartella)) {
+        creaArchivioServer(cartella, opzioni, sovrascrivi);
+        return;
+    }
     if (cartella.isEmpty())
         throw ErroreQvr(Err::PercorsoNonTrovato, QStringLiteral("cartella dell'archivio vuota"));
     const QFileInfo info(cartella);
@@ -349,9 +470,21 @@ void creaArchivio(const QString& cartella, const OpzioniArchivio& opzioni, bool 
     }
 }
 
+std::vector<TabellaArchivio> tabelleArchivio() {
+    std::vector<TabellaArchivio> elenco;
+    for (const Database& d : descriviArchivio({}))
+        for (const Tabella& t : d.tabelle) {
+            TabellaArchivio a{d.nome, t.nome, {}};
+            for (const Colonna& c : t.colonne)
+                a.campi << c.nome;
+            elenco.push_back(std::move(a));
+        }
+    return elenco;
+}
+
 qint32 emettiBiglietto(const QString& cartella, int sequenza) {
     // A native folder: missing or not a folder is refused before any database is opened.
-    if (!QFileInfo(cartella).isDir())
+    if (!eServer(cartella) && !QFileInfo(cartella).isDir())
         throw ErroreQvr(Err::PercorsoNonValido, cartella);
     return biglietti::emetti(cartella, sequenza).numero;
 }

@@ -7,7 +7,10 @@
 
 #include <QString>
 
+#include <QStringList>
+
 #include <array>
+#include <vector>
 
 namespace qvr {
 
@@ -23,6 +26,14 @@ struct OpzioniArchivio {
 // error 75, a folder that already holds an archive file unless `sovrascrivi`.
 void creaArchivio(const QString& cartella, const OpzioniArchivio& opzioni = {},
                   bool sovrascrivi = false);
+
+// Every table of the archive as it is made: its file, name and fields, in creation order.
+struct TabellaArchivio {
+    QString file;
+    QString tabella;
+    QStringList campi;
+};
+std::vector<TabellaArchivio> tabelleArchivio();
 
 // The kiosk issues a ticket (biglietti::emetti, whether or not the kiosk is in use): advances
 // P<postazione> (1..10) or, with 11, the shared P11 and its waiting count P11Q. Returns the new

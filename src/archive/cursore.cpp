@@ -1,5 +1,7 @@
 #include "archive/cursore.h"
 
+#include "archive/cursore_server.h"
+
 #include "archive/errori.h"
 #include "archive/errori_sql.h"
 #include "archive/percorsi_archivio.h"
@@ -121,9 +123,22 @@ std::optional<OrigineAnalizzata> analizzaOrigine(const QString& origine) {
 
 } // namespace
 
+void notificaAttesa(Cursore::FaseAttesa fase) {
+    if (const auto& gancio = gancioAttesa())
+        gancio(fase);
+}
+
+void registraAttesa(qint64 millisecondi) {
+    qint64 massimo = g_attesaMassima.load();
+    while (millisecondi > massimo &&
+           !g_attesaMassima.compare_exchange_weak(massimo, millisecondi)) {
+    }
+}
+
 struct Cursore::Dati {
-    QString connessione;    // name of the open connection; empty when closed
-    QString percorsoNativo; // the database file on this machine
+    std::unique_ptr<CursoreServer> server; // set while a server archive is open
+    QString connessione;                   // name of the open connection; empty when closed
+    QString percorsoNativo;                // the database file on this machine
     std::optional<OrigineAnalizzata> origine;
     bool modificabile = false; // the row read carries its rowid
     bool inTransazione = false;
@@ -158,6 +173,13 @@ struct Cursore::Dati {
     }
 
     void chiudiConnessione() {
+        if (server) {
+            server->chiudi();
+            server.reset();
+            inTransazione = false;
+            inModifica = false;
+            assegnati.clear();
+        }
         if (connessione.isEmpty())
             return;
         if (inTransazione)
@@ -359,6 +381,29 @@ void Cursore::aggiorna(bool perModifica) {
     if (m_origine.trimmed().isEmpty())
         throw ErroreQvr(Err::TabellaNonTrovata,
                         d->percorsoNativo + QStringLiteral(": origine dei dati vuota"));
+    if (auto posizione = server::posizione(m_percorsoTesto)) {
+        d->percorsoNativo =
+            server::uriPerMessaggi(posizione->uri) + QLatin1Char('\\') + posizione->file;
+        CursoreServer::Origine o;
+        o.testo = m_origine;
+        if (d->origine) {
+            o.analizzata = true;
+            o.tabella = d->origine->tabella;
+            o.condizione = d->origine->condizione;
+        }
+        auto s = std::make_unique<CursoreServer>(std::move(*posizione), std::move(o));
+        s->apri(perModifica);
+        d->haRiga = s->haRiga;
+        d->record = s->record;
+        d->modificabile = s->modificabile;
+        d->server = std::move(s);
+        if (perModifica && !d->modificabile)
+            d->fallisci(ErroreQvr(Err::ErroreArchivio,
+                                  d->percorsoNativo + QStringLiteral(": ") + m_origine +
+                                      QStringLiteral(": origine non modificabile")));
+        d->inTransazione = d->server->inTransazione;
+        return;
+    }
     d->apri();
     if (perModifica) {
         if (const auto e = d->esegui(QStringLiteral("BEGIN IMMEDIATE")))
@@ -416,7 +461,12 @@ void Cursore::modifica() {
     if (!d->modificabile)
         throw ErroreQvr(Err::ErroreArchivio, d->percorsoNativo + QStringLiteral(": ") + m_origine +
                                                  QStringLiteral(": origine non modificabile"));
-    if (!d->inTransazione) {
+    if (d->server) {
+        d->server->modifica();
+        d->record = d->server->record;
+        d->haRiga = d->server->haRiga;
+        d->inTransazione = true;
+    } else if (!d->inTransazione) {
         if (const auto e = d->esegui(QStringLiteral("BEGIN IMMEDIATE")))
             d->fallisci(*e, d->origine->tabella);
         d->inTransazione = true;
@@ -495,6 +545,17 @@ void Cursore::salva() {
         throw ErroreQvr(Err::ErroreArchivio,
                         m_origine + QStringLiteral(": salvataggio senza modifica in corso"));
     const QString tabella = d->origine->tabella;
+    if (d->server) {
+        try {
+            d->server->salva(d->assegnati);
+        } catch (const ErroreQvr& e) {
+            d->fallisci(e); // nothing is left open or half-written
+        }
+        d->inTransazione = false;
+        d->inModifica = false;
+        d->assegnati.clear();
+        return;
+    }
     if (!d->assegnati.isEmpty()) {
         QStringList insiemi;
         for (const auto& [n, val] : d->assegnati)
@@ -533,7 +594,7 @@ void Cursore::chiudi() {
 }
 
 bool Cursore::aperto() const {
-    return !d->connessione.isEmpty();
+    return !d->connessione.isEmpty() || d->server != nullptr;
 }
 
 void Cursore::impostaTimeoutOccupato(int millisecondi) {

@@ -5,6 +5,7 @@
 #include "archive/errori_sql.h"
 #include "archive/nomi.h"
 #include "archive/percorsi_archivio.h"
+#include "archive/server.h"
 
 #include <QAtomicInteger>
 #include <QFileInfo>
@@ -163,6 +164,117 @@ private:
     bool m_inTransazione = false;
 };
 
+// The same reads on a server archive: one pooled connection, each read one statement; the first
+// row of a table is the one with the lowest key.
+class ConnessioneLetturaServer {
+public:
+    ConnessioneLetturaServer(const QString& uri, const QString& file)
+        : m_conn(uri), m_schema(server::schemaDelFile(file)),
+          m_nativo(server::uriPerMessaggi(uri) + QLatin1Char('\\') + file) {}
+
+    QString tabella(const QString& nome) const { return server::tabella(m_schema, nome); }
+
+    QSqlRecord primaRiga(const QString& nome) {
+        QSqlQuery q(m_conn.db());
+        q.setForwardOnly(true);
+        if (const auto e = m_conn.esegui(q, QStringLiteral("SELECT * FROM %1 ORDER BY %2 LIMIT 1")
+                                                .arg(tabella(nome), chiave())))
+            throw m_conn.errore(*e, m_schema, nome);
+        if (!q.next()) {
+            if (q.lastError().isValid())
+                throw m_conn.errore(q.lastError(), m_schema, nome);
+            throw ErroreQvr(Err::NessunRecordCorrente, m_nativo + QStringLiteral(", ") + nome);
+        }
+        return q.record();
+    }
+
+    template <typename F> void perOgniRiga(const QString& nome, F riga) {
+        QSqlQuery q(m_conn.db());
+        q.setForwardOnly(true);
+        if (const auto e = m_conn.esegui(
+                q, QStringLiteral("SELECT * FROM %1 ORDER BY %2").arg(tabella(nome), chiave())))
+            throw m_conn.errore(*e, m_schema, nome);
+        while (q.next())
+            riga(q.record());
+        if (q.lastError().isValid())
+            throw m_conn.errore(q.lastError(), m_schema, nome);
+    }
+
+    template <typename F> bool prova(const QString& sql, F riga) {
+        QSqlQuery q(m_conn.db());
+        q.setForwardOnly(true);
+        if (m_conn.esegui(q, sql))
+            return false;
+        while (q.next())
+            riga(q.record());
+        return !q.lastError().isValid();
+    }
+
+    // "SELECT 1, * FROM (SELECT a, b FROM s.T1 ORDER BY key LIMIT 1) AS t1 UNION ALL ..."
+    QString unione(QString (*nomeTabella)(int), const QStringList& campi) const {
+        QStringList colonne;
+        for (const QString& c : campi)
+            colonne << server::identificatore(c);
+        QStringList parti;
+        for (int n = 1; n <= 10; ++n)
+            parti << QStringLiteral(
+                         "SELECT %1, * FROM (SELECT %2 FROM %3 ORDER BY %4 LIMIT 1) AS t%1")
+                         .arg(n)
+                         .arg(colonne.join(QStringLiteral(", ")), tabella(nomeTabella(n)),
+                              chiave());
+        return parti.join(QStringLiteral(" UNION ALL "));
+    }
+
+    // A mark that changes with every committed change of a row of these tables: the rows'
+    // transaction ids and keys.
+    quint32 marca(const QStringList& tabelle) {
+        QStringList parti;
+        for (const QString& t : tabelle)
+            parti << QStringLiteral("SELECT xmin::text || ':' || %1 AS x FROM %2")
+                         .arg(chiave(), tabella(t));
+        const QString sql = QStringLiteral("SELECT string_agg(x, ',') FROM (%1) AS righe")
+                                .arg(parti.join(u" UNION ALL "));
+        QSqlQuery q(m_conn.db());
+        q.setForwardOnly(true);
+        if (const auto e = m_conn.esegui(q, sql))
+            throw m_conn.errore(*e, m_schema, tabelle.join(u", "));
+        const QString testo = q.next() ? q.value(0).toString() : QString();
+        return static_cast<quint32>(qHash(testo));
+    }
+
+    QVariant campo(const QSqlRecord& r, const QString& nome, const QString& tab) const {
+        const int i = r.indexOf(nome);
+        if (i < 0)
+            throw ErroreQvr(Err::CampoNonTrovato,
+                            m_nativo + QStringLiteral(", ") + tab + QStringLiteral(".") + nome);
+        return r.value(i);
+    }
+    qint32 numero(const QSqlRecord& r, const QString& nome, const QString& tab) const {
+        const QVariant v = campo(r, nome, tab);
+        if (v.isNull())
+            return 0;
+        return valori::comeLong(v, tab + QStringLiteral(".") + nome);
+    }
+
+private:
+    static QString chiave() { return server::identificatore(server::ColonnaChiave); }
+    server::Connessione m_conn;
+    QString m_schema;
+    QString m_nativo;
+};
+
+// Reads of either engine: the SQLite reader names a whole table with its bracketed name.
+inline QString unione(ConnessioneLettura&, QString (*t)(int), const QStringList& campi);
+inline QString unione(ConnessioneLetturaServer& c, QString (*t)(int), const QStringList& campi) {
+    return c.unione(t, campi);
+}
+template <typename F> void perOgniRiga(ConnessioneLettura& c, const QString& tab, F riga) {
+    c.perOgniRiga(QStringLiteral("SELECT * FROM [%1]").arg(tab), tab, riga);
+}
+template <typename F> void perOgniRiga(ConnessioneLetturaServer& c, const QString& tab, F riga) {
+    c.perOgniRiga(tab, riga);
+}
+
 } // namespace
 
 LettoreArchivio::LettoreArchivio(const QString& cartella) : m_cartella(cartella) {}
@@ -172,6 +284,26 @@ void LettoreArchivio::impostaTimeoutOccupato(int millisecondi) {
 }
 
 ImprontaFile LettoreArchivio::impronta(const QString& nomeFile) const {
+    if (eServer(m_cartella)) {
+        QStringList tabelle;
+        if (nomeFile == nomi::FileQVRB) {
+            for (int n = 1; n <= 10; ++n)
+                tabelle << nomi::tabNumeriCode(n);
+            tabelle << nomi::TabFE;
+        } else if (nomeFile == nomi::FileQVRA) {
+            for (int n = 1; n <= 10; ++n)
+                tabelle << nomi::tabNumerazioneSingle(n);
+        } else if (nomeFile == nomi::FileQVR) {
+            tabelle << nomi::TabConfigurazione << nomi::TabPostazioneUtente << nomi::TabUtenti;
+        } else {
+            throw ErroreQvr(Err::DatabaseNonTrovato,
+                            server::uriPerMessaggi(m_cartella) + QLatin1Char('\\') + nomeFile);
+        }
+        ConnessioneLetturaServer c(m_cartella, nomeFile);
+        ImprontaFile i;
+        i.contatore = c.marca(tabelle);
+        return i;
+    }
     return improntaFile(fileArchivio(m_cartella, nomeFile));
 }
 
@@ -219,16 +351,18 @@ QString unioneTabelle(QString (*tabella)(int), const QStringList& campi) {
                      .arg(campi.join(QStringLiteral("], [")), tabella(n));
     return parti.join(QStringLiteral(" UNION ALL "));
 }
-} // namespace
 
-RecordsDisplay LettoreArchivio::leggiDisplay() const {
+inline QString unione(ConnessioneLettura&, QString (*t)(int), const QStringList& campi) {
+    return unioneTabelle(t, campi);
+}
+
+template <typename C> RecordsDisplay leggiDisplayCon(C& c) {
     RecordsDisplay r;
-    ConnessioneLettura c(fileArchivio(m_cartella, nomi::FileQVRB));
     // The quick way; when it fails or finds a table empty, the table by table read below tells
     // which table or field is wrong.
     int trovate = 0;
-    if (c.prova(unioneTabelle(&nomi::tabNumeriCode,
-                              {nomi::CampoNumeroA1, nomi::CampoStatoN1, nomi::CampoF1}),
+    if (c.prova(unione(c, &nomi::tabNumeriCode,
+                       {nomi::CampoNumeroA1, nomi::CampoStatoN1, nomi::CampoF1}),
                 [&](const QSqlRecord& q) {
                     const int n = q.value(0).toInt();
                     if (n < 1 || n > 10)
@@ -252,11 +386,10 @@ RecordsDisplay LettoreArchivio::leggiDisplay() const {
     return r;
 }
 
-RecordsSingoli LettoreArchivio::leggiSingoli() const {
+template <typename C> RecordsSingoli leggiSingoliCon(C& c) {
     RecordsSingoli r;
-    ConnessioneLettura c(fileArchivio(m_cartella, nomi::FileQVRA));
     int trovate = 0;
-    if (c.prova(unioneTabelle(&nomi::tabNumerazioneSingle, {nomi::CampoNUMERO, nomi::CampoStato}),
+    if (c.prova(unione(c, &nomi::tabNumerazioneSingle, {nomi::CampoNUMERO, nomi::CampoStato}),
                 [&](const QSqlRecord& q) {
                     const int n = q.value(0).toInt();
                     if (n < 1 || n > 10)
@@ -277,9 +410,8 @@ RecordsSingoli LettoreArchivio::leggiSingoli() const {
     return r;
 }
 
-Assegnazioni LettoreArchivio::leggiAssegnazioni(bool nominativi) const {
+template <typename C> Assegnazioni leggiAssegnazioniCon(C& c, bool nominativi) {
     Assegnazioni a;
-    ConnessioneLettura c(fileArchivio(m_cartella, nomi::FileQVR));
     const QString tab = nomi::TabPostazioneUtente;
     const QSqlRecord riga = c.primaRiga(tab);
     for (int n = 1; n <= 10; ++n) {
@@ -290,15 +422,43 @@ Assegnazioni LettoreArchivio::leggiAssegnazioni(bool nominativi) const {
     if (!nominativi)
         return a;
     QHash<qint32, QString> nomiUtenti;
-    c.perOgniRiga(
-        QStringLiteral("SELECT * FROM [Utenti]"), nomi::TabUtenti, [&](const QSqlRecord& u) {
-            const qint32 id = c.numero(u, nomi::CampoId, nomi::TabUtenti);
-            nomiUtenti.insert(
-                id, c.campo(u, nomi::CampoNominativo, nomi::TabUtenti).toString().trimmed());
-        });
+    perOgniRiga(c, nomi::TabUtenti, [&](const QSqlRecord& u) {
+        const qint32 id = c.numero(u, nomi::CampoId, nomi::TabUtenti);
+        nomiUtenti.insert(id,
+                          c.campo(u, nomi::CampoNominativo, nomi::TabUtenti).toString().trimmed());
+    });
     for (auto& p : a)
         p.nominativo = nomiUtenti.value(p.idUtente);
     return a;
+}
+
+} // namespace
+
+RecordsDisplay LettoreArchivio::leggiDisplay() const {
+    if (eServer(m_cartella)) {
+        ConnessioneLetturaServer c(m_cartella, nomi::FileQVRB);
+        return leggiDisplayCon(c);
+    }
+    ConnessioneLettura c(fileArchivio(m_cartella, nomi::FileQVRB));
+    return leggiDisplayCon(c);
+}
+
+RecordsSingoli LettoreArchivio::leggiSingoli() const {
+    if (eServer(m_cartella)) {
+        ConnessioneLetturaServer c(m_cartella, nomi::FileQVRA);
+        return leggiSingoliCon(c);
+    }
+    ConnessioneLettura c(fileArchivio(m_cartella, nomi::FileQVRA));
+    return leggiSingoliCon(c);
+}
+
+Assegnazioni LettoreArchivio::leggiAssegnazioni(bool nominativi) const {
+    if (eServer(m_cartella)) {
+        ConnessioneLetturaServer c(m_cartella, nomi::FileQVR);
+        return leggiAssegnazioniCon(c, nominativi);
+    }
+    ConnessioneLettura c(fileArchivio(m_cartella, nomi::FileQVR));
+    return leggiAssegnazioniCon(c, nominativi);
 }
 
 } // namespace qvr

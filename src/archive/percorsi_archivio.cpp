@@ -2,11 +2,18 @@
 
 namespace qvr {
 
+bool eServer(const QString& cartella) {
+    return cartella.startsWith(QLatin1String("postgresql://")) ||
+           cartella.startsWith(QLatin1String("postgres://"));
+}
+
 QString unisciPercorso(const QString& cartella, const QString& nome) {
     return cartella + QLatin1Char('\\') + nome;
 }
 
 QString percorsoNativo(const QString& testo) {
+    if (eServer(testo))
+        return testo;
 #ifdef Q_OS_WIN
     return testo;
 #else

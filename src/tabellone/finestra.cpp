@@ -370,6 +370,7 @@ FinestraImpostazioni::FinestraImpostazioni(const Impostazioni& i, QWidget* paren
     auto* rigaArchivio = new QHBoxLayout;
     m_archivio = new QLineEdit(i.archivio);
     m_archivio->setAccessibleName(QStringLiteral("Cartella dell'archivio"));
+    m_archivio->setPlaceholderText(QStringLiteral("cartella, oppure postgresql://server/ufficio"));
     auto* sfoglia = new QPushButton(QStringLiteral("&Sfoglia..."));
     connect(sfoglia, &QPushButton::clicked, this, &FinestraImpostazioni::sfoglia);
     rigaArchivio->addWidget(m_archivio, 1);

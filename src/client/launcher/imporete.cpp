@@ -8,6 +8,10 @@
 #include "launcher/artwork/immagini.h"
 #include "launcher/percorsi.h"
 
+#include "archive/errori.h"
+#include "archive/percorsi_archivio.h"
+#include "archive/server.h"
+
 #include <QButtonGroup>
 #include <QDir>
 #include <QEvent>
@@ -15,7 +19,9 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -23,6 +29,7 @@
 namespace qvr {
 
 std::function<QString(QWidget*)> ImpoRete::sceltaCartella;
+std::function<QString(QWidget*, const QString&)> ImpoRete::sceltaServer;
 QString ImpoRete::s_cartella;
 qint16 ImpoRete::s_postazione = 0;
 
@@ -82,6 +89,11 @@ ImpoRete::ImpoRete(QWidget* parent) : QDialog(parent) {
     connect(m_cbt[1], &QPushButton::clicked, this,
             [this] { eseguiGestito([this] { SfogliaCartella(); }); });
     connect(m_cbt[2], &QPushButton::clicked, this, [this] { eseguiGestito([this] { Salva(); }); });
+    m_cbtServer = new QPushButton(QStringLiteral("Archivio su ser&ver..."), this);
+    m_cbtServer->setObjectName(QStringLiteral("cbtServer"));
+    m_cbtServer->setAutoDefault(true);
+    connect(m_cbtServer, &QPushButton::clicked, this,
+            [this] { eseguiGestito([this] { ImpostaServer(); }); });
 
     m_image1 = new QLabel(this);
     m_image1->setObjectName(QStringLiteral("Image1"));
@@ -99,6 +111,7 @@ ImpoRete::ImpoRete(QWidget* parent) : QDialog(parent) {
 
     auto* pulsanti = new QHBoxLayout;
     pulsanti->addWidget(m_cbt[1]);
+    pulsanti->addWidget(m_cbtServer);
     pulsanti->addStretch();
     pulsanti->addWidget(m_cbt[2]);
     pulsanti->addWidget(m_cbt[0]);
@@ -139,6 +152,44 @@ void ImpoRete::SfogliaCartella() {
         return;
     // The folder as the system writes it; a drive root keeps its trailing separator.
     m_txtshortcutdir->setText(QDir::toNativeSeparators(scelta));
+}
+
+void ImpoRete::ImpostaServer() {
+    const QString attuale = eServer(m_txtshortcutdir->text()) ? m_txtshortcutdir->text()
+                                                              : QStringLiteral("postgresql://");
+    QString scelta;
+    if (sceltaServer) {
+        scelta = sceltaServer(this, attuale);
+    } else {
+        bool ok = false;
+        scelta = QInputDialog::getText(this, QStringLiteral("Archivio su server"),
+                                       QStringLiteral("Indirizzo del server PostgreSQL\n"
+                                                      "(postgresql://utente@server:5432/ufficio):"),
+                                       QLineEdit::Normal, attuale, &ok);
+        if (!ok)
+            scelta.clear();
+    }
+    scelta = scelta.trimmed();
+    if (scelta.isEmpty())
+        return;
+    QString motivo;
+    if (!eServer(scelta)) {
+        motivo = QStringLiteral("l'indirizzo deve iniziare con postgresql:// o postgres://");
+    } else {
+        try {
+            server::analizzaUri(scelta);
+        } catch (const ErroreQvr& e) {
+            motivo = e.testoCompleto();
+        }
+    }
+    if (!motivo.isEmpty()) {
+        MsgForm messaggio(this);
+        messaggio.Label2(0)->setText(QStringLiteral("Indirizzo del server non valido !"));
+        messaggio.Label2(1)->setText(motivo);
+        messaggio.exec();
+        return;
+    }
+    m_txtshortcutdir->setText(scelta);
 }
 
 void ImpoRete::Salva() {

@@ -39,6 +39,11 @@ public:
     // The folder chooser: given the owner window, returns the chosen folder or an empty text
     // when the operator cancels. Tests replace it; when empty the system folder dialog is used.
     static std::function<QString(QWidget*)> sceltaCartella;
+    // The same for the address of a database server (a postgresql:// URI), asked by the
+    // button "Archivio su ser&ver..."; given the owner and the address shown, returns the new
+    // address or an empty text when the operator cancels.
+    static std::function<QString(QWidget*, const QString&)> sceltaServer;
+    QPushButton* cbtServer() const { return m_cbtServer; }
 
     // What the window keeps for the whole run.
     static QString cartellaMemorizzata();
@@ -50,11 +55,14 @@ public:
 
 public slots:
     void SfogliaCartella();
+    // Asks for a server address; an address that is no valid URI is refused with a message.
+    void ImpostaServer();
     void Salva();
 
 private:
     void attivazione();
 
+    QPushButton* m_cbtServer = nullptr;
     QGroupBox* m_groupBox1 = nullptr;
     QButtonGroup* m_gruppo = nullptr;
     std::array<QRadioButton*, 10> m_r1{};

@@ -1,0 +1,575 @@
+#include "archive/server.h"
+
+#include "archive/nomi.h"
+#include "archive/percorsi_archivio.h"
+
+#include <QAtomicInteger>
+#include <QHash>
+#include <QSqlDriver>
+#include <QSqlField>
+#include <QSqlQuery>
+#include <QUrl>
+
+#include <utility>
+
+namespace qvr::server {
+
+namespace {
+
+QAtomicInteger<quint64> g_connessioni{0};
+
+// How long a connection attempt may take when the URI does not say (libpq waits forever).
+constexpr int AttesaConnessioneSecondi = 5;
+// How long a statement waits for a row lock before the caller looks up (and runs its waiting
+// hook); the caller's own bound decides when to give up.
+constexpr int AttesaBloccoMs = 100;
+
+// The idle connections of this thread, per URI; closed when the thread ends.
+struct Pool {
+    QHash<QString, QStringList> libere;
+    ~Pool() { chiudi(); }
+    void chiudi() {
+        for (auto it = libere.begin(); it != libere.end(); ++it)
+            for (const QString& nome : it.value())
+                rimuovi(nome);
+        libere.clear();
+    }
+    static void rimuovi(const QString& nome) {
+        {
+            QSqlDatabase d = QSqlDatabase::database(nome, false);
+            if (d.isValid())
+                d.close();
+        }
+        QSqlDatabase::removeDatabase(nome);
+    }
+};
+
+Pool& pool() {
+    thread_local Pool p;
+    return p;
+}
+
+QString decodifica(const QString& s) {
+    return QUrl::fromPercentEncoding(s.toUtf8());
+}
+
+// A value of a keyword/value connection string, quoted as libpq reads it.
+QString quotaValore(const QString& v) {
+    QString q = v;
+    q.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    q.replace(QLatin1Char('\''), QStringLiteral("\\'"));
+    return QLatin1Char('\'') + q + QLatin1Char('\'');
+}
+
+[[noreturn]] void uriNonValido(const QString& uri, const QString& motivo) {
+    throw ErroreQvr(Err::PercorsoNonValido,
+                    uriPerMessaggi(uri) + QStringLiteral(": indirizzo del server non valido (") +
+                        motivo + QStringLiteral(")"));
+}
+
+// Sets up a connection named `nome` to the database of `p` (not opened yet).
+void preparaConnessione(const QString& nome, const QString& uri, const Parametri& p) {
+    QSqlDatabase d = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), nome);
+    if (!d.isValid())
+        throw ErroreQvr(Err::ErroreArchivio,
+                        QStringLiteral("driver QPSQL non disponibile (pacchetto libqt6sql6-psql)"));
+    QStringList host;
+    for (const QString& h : p.host)
+        host << h;
+    if (!host.isEmpty())
+        d.setHostName(host.join(QLatin1Char(',')));
+    if (!p.database.isEmpty())
+        d.setDatabaseName(p.database);
+    if (!p.utente.isEmpty())
+        d.setUserName(p.utente);
+    if (!p.password.isEmpty())
+        d.setPassword(p.password);
+    QStringList opzioni;
+    bool conAttesa = false;
+    bool conNome = false;
+    const auto aggiungi = [&](const QString& chiave, const QString& valore) {
+        // The driver turns every ";" of its options into a blank: such a value cannot pass.
+        if (valore.contains(QLatin1Char(';')) || chiave.contains(QLatin1Char(';')))
+            uriNonValido(uri, QStringLiteral("\";\" nel parametro ") + chiave);
+        opzioni << chiave + QLatin1Char('=') + quotaValore(valore);
+    };
+    bool portaVera = false;
+    for (const QString& porta : p.porte)
+        portaVera = portaVera || !porta.isEmpty();
+    if (portaVera)
+        aggiungi(QStringLiteral("port"), p.porte.join(QLatin1Char(',')));
+    for (const auto& [chiave, valore] : p.opzioni) {
+        if (chiave == QLatin1String("connect_timeout"))
+            conAttesa = true;
+        if (chiave == QLatin1String("application_name"))
+            conNome = true;
+        aggiungi(chiave, valore);
+    }
+    if (!conAttesa)
+        aggiungi(QStringLiteral("connect_timeout"), QString::number(AttesaConnessioneSecondi));
+    if (!conNome)
+        aggiungi(QStringLiteral("application_name"), QStringLiteral("qvr"));
+    d.setConnectOptions(opzioni.join(QLatin1Char(';')));
+}
+
+QString testoDi(const QSqlError& e) {
+    const QString t = e.databaseText().trimmed();
+    return t.isEmpty() ? e.text().trimmed() : t;
+}
+
+// A value as an SQL literal, as the driver writes it (strings escaped by the driver).
+QString letterale(const QSqlDatabase& db, const QVariant& v) {
+    if (!v.isValid() || v.isNull())
+        return QStringLiteral("NULL");
+    QSqlField f(QString(), v.metaType());
+    f.setValue(v);
+    return db.driver()->formatValue(f);
+}
+
+QString componi(const QSqlDatabase& db, const QString& sql, const QVariantList& valori) {
+    if (valori.isEmpty())
+        return sql;
+    QString uscita;
+    uscita.reserve(sql.size() + 16 * valori.size());
+    qsizetype i = 0;
+    for (const QChar c : sql) {
+        if (c == QLatin1Char('?') && i < valori.size())
+            uscita += letterale(db, valori[i++]);
+        else
+            uscita += c;
+    }
+    return uscita;
+}
+
+} // namespace
+
+QString schemaDelFile(const QString& nomeFile) {
+    static const std::pair<QString, QString> tabella[] = {
+        {nomi::FileQVR, QStringLiteral("qvr")},       {nomi::FileQVRA, QStringLiteral("qvra")},
+        {nomi::FileQVRB, QStringLiteral("qvrb")},     {nomi::FileTotem, QStringLiteral("totem")},
+        {nomi::FileAgenda, QStringLiteral("agenda")}, {nomi::FileContatore, SchemaContatore},
+    };
+    for (const auto& [file, schema] : tabella)
+        if (file.compare(nomeFile, Qt::CaseInsensitive) == 0)
+            return schema;
+    return {};
+}
+
+QStringList schemi() {
+    return {QStringLiteral("qvr"), QStringLiteral("qvra"), QStringLiteral("qvrb"),
+            QStringLiteral("totem"), QStringLiteral("agenda")};
+}
+
+std::optional<Posizione> posizione(const QString& percorsoTesto) {
+    if (!eServer(percorsoTesto))
+        return std::nullopt;
+    Posizione p;
+    const qsizetype barra = percorsoTesto.lastIndexOf(QLatin1Char('\\'));
+    if (barra < 0) {
+        p.uri = percorsoTesto;
+        return p;
+    }
+    p.uri = percorsoTesto.left(barra);
+    p.file = percorsoTesto.mid(barra + 1);
+    p.schema = schemaDelFile(p.file);
+    return p;
+}
+
+Parametri analizzaUri(const QString& uri) {
+    Parametri p;
+    QString resto;
+    if (uri.startsWith(QLatin1String("postgresql://")))
+        resto = uri.mid(13);
+    else if (uri.startsWith(QLatin1String("postgres://")))
+        resto = uri.mid(11);
+    else
+        uriNonValido(uri, QStringLiteral("schema diverso da postgresql://"));
+    if (resto.contains(QLatin1Char('\\')) || resto.contains(QLatin1Char(' ')))
+        uriNonValido(uri, QStringLiteral("carattere non ammesso"));
+
+    QString interrogazione;
+    if (const qsizetype q = resto.indexOf(QLatin1Char('?')); q >= 0) {
+        interrogazione = resto.mid(q + 1);
+        resto.truncate(q);
+    }
+    QString autorita = resto;
+    if (const qsizetype s = resto.indexOf(QLatin1Char('/')); s >= 0) {
+        autorita = resto.left(s);
+        p.database = decodifica(resto.mid(s + 1));
+        if (p.database.contains(QLatin1Char('/')))
+            uriNonValido(uri, QStringLiteral("nome del database con \"/\""));
+    }
+    if (const qsizetype a = autorita.lastIndexOf(QLatin1Char('@')); a >= 0) {
+        const QString credenziali = autorita.left(a);
+        autorita = autorita.mid(a + 1);
+        const qsizetype dp = credenziali.indexOf(QLatin1Char(':'));
+        p.utente = decodifica(dp < 0 ? credenziali : credenziali.left(dp));
+        if (dp >= 0)
+            p.password = decodifica(credenziali.mid(dp + 1));
+    }
+    if (!autorita.isEmpty()) {
+        for (const QString& voce : autorita.split(QLatin1Char(','))) {
+            QString host;
+            QString porta;
+            if (voce.startsWith(QLatin1Char('['))) {
+                const qsizetype chiusa = voce.indexOf(QLatin1Char(']'));
+                if (chiusa < 0)
+                    uriNonValido(uri, QStringLiteral("\"]\" mancante"));
+                host = voce.mid(1, chiusa - 1);
+                const QString dopo = voce.mid(chiusa + 1);
+                if (!dopo.isEmpty() && !dopo.startsWith(QLatin1Char(':')))
+                    uriNonValido(uri, QStringLiteral("dopo \"]\""));
+                porta = dopo.mid(1);
+            } else {
+                const qsizetype dp = voce.lastIndexOf(QLatin1Char(':'));
+                host = decodifica(dp < 0 ? voce : voce.left(dp));
+                if (dp >= 0)
+                    porta = voce.mid(dp + 1);
+            }
+            if (host.isEmpty() && porta.isEmpty() && autorita.contains(QLatin1Char(',')))
+                uriNonValido(uri, QStringLiteral("host vuoto nell'elenco"));
+            for (const QChar c : porta)
+                if (!c.isDigit())
+                    uriNonValido(uri, QStringLiteral("porta non numerica: ") + porta);
+            if (!porta.isEmpty() && (porta.toInt() < 1 || porta.toInt() > 65535))
+                uriNonValido(uri, QStringLiteral("porta fuori intervallo: ") + porta);
+            p.host << host;
+            p.porte << porta;
+        }
+    }
+    if (!interrogazione.isEmpty()) {
+        for (const QString& coppia : interrogazione.split(QLatin1Char('&'))) {
+            if (coppia.isEmpty())
+                continue;
+            const qsizetype u = coppia.indexOf(QLatin1Char('='));
+            if (u <= 0)
+                uriNonValido(uri, QStringLiteral("parametro senza valore: ") + coppia);
+            p.opzioni.append({decodifica(coppia.left(u)), decodifica(coppia.mid(u + 1))});
+        }
+    }
+    // Hosts given only through the query ("?host=/run/postgresql") are libpq's business.
+    bool tuttiVuoti = true;
+    for (const QString& h : p.host)
+        tuttiVuoti = tuttiVuoti && h.isEmpty();
+    if (tuttiVuoti)
+        p.host.clear();
+    bool porteVuote = true;
+    for (const QString& porta : p.porte)
+        porteVuote = porteVuote && porta.isEmpty();
+    if (porteVuote)
+        p.porte.clear();
+    return p;
+}
+
+QString uriPerMessaggi(const QString& uri) {
+    const qsizetype inizio = uri.indexOf(QStringLiteral("://"));
+    if (inizio < 0)
+        return uri;
+    const qsizetype fineAutorita = [&] {
+        qsizetype f = uri.size();
+        for (const QChar c : {QLatin1Char('/'), QLatin1Char('?')}) {
+            const qsizetype i = uri.indexOf(c, inizio + 3);
+            if (i >= 0 && i < f)
+                f = i;
+        }
+        return f;
+    }();
+    const qsizetype chiocciola = uri.lastIndexOf(QLatin1Char('@'), fineAutorita - 1);
+    if (chiocciola < inizio)
+        return uri;
+    const qsizetype dp = uri.indexOf(QLatin1Char(':'), inizio + 3);
+    if (dp < 0 || dp > chiocciola)
+        return uri;
+    return uri.left(dp + 1) + QStringLiteral("***") + uri.mid(chiocciola);
+}
+
+QString uriConDatabase(const QString& uri, const QString& database) {
+    const qsizetype inizio = uri.indexOf(QStringLiteral("://"));
+    qsizetype fine = uri.size();
+    const qsizetype domanda = uri.indexOf(QLatin1Char('?'), inizio + 3);
+    if (domanda >= 0)
+        fine = domanda;
+    qsizetype barra = uri.indexOf(QLatin1Char('/'), inizio + 3);
+    if (barra < 0 || barra > fine)
+        barra = fine;
+    return uri.left(barra) + QLatin1Char('/') +
+           QString::fromLatin1(QUrl::toPercentEncoding(database)) + uri.mid(fine);
+}
+
+QString traduciSql(const QString& testo) {
+    QString uscita;
+    uscita.reserve(testo.size() + 8);
+    bool inLetterale = false;
+    bool inNome = false;
+    for (const QChar c : testo) {
+        if (inLetterale) {
+            uscita += c;
+            if (c == QLatin1Char('\''))
+                inLetterale = false; // a doubled quote closes and reopens: same result
+        } else if (inNome) {
+            if (c == QLatin1Char(']')) {
+                uscita += QLatin1Char('"');
+                inNome = false;
+            } else if (c == QLatin1Char('"')) {
+                uscita += QStringLiteral("\"\"");
+            } else {
+                uscita += c;
+            }
+        } else if (c == QLatin1Char('\'')) {
+            inLetterale = true;
+            uscita += c;
+        } else if (c == QLatin1Char('[')) {
+            inNome = true;
+            uscita += QLatin1Char('"');
+        } else {
+            uscita += c;
+        }
+    }
+    if (inNome)
+        uscita += QLatin1Char('"');
+    return uscita;
+}
+
+QString identificatore(const QString& nome) {
+    return traduciSql(QLatin1Char('[') + nome + QLatin1Char(']'));
+}
+
+QString tabella(const QString& schema, const QString& nome) {
+    return identificatore(schema) + QLatin1Char('.') + identificatore(nome);
+}
+
+int numeroDaStato(const QString& s, Ambito ambito) {
+    const bool contatore = ambito == Ambito::Contatore;
+    if (s.isEmpty() || s.startsWith(QLatin1String("08")) || s == QLatin1String("57P01") ||
+        s == QLatin1String("57P02") || s == QLatin1String("57P03"))
+        return contatore ? Err::ErroreIO : Err::ErroreDiscoRete;
+    if (s.startsWith(QLatin1String("28"))) // authentication: the archive cannot be reached
+        return contatore ? Err::PercorsoNonTrovato : Err::PercorsoNonValido;
+    if (s == QLatin1String("3D000"))
+        return contatore ? Err::PercorsoNonTrovato : Err::DatabaseNonTrovato;
+    if (s == QLatin1String("3F000"))
+        return contatore ? Err::FileNonTrovato : Err::DatabaseNonTrovato;
+    if (s == QLatin1String("42P01"))
+        return contatore ? Err::FileNonTrovato : Err::TabellaNonTrovata;
+    if (s == QLatin1String("42703"))
+        return contatore ? Err::FileNonTrovato : Err::CampoNonTrovato;
+    if (s == QLatin1String("25006"))
+        return contatore ? Err::AccessoNegato : Err::SolaLettura;
+    if (s == QLatin1String("42501"))
+        return Err::AccessoNegato;
+    if (s == QLatin1String("55P03") || s == QLatin1String("40001") || s == QLatin1String("40P01"))
+        return contatore ? Err::AutorizzazioneNegata : Err::RecordBloccato;
+    if (s == QLatin1String("53100"))
+        return Err::DiscoPieno;
+    if (s == QLatin1String("22003"))
+        return Err::Overflow;
+    if (s == QLatin1String("22P02"))
+        return Err::TipoNonCorrispondente;
+    if (s == QLatin1String("23502"))
+        return Err::UsoNonValidoNull;
+    if (s == QLatin1String("XX001") || s == QLatin1String("XX002"))
+        return contatore ? Err::ErroreIO : Err::DatabaseDanneggiato;
+    if (s == QLatin1String("58030"))
+        return contatore ? Err::ErroreIO : Err::ErroreDiscoRete;
+    return contatore ? Err::ErroreIO : Err::ErroreArchivio;
+}
+
+QString statoSql(const QSqlError& e) {
+    return e.nativeErrorCode().trimmed();
+}
+
+bool connessionePersa(const QSqlError& e) {
+    if (!e.isValid())
+        return false;
+    const QString s = statoSql(e);
+    return s.isEmpty() || s.startsWith(QLatin1String("08")) || s == QLatin1String("57P01") ||
+           s == QLatin1String("57P02") || s == QLatin1String("57P03");
+}
+
+bool daRitentare(const QSqlError& e) {
+    const QString s = statoSql(e);
+    return s == QLatin1String("40001") || s == QLatin1String("40P01");
+}
+
+bool rigaBloccata(const QSqlError& e) {
+    return statoSql(e) == QLatin1String("55P03");
+}
+
+Connessione::Connessione(const QString& uri, Ambito ambito) : m_uri(uri), m_ambito(ambito) {
+    QStringList& libere = pool().libere[uri];
+    while (!libere.isEmpty()) {
+        const QString nome = libere.takeLast();
+        if (QSqlDatabase::database(nome, false).isOpen()) {
+            m_nome = nome;
+            m_riusata = true;
+            return;
+        }
+        Pool::rimuovi(nome);
+    }
+    apri();
+}
+
+Connessione::~Connessione() {
+    if (m_nome.isEmpty())
+        return;
+    if (m_transazione && !m_scartata) {
+        // A transaction its user left open is never handed on to the next user.
+        QSqlQuery q(db());
+        if (!q.exec(QStringLiteral("ROLLBACK")))
+            m_scartata = true;
+    }
+    if (m_scartata || !QSqlDatabase::database(m_nome, false).isOpen()) {
+        Pool::rimuovi(m_nome);
+        return;
+    }
+    pool().libere[m_uri].append(m_nome);
+}
+
+void Connessione::apri() {
+    const Parametri p = analizzaUri(m_uri);
+    const QString nome = QStringLiteral("qvr-server-%1").arg(++g_connessioni);
+    preparaConnessione(nome, m_uri, p);
+    bool aperta = false;
+    QSqlError e;
+    {
+        QSqlDatabase d = QSqlDatabase::database(nome, false);
+        aperta = d.open();
+        if (!aperta)
+            e = d.lastError();
+    }
+    if (!aperta) {
+        Pool::rimuovi(nome);
+        const QString testo = testoDi(e);
+        if (m_ambito == Ambito::Contatore)
+            throw ErroreQvr(Err::PercorsoNonTrovato, uriPerMessaggi(m_uri), testo);
+        // The server answers for another database: only this one is missing.
+        bool altroApre = false;
+        const QString altro = p.database == QLatin1String("postgres") ? QStringLiteral("template1")
+                                                                      : QStringLiteral("postgres");
+        const QString prova = nome + QStringLiteral("-prova");
+        try {
+            Parametri q = p;
+            q.database = altro;
+            preparaConnessione(prova, m_uri, q);
+            QSqlDatabase d = QSqlDatabase::database(prova, false);
+            altroApre = d.open();
+            d.close();
+        } catch (const ErroreQvr&) {
+        }
+        Pool::rimuovi(prova);
+        throw ErroreQvr(altroApre ? Err::DatabaseNonTrovato : Err::PercorsoNonValido,
+                        uriPerMessaggi(m_uri), testo);
+    }
+    m_nome = nome;
+    m_riusata = false;
+    QSqlQuery q(db());
+    if (!q.exec(QStringLiteral("SET lock_timeout = %1; SET client_min_messages = error")
+                    .arg(AttesaBloccoMs))) {
+        const QSqlError f = q.lastError();
+        q = QSqlQuery();
+        Pool::rimuovi(m_nome);
+        m_nome.clear();
+        throw ErroreQvr(numeroDaStato(statoSql(f), m_ambito), uriPerMessaggi(m_uri), testoDi(f));
+    }
+}
+
+QSqlDatabase Connessione::db() const {
+    return QSqlDatabase::database(m_nome, false);
+}
+
+std::optional<QSqlError> Connessione::esegui(QSqlQuery& q, const QString& sql,
+                                             const QVariantList& valori) {
+    if (m_scartata) // lost already: nothing more is sent on it
+        return QSqlError(QStringLiteral("QPSQL"), QStringLiteral("connessione persa"),
+                         QSqlError::ConnectionError, QStringLiteral("08003"));
+    for (int tentativo = 0;; ++tentativo) {
+        const QString testo = componi(db(), sql, valori);
+        if (q.exec(testo)) {
+            m_usata = true;
+            if (sql.startsWith(QLatin1String("BEGIN")))
+                m_transazione = true;
+            else if (sql == QLatin1String("COMMIT") || sql == QLatin1String("ROLLBACK"))
+                m_transazione = false;
+            return std::nullopt;
+        }
+        const QSqlError e = q.lastError();
+        if (tentativo == 0 && m_riusata && !m_usata && connessionePersa(e)) {
+            // Lost while it waited in the pool (a server restarted): nothing was done on it.
+            const bool avanti = q.isForwardOnly();
+            q = QSqlQuery();
+            Pool::rimuovi(m_nome);
+            m_nome.clear();
+            apri();
+            q = QSqlQuery(db());
+            q.setForwardOnly(avanti);
+            continue;
+        }
+        m_usata = true;
+        if (connessionePersa(e))
+            m_scartata = true;
+        if (sql == QLatin1String("COMMIT") || sql == QLatin1String("ROLLBACK"))
+            m_transazione = false;
+        return e;
+    }
+}
+
+std::optional<QSqlError> Connessione::esegui(const QString& sql, const QVariantList& valori) {
+    QSqlQuery q(db());
+    q.setForwardOnly(true);
+    return esegui(q, sql, valori);
+}
+
+ErroreQvr Connessione::errore(const QSqlError& e, const QString& schema, const QString& oggetto) {
+    int numero = numeroDaStato(statoSql(e), m_ambito);
+    if (connessionePersa(e))
+        m_scartata = true;
+    else if (statoSql(e) == QLatin1String("42P01") && m_ambito == Ambito::Archivio &&
+             !schema.isEmpty()) {
+        // A missing table in a missing schema: the whole archive file is missing. The failed
+        // transaction, if any, is over first.
+        QSqlQuery q(db());
+        q.exec(QStringLiteral("ROLLBACK"));
+        m_transazione = false;
+        if (q.exec(QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = ") +
+                   letterale(db(), schema)) &&
+            !q.next())
+            numero = Err::DatabaseNonTrovato;
+    }
+    QString dettaglio = uriPerMessaggi(m_uri);
+    if (!oggetto.isEmpty())
+        dettaglio += QStringLiteral(", ") + oggetto;
+    return ErroreQvr(numero, dettaglio, testoDi(e));
+}
+
+void chiudiConnessioni() {
+    pool().chiudi();
+}
+
+int connessioniInAttesa() {
+    int n = 0;
+    for (const QStringList& l : std::as_const(pool().libere))
+        n += l.size();
+    return n;
+}
+
+void creaDatabase(const QString& uri) {
+    const Parametri p = analizzaUri(uri);
+    if (p.database.isEmpty())
+        throw ErroreQvr(Err::PercorsoNonValido,
+                        uriPerMessaggi(uri) + QStringLiteral(": nessun database nell'indirizzo"));
+    {
+        // Already there: nothing to do.
+        try {
+            Connessione c(uri);
+            return;
+        } catch (const ErroreQvr& e) {
+            if (e.numero() != Err::DatabaseNonTrovato)
+                throw;
+        }
+    }
+    Connessione c(uriConDatabase(uri, QStringLiteral("postgres")));
+    if (const auto e = c.esegui(QStringLiteral("CREATE DATABASE ") + identificatore(p.database)))
+        throw c.errore(*e, {}, p.database);
+}
+
+} // namespace qvr::server

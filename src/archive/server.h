@@ -1,0 +1,156 @@
+#pragma once
+// The archive on a PostgreSQL server (Qt's QPSQL driver).
+//
+// Layout: one database per office, named by the URI of the archive folder value. Each archive
+// file is a schema with the same tables and fields: QVR.mdb is `qvr`, QVRA.mdb `qvra`,
+// QVRB.mdb `qvrb`, Totem.mdb `totem`, Agenda.mdb `agenda`. Every table carries one more column,
+// ColonnaChiave (an identity key), which orders its rows: "the first row" is the one with the
+// lowest key, and any further row is ignored as in the file archive. The shared counter
+// Nr4All.txt is the one-row table qvr.nr4all, whose text field `valore` holds the file's line.
+//
+// A file of a server archive is written as the URI, a backslash and the file name
+// ("postgresql://srv/ufficio1\QVRB.mdb"); posizione() splits it again.
+//
+// Connections are kept per thread and per URI in a small pool: a cursor takes one while it is
+// open and gives it back when it closes, so two cursors open at once never share a transaction.
+// A pooled connection that turns out to be lost is reopened once, before anything was done on
+// it; a connection lost in the middle of a transaction is an error (3043) and is discarded.
+//
+// Error numbers (errori.h), from the SQLSTATE of the failure, see numeroDaStato():
+//   server unreachable 3044, database or schema missing 3024, table missing 3078, field missing
+//   3265, connection lost 3043, read-only server 3051, lock not granted in time 3260.
+// The shared counter uses the numbers of the counter file instead: 76, 53, 57, 75, 70.
+
+#include "archive/errori.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <optional>
+#include <utility>
+
+class QSqlQuery;
+
+namespace qvr::server {
+
+// The key column added to every table of a server archive.
+inline const QString ColonnaChiave = QStringLiteral("qvr_riga");
+// The counter table and its text field (in schema `qvr`).
+inline const QString SchemaContatore = QStringLiteral("qvr");
+inline const QString TabellaContatore = QStringLiteral("nr4all");
+inline const QString CampoValore = QStringLiteral("valore");
+
+// The schema that holds an archive file's tables ("" for a name that is no archive file).
+// The comparison ignores case, as the file names of the archive do on the office's share.
+QString schemaDelFile(const QString& nomeFile);
+// Every schema of a server archive, in creation order.
+QStringList schemi();
+
+// A file of a server archive: the URI and the file name, and the file's schema.
+struct Posizione {
+    QString uri;
+    QString file;
+    QString schema;
+};
+// nullopt when percorsoTesto is no server text; a server text without a file name, or with a
+// name that is no archive file, has an empty schema.
+std::optional<Posizione> posizione(const QString& percorsoTesto);
+
+// The parts of a connection URI.
+struct Parametri {
+    QStringList host;  // may be empty: the default Unix socket
+    QStringList porte; // one per host, or one for all, or none
+    QString database;
+    QString utente;
+    QString password;
+    QVector<std::pair<QString, QString>> opzioni; // the query parameters, decoded
+};
+// Splits postgresql://[user[:password]@][host[:port][,...]][/database][?key=value&...], decoding
+// percent escapes; hosts may be [IPv6] addresses. A malformed URI is error 3044.
+Parametri analizzaUri(const QString& uri);
+// The URI without its password, for messages.
+QString uriPerMessaggi(const QString& uri);
+// The same URI naming another database (used to create one and to tell a missing database from
+// an unreachable server).
+QString uriConDatabase(const QString& uri, const QString& database);
+
+// The query texts of the system name tables and fields in brackets ("[NumeriCode3]"); the
+// server wants double-quoted names. The one place where the one becomes the other: brackets
+// outside string literals become double quotes (a double quote inside a name is doubled).
+QString traduciSql(const QString& testo);
+// A name as a quoted identifier, and a schema-qualified table.
+QString identificatore(const QString& nome);
+QString tabella(const QString& schema, const QString& nome);
+
+// Which kind of object an error number is for.
+enum class Ambito { Archivio, Contatore };
+// The client's error number for a failure with this SQLSTATE ("" for a failure the driver
+// reports without one: the connection is gone).
+int numeroDaStato(const QString& sqlstate, Ambito ambito);
+// The SQLSTATE of a failure ("" when none).
+QString statoSql(const QSqlError& e);
+// The connection is gone: SQLSTATE class 08, 57P01..57P03, or a statement failure without any
+// SQLSTATE (only the client library reports those: the server always sends one).
+bool connessionePersa(const QSqlError& e);
+// The server aborted the transaction and it may be run again: 40001, 40P01.
+bool daRitentare(const QSqlError& e);
+// A row lock not granted at once or within the lock timeout: 55P03.
+bool rigaBloccata(const QSqlError& e);
+
+// How many times a transaction aborted by a serialization failure or a deadlock is run again.
+constexpr int TentativiTransazione = 5;
+
+// A connection of the pool of the calling thread, held while the object lives.
+class Connessione {
+public:
+    // Takes an idle connection to `uri` or opens one: 3044 server unreachable (3024 when the
+    // server answers but the database is missing; 76 for both in the counter's scope).
+    explicit Connessione(const QString& uri, Ambito ambito = Ambito::Archivio);
+    ~Connessione();
+    Connessione(const Connessione&) = delete;
+    Connessione& operator=(const Connessione&) = delete;
+
+    QSqlDatabase db() const;
+    QString uri() const { return m_uri; }
+    Ambito ambito() const { return m_ambito; }
+
+    // Runs sql with the values bound in order; the failure, if any. A connection taken from
+    // the pool and found lost at its first statement is opened again and the statement rerun.
+    std::optional<QSqlError> esegui(QSqlQuery& q, const QString& sql,
+                                    const QVariantList& valori = {});
+    // The same, for a statement without a result the caller needs.
+    std::optional<QSqlError> esegui(const QString& sql, const QVariantList& valori = {});
+
+    // The error for a failure on `oggetto`: the number by SQLSTATE (a missing table whose
+    // schema is missing too is a missing file), the object as detail, the server's text apart.
+    // A lost connection is not given back to the pool.
+    ErroreQvr errore(const QSqlError& e, const QString& schema, const QString& oggetto);
+
+    // Not given back to the pool: closed when the object goes.
+    void scarta() { m_scartata = true; }
+
+private:
+    void apri();
+    QString m_uri;
+    Ambito m_ambito;
+    QString m_nome;
+    bool m_riusata = false;
+    bool m_usata = false;
+    bool m_scartata = false;
+    bool m_transazione = false;
+};
+
+// Closes every idle connection of the calling thread's pool (a program about to end, a test
+// that stops the server).
+void chiudiConnessioni();
+// Idle connections of the calling thread's pool.
+int connessioniInAttesa();
+
+// Creates the database of `uri` when it is missing (connecting to the server's `postgres`
+// database); 3044 when the server cannot be reached.
+void creaDatabase(const QString& uri);
+
+} // namespace qvr::server
