@@ -56,11 +56,15 @@ function(qvr_pacchetto componente)
     set(CPACK_DEBIAN_${C}_PACKAGE_NAME ${pacchetto} PARENT_SCOPE)
     set(CPACK_DEBIAN_${C}_FILE_NAME DEB-DEFAULT PARENT_SCOPE)
     set(CPACK_DEBIAN_${C}_PACKAGE_SECTION misc PARENT_SCOPE)
+    # Every program reads the archive through Qt SQL: SQLite always; the PostgreSQL driver only
+    # where the office keeps its archive on a server, so it is recommended, not required.
     if(P_FINESTRA)
         set(CPACK_DEBIAN_${C}_PACKAGE_DEPENDS "libqt6sql6-sqlite, qt6-qpa-plugins" PARENT_SCOPE)
-        set(CPACK_DEBIAN_${C}_PACKAGE_RECOMMENDS "qt6-translations-l10n" PARENT_SCOPE)
+        set(CPACK_DEBIAN_${C}_PACKAGE_RECOMMENDS "libqt6sql6-psql, qt6-translations-l10n"
+            PARENT_SCOPE)
     else()
         set(CPACK_DEBIAN_${C}_PACKAGE_DEPENDS "libqt6sql6-sqlite" PARENT_SCOPE)
+        set(CPACK_DEBIAN_${C}_PACKAGE_RECOMMENDS "libqt6sql6-psql" PARENT_SCOPE)
     endif()
     set(QVR_COMPONENTI ${QVR_COMPONENTI} ${componente} PARENT_SCOPE)
 endfunction()

@@ -31,6 +31,29 @@ namespace {
 
 std::atomic<int> g_limiteAttesa{5000};
 
+// The wait for a lock another station holds, the same for the file and for the server's row:
+// pauses that grow from 1 ms to 50 ms, up to limiteAttesa(); past it, error 70 on `percorso`.
+class AttesaBlocco {
+public:
+    explicit AttesaBlocco(const QString& percorso) : m_percorso(percorso) {}
+    void ancora() {
+        const auto trascorso = Orologio::now() - m_inizio;
+        if (trascorso >= m_limite)
+            throw ErroreQvr(Err::AutorizzazioneNegata, m_percorso);
+        const auto resto = std::chrono::duration_cast<std::chrono::milliseconds>(
+            m_limite - trascorso + std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::min(m_pausa, resto));
+        m_pausa = std::min(m_pausa * 2, std::chrono::milliseconds(50));
+    }
+
+private:
+    using Orologio = std::chrono::steady_clock;
+    QString m_percorso;
+    Orologio::time_point m_inizio = Orologio::now();
+    std::chrono::milliseconds m_limite{limiteAttesa()};
+    std::chrono::milliseconds m_pausa{1};
+};
+
 // Only the beginning of the file is read: the first item of a sound file is a few characters, and
 // a huge file must not be loaded whole.
 constexpr qint64 LimitePrefisso = 4096;
@@ -170,10 +193,7 @@ private:
     // Takes the lock; while another process holds it, tries again after short pauses that grow
     // from 1 ms to 50 ms, up to limiteAttesa(); past it, error 70.
     void blocca(int tipo) {
-        using Orologio = std::chrono::steady_clock;
-        const auto inizio = Orologio::now();
-        const auto limite = std::chrono::milliseconds(limiteAttesa());
-        auto pausa = std::chrono::milliseconds(1);
+        AttesaBlocco attesa(m_percorso);
         for (;;) {
             if (::flock(m_fd, tipo | LOCK_NB) == 0)
                 return;
@@ -186,13 +206,7 @@ private:
                                     .arg(m_percorso)
                                     .arg(codice));
             }
-            const auto trascorso = Orologio::now() - inizio;
-            if (trascorso >= limite)
-                throw ErroreQvr(Err::AutorizzazioneNegata, m_percorso);
-            const auto resto = std::chrono::duration_cast<std::chrono::milliseconds>(
-                limite - trascorso + std::chrono::milliseconds(1));
-            std::this_thread::sleep_for(std::min(pausa, resto));
-            pausa = std::min(pausa * 2, std::chrono::milliseconds(50));
+            attesa.ancora();
         }
     }
 
@@ -259,10 +273,7 @@ private:
     }
 
     void blocca() {
-        using Orologio = std::chrono::steady_clock;
-        const auto inizio = Orologio::now();
-        const auto limite = std::chrono::milliseconds(limiteAttesa());
-        auto pausa = std::chrono::milliseconds(1);
+        AttesaBlocco attesa(m_percorso);
         const QString sql = QStringLiteral("SELECT %1, %2 FROM %3 ORDER BY %1 LIMIT 1 "
                                            "FOR UPDATE NOWAIT")
                                 .arg(server::identificatore(server::ColonnaChiave),
@@ -294,13 +305,7 @@ private:
             q = QSqlQuery();
             (void)m_conn->esegui(QStringLiteral("ROLLBACK"));
             m_inTransazione = false;
-            const auto trascorso = Orologio::now() - inizio;
-            if (trascorso >= limite)
-                throw ErroreQvr(Err::AutorizzazioneNegata, m_percorso);
-            const auto resto = std::chrono::duration_cast<std::chrono::milliseconds>(
-                limite - trascorso + std::chrono::milliseconds(1));
-            std::this_thread::sleep_for(std::min(pausa, resto));
-            pausa = std::min(pausa * 2, std::chrono::milliseconds(50));
+            attesa.ancora();
         }
     }
 
