@@ -99,9 +99,10 @@ template <typename T> void quandoAppare(std::function<void(T*)> azione, int tent
 }
 
 void premi(int tasto, Qt::KeyboardModifiers modificatori = Qt::NoModifier) {
-    QWidget* fuoco = QApplication::focusWidget();
-    QVERIFY(fuoco);
-    QTest::keyClick(fuoco, static_cast<Qt::Key>(tasto), modificatori);
+    // A window just shown or just made active gets its focus widget a moment later (the
+    // window manager's answer comes first), more so on a loaded machine.
+    QTRY_VERIFY_WITH_TIMEOUT(QApplication::focusWidget(), 5000);
+    QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(tasto), modificatori);
 }
 
 // The widgets Tab reaches from the focus, in a round of `passi` presses.
@@ -181,6 +182,7 @@ private slots:
 
         // "&Salva" with Enter on the focused button; the confirmation closed with Enter.
         quandoAppare<MsgForm>([](MsgForm*) { premi(Qt::Key_Return); });
+        QVERIFY(QTest::qWaitForWindowActive(&w));
         w.cbt(2)->setFocus();
         premi(Qt::Key_Return);
         QVERIFY(w.salvato());
