@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QWindow>
 
 #include <cstdio>
 #include <functional>
@@ -29,6 +30,10 @@ using namespace qvr;
 using namespace qvr::test;
 
 namespace {
+
+// How long the window manager may take to activate a window: long for a loaded machine (the
+// suite runs under the sanitizers too); a wait ends as soon as the window is active.
+constexpr int AttesaFinestra = 15000;
 
 bool gestorePresente() {
     QProcess xprop;
@@ -70,7 +75,8 @@ public:
         return !m_finestra.isEmpty() &&
                xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"),
                         QString::fromLatin1(m_finestra)}) &&
-               QTest::qWaitFor([] { return QApplication::activeWindow() == nullptr; }, 5000);
+               QTest::qWaitFor([] { return QApplication::activeWindow() == nullptr; },
+                               AttesaFinestra);
     }
 
 private:
@@ -82,7 +88,7 @@ private:
 bool torna(QWidget* finestra) {
     return xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"),
                     QString::number(finestra->winId())}) &&
-           QTest::qWaitForWindowActive(finestra, 5000);
+           QTest::qWaitForWindowActive(finestra, AttesaFinestra);
 }
 
 // Runs `azione` on the next modal window of type T once it is shown and active.
@@ -101,7 +107,23 @@ template <typename T> void quandoAppare(std::function<void(T*)> azione, int tent
 void premi(int tasto, Qt::KeyboardModifiers modificatori = Qt::NoModifier) {
     // A window just shown or just made active gets its focus widget a moment later (the
     // window manager's answer comes first), more so on a loaded machine.
-    QTRY_VERIFY_WITH_TIMEOUT(QApplication::focusWidget(), 5000);
+    if (!QTest::qWaitFor([] { return QApplication::focusWidget() != nullptr; }, AttesaFinestra)) {
+        QByteArray attivaX;
+        xdotool({QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")}, &attivaX);
+        const QWidget* attivaQt = QApplication::activeWindow();
+        const QWindow* fuocoQt = QGuiApplication::focusWindow();
+        QFAIL(qPrintable(
+            QStringLiteral("nessun widget col fuoco; X: '%1', Qt: %2 / %3, modale: %4, popup: %5")
+                .arg(QString::fromUtf8(attivaX),
+                     attivaQt ? attivaQt->metaObject()->className() : "nessuna",
+                     fuocoQt ? fuocoQt->title() : QStringLiteral("nessuna"),
+                     QApplication::activeModalWidget()
+                         ? QApplication::activeModalWidget()->metaObject()->className()
+                         : "nessuna",
+                     QApplication::activePopupWidget()
+                         ? QApplication::activePopupWidget()->metaObject()->className()
+                         : "nessuno")));
+    }
     QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(tasto), modificatori);
 }
 
@@ -153,7 +175,7 @@ private slots:
 
         ImpoRete w;
         w.show();
-        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QVERIFY(QTest::qWaitForWindowActive(&w, AttesaFinestra));
         QCOMPARE(w.txtshortcutdir()->text(), QStringLiteral("/non/raggiungibile"));
 
         // Qt's own folder chooser: the folder typed into its name field, then Enter.
@@ -170,7 +192,11 @@ private slots:
         w.cbt(1)->setFocus();
         premi(Qt::Key_Space);
         QVERIFY(scelto);
-        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QVERIFY(QTest::qWaitForWindowActive(&w, AttesaFinestra));
+        // The name field's completion list was open when the chooser closed: the settings window
+        // is active again for its widgets too, with the focus frame on the button.
+        QTRY_COMPARE(QApplication::activeWindow(), &w);
+        QTRY_VERIFY(w.cbt(1)->hasFocus());
         QTest::qWait(200);
         QCOMPARE(w.txtshortcutdir()->text(), scelta);
 
@@ -182,7 +208,7 @@ private slots:
 
         // "&Salva" with Enter on the focused button; the confirmation closed with Enter.
         quandoAppare<MsgForm>([](MsgForm*) { premi(Qt::Key_Return); });
-        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QVERIFY(QTest::qWaitForWindowActive(&w, AttesaFinestra));
         w.cbt(2)->setFocus();
         premi(Qt::Key_Return);
         QVERIFY(w.salvato());
@@ -195,7 +221,7 @@ private slots:
         Form1& f = *c.form;
         AltraApplicazione altra;
         f.show();
-        QVERIFY(QTest::qWaitForWindowActive(&f));
+        QVERIFY(QTest::qWaitForWindowActive(&f, AttesaFinestra));
         const QRect area = f.screen()->availableGeometry();
         QTest::mouseClick(f.Label2(), Qt::LeftButton); // the history shown
         QTest::qWait(200);
@@ -213,7 +239,7 @@ private slots:
         MsgForm sopra(&f);
         sopra.Label2(0)->setText(QStringLiteral("sopra"));
         sopra.exec();
-        QVERIFY(QTest::qWaitForWindowActive(&f));
+        QVERIFY(QTest::qWaitForWindowActive(&f, AttesaFinestra));
         QTest::qWait(300);
         QVERIFY2(
             area.contains(f.frameGeometry()),
@@ -256,7 +282,7 @@ private slots:
             Apertura a;
             QSignalSpy avvio(&a, &Apertura::avviaClientRichiesto);
             a.show();
-            QVERIFY(QTest::qWaitForWindowActive(&a));
+            QVERIFY(QTest::qWaitForWindowActive(&a, AttesaFinestra));
             if (suCasella)
                 a.CB3()->setFocus();
             else
@@ -267,7 +293,7 @@ private slots:
         QCOMPARE(uscita.volte(), 0);
         Apertura a;
         a.show();
-        QVERIFY(QTest::qWaitForWindowActive(&a));
+        QVERIFY(QTest::qWaitForWindowActive(&a, AttesaFinestra));
         a.CB3()->setFocus();
         premi(Qt::Key_Escape);
         QCOMPARE(uscita.volte(), 1);
@@ -277,7 +303,7 @@ private slots:
         ConsoleProva c(3);
         Form1& f = *c.form;
         f.show();
-        QVERIFY(QTest::qWaitForWindowActive(&f));
+        QVERIFY(QTest::qWaitForWindowActive(&f, AttesaFinestra));
         f.AK(5)->trigger(); // manual mode: GB1 covers the call buttons
         QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f.f()));
         const QSet<QWidget*> coperta = giroDiTab(12);
@@ -314,7 +340,7 @@ private slots:
         QWidget finestra;
         auto* campo = new CampoNumero(QStringLiteral("000"), &finestra);
         finestra.show();
-        QVERIFY(QTest::qWaitForWindowActive(&finestra));
+        QVERIFY(QTest::qWaitForWindowActive(&finestra, AttesaFinestra));
         campo->setFocus(); // clears the clipboard and selects the whole text
         QTRY_VERIFY(campo->hasFocus());
         QClipboard* appunti = QGuiApplication::clipboard();
@@ -347,7 +373,7 @@ private slots:
         finestra.setWindowTitle(QStringLiteral("Console di prova"));
         finestra.resize(300, 150);
         finestra.show();
-        QVERIFY(QTest::qWaitForWindowActive(&finestra));
+        QVERIFY(QTest::qWaitForWindowActive(&finestra, AttesaFinestra));
         const QRect area = finestra.screen()->availableGeometry();
         finestra.move(area.right() - 320, area.bottom() - 200);
         QTest::qWait(200);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFileDialog>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -24,6 +25,14 @@ Attivazione::Attivazione(QWidget* finestra) : QObject(finestra), m_finestra(fine
 }
 
 bool Attivazione::eventFilter(QObject* oggetto, QEvent* evento) {
+    if (oggetto != m_finestra) {
+        // A list followed by riallineaDopoIlPopup(): hidden, and the widgets may learn the focus.
+        if (evento->type() == QEvent::Hide) {
+            oggetto->removeEventFilter(this);
+            QTimer::singleShot(0, this, &Attivazione::allineaAttiva);
+        }
+        return QObject::eventFilter(oggetto, evento);
+    }
     // The first showing, before the first paint and also where no window manager activates the
     // window.
     if (oggetto == m_finestra && evento->type() == QEvent::Show && !evento->spontaneous() &&
@@ -35,6 +44,8 @@ bool Attivazione::eventFilter(QObject* oggetto, QEvent* evento) {
 }
 
 void Attivazione::fuocoCambiato(QWindow* ora) {
+    if (ora && ora == m_finestra->windowHandle() && !QApplication::activeWindow())
+        riallineaDopoIlPopup();
     // Another application, or our own window: nothing opens or closes over ours.
     if (!ora || !m_mostrata || ora == m_finestra->windowHandle() || !m_finestra->isVisible())
         return;
@@ -58,6 +69,29 @@ void Attivazione::fuocoCambiato(QWindow* ora) {
         if (m_sopra.isEmpty() && m_finestra->isVisible())
             emit attivata();
     });
+}
+
+void Attivazione::riallineaDopoIlPopup() {
+    // The window system gave our window the focus while a list of another window was still open
+    // (the completion list of the folder chooser's name field, when Enter closes the chooser):
+    // the widgets ignore that focus, and once the list has gone the window would stay without an
+    // active window, a focus frame or a focus widget although the keys reach it. The widgets are
+    // told again when the list goes.
+    QWidget* popup = QApplication::activePopupWidget();
+    if (!popup || m_popupSeguiti.contains(popup))
+        return;
+    m_popupSeguiti.append(popup);
+    popup->installEventFilter(this);
+    connect(popup, &QObject::destroyed, this,
+            [this] { QTimer::singleShot(0, this, &Attivazione::allineaAttiva); });
+}
+
+void Attivazione::allineaAttiva() {
+    m_popupSeguiti.removeIf([](const QPointer<QWidget>& p) { return !p || !p->isVisible(); });
+    if (QApplication::activePopupWidget() || QApplication::activeWindow())
+        return;
+    if (QGuiApplication::focusWindow() == m_finestra->windowHandle() && m_finestra->isVisible())
+        QApplication::setActiveWindow(m_finestra);
 }
 
 } // namespace qvr

@@ -5,6 +5,10 @@
 // is no activation, nor is the closing of the folder chooser, which stands for the system's own
 // folder browser and is no window of the program.
 //
+// It also keeps the widgets' idea of the active window true to the window system's: when the
+// focus comes back to the window while a list of another window is still open (the completion
+// list of the folder chooser's name field), the widgets would miss it.
+//
 // Both the settings window (it reads percorsi.txt again) and the console (it places itself) use
 // this one definition:
 //     auto* a = new Attivazione(this);
@@ -34,11 +38,15 @@ protected:
 
 private:
     void fuocoCambiato(QWindow* ora);
+    void riallineaDopoIlPopup();
+    void allineaAttiva();
 
     QWidget* m_finestra;
     bool m_mostrata = false;
     // The windows of the program open over ours.
     QList<QPointer<QWindow>> m_sopra;
+    // The open lists after whose closing the widgets are told that our window has the focus.
+    QList<QPointer<QWidget>> m_popupSeguiti;
 };
 
 } // namespace qvr
