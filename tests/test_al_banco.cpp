@@ -1,21 +1,25 @@
 // The client as an operator meets it, without a screen: the kiosk box stored on every change, the
 // kiosk monitor's failures reported once, error reports in Italian, a vanished archive reported
-// as not found, a nine-digit number and the history columns shown whole.
+// as not found, a nine-digit number and the history columns shown whole, the settings window
+// active again after a list of the folder chooser.
 
 #include "console_comune.h"
 
 #include "archive/cursore.h"
 #include "archive/nomi.h"
 #include "launcher/apertura.h"
+#include "launcher/imporete.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QCheckBox>
 #include <QDir>
 #include <QHeaderView>
+#include <QListWidget>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTreeWidget>
+#include <QWindow>
 
 using namespace qvr;
 using namespace qvr::test;
@@ -249,6 +253,36 @@ private slots:
                                     .arg(lista->columnWidth(colonna))
                                     .arg(campione.columnWidth(colonna))));
         }
+    }
+
+    void attivaDopoUnaListaAperta_data() {
+        QTest::addColumn<bool>("sceltaChiusaPrima");
+        QTest::newRow("scelta chiusa, poi il fuoco") << true;
+        QTest::newRow("fuoco tornato, poi scelta chiusa") << false;
+    }
+    void attivaDopoUnaListaAperta() {
+        // The folder chooser closes with its name field's completion list still open, and the
+        // window system gives the focus back to the settings window before the list has gone.
+        QFETCH(bool, sceltaChiusaPrima);
+        ImpoRete w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QWidget scelta;
+        scelta.show();
+        QVERIFY(QTest::qWaitForWindowActive(&scelta));
+        QListWidget lista;
+        lista.setWindowFlags(Qt::Popup);
+        lista.addItem(QStringLiteral("archivio-vero"));
+        lista.show();
+        QVERIFY(QApplication::activePopupWidget() == &lista);
+        if (sceltaChiusaPrima)
+            scelta.hide();
+        w.windowHandle()->requestActivate();
+        QTRY_COMPARE(QGuiApplication::focusWindow(), w.windowHandle());
+        scelta.hide();
+        lista.hide();
+        QTRY_COMPARE(QApplication::activeWindow(), &w);
+        QVERIFY(QApplication::focusWidget() && QApplication::focusWidget()->window() == &w);
     }
 };
 

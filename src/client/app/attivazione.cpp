@@ -44,7 +44,7 @@ bool Attivazione::eventFilter(QObject* oggetto, QEvent* evento) {
 }
 
 void Attivazione::fuocoCambiato(QWindow* ora) {
-    if (ora && ora == m_finestra->windowHandle() && !QApplication::activeWindow())
+    if (ora && ora == m_finestra->windowHandle() && QApplication::activeWindow() != m_finestra)
         riallineaDopoIlPopup();
     // Another application, or our own window: nothing opens or closes over ours.
     if (!ora || !m_mostrata || ora == m_finestra->windowHandle() || !m_finestra->isVisible())
@@ -88,7 +88,10 @@ void Attivazione::riallineaDopoIlPopup() {
 
 void Attivazione::allineaAttiva() {
     m_popupSeguiti.removeIf([](const QPointer<QWidget>& p) { return !p || !p->isVisible(); });
-    if (QApplication::activePopupWidget() || QApplication::activeWindow())
+    if (QApplication::activePopupWidget() || QApplication::activeWindow() == m_finestra)
+        return;
+    // A window of the program that is modal over ours keeps the activation.
+    if (QWidget* modale = QApplication::activeModalWidget(); modale && modale != m_finestra)
         return;
     if (QGuiApplication::focusWindow() == m_finestra->windowHandle() && m_finestra->isVisible())
         QApplication::setActiveWindow(m_finestra);
