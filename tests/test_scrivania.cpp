@@ -110,19 +110,16 @@ void premi(int tasto, Qt::KeyboardModifiers modificatori = Qt::NoModifier) {
     if (!QTest::qWaitFor([] { return QApplication::focusWidget() != nullptr; }, AttesaFinestra)) {
         QByteArray attivaX;
         xdotool({QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")}, &attivaX);
-        const QWidget* attivaQt = QApplication::activeWindow();
+        const auto classe = [](const QObject* o) {
+            return o ? QString::fromLatin1(o->metaObject()->className()) : QStringLiteral("-");
+        };
         const QWindow* fuocoQt = QGuiApplication::focusWindow();
         QFAIL(qPrintable(
             QStringLiteral("nessun widget col fuoco; X: '%1', Qt: %2 / %3, modale: %4, popup: %5")
-                .arg(QString::fromUtf8(attivaX),
-                     attivaQt ? attivaQt->metaObject()->className() : "nessuna",
-                     fuocoQt ? fuocoQt->title() : QStringLiteral("nessuna"),
-                     QApplication::activeModalWidget()
-                         ? QApplication::activeModalWidget()->metaObject()->className()
-                         : "nessuna",
-                     QApplication::activePopupWidget()
-                         ? QApplication::activePopupWidget()->metaObject()->className()
-                         : "nessuno")));
+                .arg(QString::fromUtf8(attivaX), classe(QApplication::activeWindow()),
+                     fuocoQt ? fuocoQt->title() : QStringLiteral("-"),
+                     classe(QApplication::activeModalWidget()),
+                     classe(QApplication::activePopupWidget()))));
     }
     QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(tasto), modificatori);
 }

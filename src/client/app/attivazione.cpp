@@ -26,10 +26,10 @@ Attivazione::Attivazione(QWidget* finestra) : QObject(finestra), m_finestra(fine
 
 bool Attivazione::eventFilter(QObject* oggetto, QEvent* evento) {
     if (oggetto != m_finestra) {
-        // A list followed by riallineaDopoIlPopup(): hidden, and the widgets may learn the focus.
+        // A list followed by seguiIlPopup(): hidden, and the widgets may learn the focus.
         if (evento->type() == QEvent::Hide) {
             oggetto->removeEventFilter(this);
-            QTimer::singleShot(0, this, &Attivazione::allineaAttiva);
+            allineaPiuTardi();
         }
         return QObject::eventFilter(oggetto, evento);
     }
@@ -45,7 +45,7 @@ bool Attivazione::eventFilter(QObject* oggetto, QEvent* evento) {
 
 void Attivazione::fuocoCambiato(QWindow* ora) {
     if (ora && ora == m_finestra->windowHandle() && QApplication::activeWindow() != m_finestra)
-        riallineaDopoIlPopup();
+        seguiIlPopup();
     // Another application, or our own window: nothing opens or closes over ours.
     if (!ora || !m_mostrata || ora == m_finestra->windowHandle() || !m_finestra->isVisible())
         return;
@@ -71,23 +71,26 @@ void Attivazione::fuocoCambiato(QWindow* ora) {
     });
 }
 
-void Attivazione::riallineaDopoIlPopup() {
+void Attivazione::seguiIlPopup() {
     // The window system gave our window the focus while a list of another window was still open
     // (the completion list of the folder chooser's name field, when Enter closes the chooser):
     // the widgets ignore that focus, and once the list has gone the window would stay without an
     // active window, a focus frame or a focus widget although the keys reach it. The widgets are
     // told again when the list goes.
-    QWidget* popup = QApplication::activePopupWidget();
-    if (!popup || m_popupSeguiti.contains(popup))
-        return;
-    m_popupSeguiti.append(popup);
-    popup->installEventFilter(this);
-    connect(popup, &QObject::destroyed, this,
-            [this] { QTimer::singleShot(0, this, &Attivazione::allineaAttiva); });
+    // Installing the filter or connecting again is harmless: Qt keeps one of each.
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+        popup->installEventFilter(this);
+        connect(popup, &QObject::destroyed, this, &Attivazione::allineaPiuTardi,
+                Qt::UniqueConnection);
+    }
+}
+
+void Attivazione::allineaPiuTardi() {
+    // Once the list has gone for good: its hiding and closing are done in this turn.
+    QTimer::singleShot(0, this, &Attivazione::allineaAttiva);
 }
 
 void Attivazione::allineaAttiva() {
-    m_popupSeguiti.removeIf([](const QPointer<QWidget>& p) { return !p || !p->isVisible(); });
     if (QApplication::activePopupWidget() || QApplication::activeWindow() == m_finestra)
         return;
     // A window of the program that is modal over ours keeps the activation.

@@ -38,15 +38,14 @@ protected:
 
 private:
     void fuocoCambiato(QWindow* ora);
-    void riallineaDopoIlPopup();
+    void seguiIlPopup();
+    void allineaPiuTardi();
     void allineaAttiva();
 
     QWidget* m_finestra;
     bool m_mostrata = false;
     // The windows of the program open over ours.
     QList<QPointer<QWindow>> m_sopra;
-    // The open lists after whose closing the widgets are told that our window has the focus.
-    QList<QPointer<QWidget>> m_popupSeguiti;
 };
 
 } // namespace qvr
