@@ -27,6 +27,7 @@
 #include <vector>
 
 using namespace qvr;
+using qvr::test::contatoreGrezzo;
 using qvr::test::DatabaseProva;
 using qvr::test::esegui;
 using qvr::test::interroga;
@@ -358,6 +359,16 @@ private slots:
             QVERIFY2(uri.contains(u'&') && !e.testoCompleto().contains(QStringLiteral("reta")),
                      qPrintable(e.testoCompleto()));
         }
+        // Any error built with the address in its texts, as the counter's and the cursor's are.
+        const ErroreQvr errore(Err::TipoNonCorrispondente,
+                               QStringLiteral("riga di ") + uri + QStringLiteral("\\Nr4All.txt"),
+                               QStringLiteral("\"") + uri + QStringLiteral("\" rifiutato"));
+        QCOMPARE(errore.dettaglio(),
+                 QStringLiteral("riga di ") + atteso + QStringLiteral("\\Nr4All.txt"));
+        QCOMPARE(errore.testoMotore(),
+                 QStringLiteral("\"") + atteso + QStringLiteral("\" rifiutato"));
+        QCOMPARE(server::mascheraTesto(QStringLiteral("a ") + uri + QStringLiteral(" e ") + uri),
+                 QStringLiteral("a ") + atteso + QStringLiteral(" e ") + atteso);
         // The same address on a port where nothing listens, and broken in the ways that make it
         // "non valido": the message names the address without its password.
         const QRegularExpression host(QStringLiteral("srv(:\\d+)?"));
@@ -885,6 +896,49 @@ private slots:
             interroga(a.file(nomi::FileTotem), QStringLiteral("SELECT [P11] FROM [Numerazione]"))
                 .toInt(),
             0);
+    }
+
+    // On a server, with a password in the address (the test server lets the user in without
+    // one, so the address still works): the errors of the counter and of a missing table never
+    // show it; a new day on an archive without the counter row makes the row at 0, and one with
+    // a table missing stops before anything changed.
+    void passwordENuovaGiornataSulServer() {
+        RICHIEDE_SERVER();
+        ArchivioServer a;
+        QString uri = a.uri();
+        uri.replace(QStringLiteral("://qvr@"), QStringLiteral("://qvr:segreta@"));
+        QVERIFY2(uri != a.uri(), qPrintable(a.uri()));
+        const QString contatoreUri = fileArchivio(uri, nomi::FileContatore);
+        esegui(a.file(nomi::FileQVRA), QStringLiteral("UPDATE qvr.nr4all SET valore = 'x'"));
+        QString dettaglio;
+        QCOMPARE(numeroErrore([&] { contatore::leggiLong(contatoreUri); }, &dettaglio),
+                 Err::TipoNonCorrispondente);
+        QVERIFY2(!dettaglio.contains(QStringLiteral("segreta")), qPrintable(dettaglio));
+        QVERIFY2(dettaglio.contains(QStringLiteral("qvr:***@")), qPrintable(dettaglio));
+
+        esegui(a.file(nomi::FileQVRA), QStringLiteral("DELETE FROM qvr.nr4all"));
+        esegui(a.file(nomi::FileQVRB), QStringLiteral("DROP TABLE [NumeriCode4]"));
+        esegui(a.file(nomi::FileTotem), QStringLiteral("UPDATE [Numerazione] SET [P11] = 7"));
+        QCOMPARE(numeroErrore([&] { giornata::nuovaGiornata(uri); }, &dettaglio),
+                 Err::TabellaNonTrovata);
+        QVERIFY2(!dettaglio.contains(QStringLiteral("segreta")), qPrintable(dettaglio));
+        QCOMPARE(
+            interroga(a.file(nomi::FileTotem), QStringLiteral("SELECT [P11] FROM [Numerazione]"))
+                .toInt(),
+            7);
+        QCOMPARE(contatoreGrezzo(a.contatore()), QByteArray("<mancante>"));
+
+        esegui(
+            a.file(nomi::FileQVRB),
+            QStringLiteral("CREATE TABLE [NumeriCode4] ([qvr_riga] bigint GENERATED ALWAYS AS "
+                           "IDENTITY, [NumeroA1] double precision, [StatoN1] bigint, [F1] text)"));
+        esegui(a.file(nomi::FileQVRB), QStringLiteral("INSERT INTO [NumeriCode4] ([NumeroA1], "
+                                                      "[StatoN1], [F1]) VALUES (8, 3, 'T')"));
+        for (int volta = 0; volta < 2; ++volta) {
+            giornata::nuovaGiornata(uri);
+            QCOMPARE(contatoreGrezzo(a.contatore()), QByteArray("0\r\n"));
+            QCOMPARE(leggiNumero(a.uri(), 4), 0);
+        }
     }
 
     // A folder to the server and back: every field, the second row and the counter's text

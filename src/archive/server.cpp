@@ -337,6 +337,32 @@ QString uriPerMessaggi(const QString& uri) {
     return uscita + coppie.join(QLatin1Char('&'));
 }
 
+QString mascheraTesto(const QString& testo) {
+    if (!testo.contains(QLatin1String("://")))
+        return testo;
+    QString uscita;
+    qsizetype fatto = 0;
+    for (qsizetype i = testo.indexOf(QLatin1String("://")); i >= 0;
+         i = testo.indexOf(QLatin1String("://"), i + 3)) {
+        qsizetype inizio = i;
+        while (inizio > fatto && testo[inizio - 1].isLetter())
+            --inizio;
+        const QString candidato = testo.mid(inizio);
+        if (lunghezzaSchema(candidato) == 0)
+            continue;
+        // An address ends at a blank, a backslash (a file of the archive follows) or a quote.
+        qsizetype fine = inizio;
+        while (fine < testo.size() && !testo[fine].isSpace() && testo[fine] != QLatin1Char('\\') &&
+               testo[fine] != QLatin1Char('"'))
+            ++fine;
+        uscita +=
+            testo.mid(fatto, inizio - fatto) + uriPerMessaggi(testo.mid(inizio, fine - inizio));
+        fatto = fine;
+        i = qMax(i, fine - 3);
+    }
+    return uscita + testo.mid(fatto);
+}
+
 QString uriConDatabase(const QString& uri, const QString& database) {
     // After the user and password, which may hold "/" and "?".
     const qsizetype schema = lunghezzaSchema(uri);
