@@ -240,6 +240,12 @@ private slots:
         w.cbtServer()->click();
         QCOMPARE(proposti, (QStringList{"postgresql://", mascherato}));
         QCOMPARE(w.txtshortcutdir()->text(), mascherato);
+        // Another server with the masked password left in: refused, the address stays.
+        risposta = QString(mascherato).replace(QStringLiteral("@srv/"), QStringLiteral("@altro/"));
+        w.cbtServer()->click();
+        QCOMPARE(visto.volte, 1);
+        QCOMPARE(visto.righe.value(0), QStringLiteral("Indirizzo del server non valido !"));
+        QCOMPARE(w.txtshortcutdir()->text(), mascherato);
         w.R1(0)->click();
         w.cbt(2)->click();
         *fine = true;

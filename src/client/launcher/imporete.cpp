@@ -186,7 +186,15 @@ void ImpoRete::ImpostaServer() {
         motivo = QStringLiteral("l'indirizzo deve iniziare con postgresql:// o postgres://");
     } else {
         try {
-            server::analizzaUri(scelta);
+            const server::Parametri p = server::analizzaUri(scelta);
+            // The masked password of the address offered, kept in an address changed otherwise,
+            // would become the password itself.
+            bool nascosta = p.password == QLatin1String("***");
+            for (const auto& [chiave, valore] : p.opzioni)
+                nascosta = nascosta ||
+                           (chiave == QLatin1String("password") && valore == QLatin1String("***"));
+            if (nascosta && scelta != m_valore)
+                motivo = QStringLiteral("la password nascosta (***) va scritta per intero");
         } catch (const ErroreQvr& e) {
             motivo = e.testoCompleto();
         }
