@@ -23,7 +23,12 @@
 #include <QSignalSpy>
 #include <QWindow>
 
+#include <QtGui/qguiapplication_platform.h>
+
+#include <xcb/xcb.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 
 using namespace qvr;
@@ -89,6 +94,35 @@ bool torna(QWidget* finestra) {
     return xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"),
                     QString::number(finestra->winId())}) &&
            QTest::qWaitForWindowActive(finestra, AttesaFinestra);
+}
+
+// A close request as the window manager's close button sends it: _NET_CLOSE_WINDOW to the root
+// window, which openbox turns into WM_DELETE_WINDOW for the window.
+bool chiediChiusura(QWidget* finestra) {
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connessione = x11 ? x11->connection() : nullptr;
+    if (!connessione)
+        return false;
+    const QByteArray nome("_NET_CLOSE_WINDOW");
+    xcb_intern_atom_reply_t* atomo = xcb_intern_atom_reply(
+        connessione, xcb_intern_atom(connessione, 0, quint16(nome.size()), nome.constData()),
+        nullptr);
+    if (!atomo)
+        return false;
+    xcb_client_message_event_t evento{};
+    evento.response_type = XCB_CLIENT_MESSAGE;
+    evento.format = 32;
+    evento.window = xcb_window_t(finestra->winId());
+    evento.type = atomo->atom;
+    evento.data.data32[0] = XCB_CURRENT_TIME;
+    evento.data.data32[1] = 2; // from a pager or a task bar: the window manager obeys at once
+    free(atomo);
+    const xcb_window_t radice = xcb_setup_roots_iterator(xcb_get_setup(connessione)).data->root;
+    xcb_send_event(connessione, 0, radice,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&evento));
+    xcb_flush(connessione);
+    return true;
 }
 
 // Runs `azione` on the next modal window of type T once it is shown and active.
@@ -294,6 +328,73 @@ private slots:
         a.CB3()->setFocus();
         premi(Qt::Key_Escape);
         QCOMPARE(uscita.volte(), 1);
+    }
+
+    // A close request through the window manager right after the console appeared, by its close
+    // button (_NET_CLOSE_WINDOW) or by Alt+F4 on the focused window, with the console opened
+    // from the launcher as at a desk: the reset question comes every time, and its "C&hiudi"
+    // ends the program.
+    void chiusuraAppenaComparsa_data() {
+        QTest::addColumn<QString>("richiesta");
+        QTest::addColumn<int>("ritardo"); // ms after the console is exposed
+        for (const QByteArray& richiesta : {QByteArray("pulsante"), QByteArray("alt+F4")})
+            for (int ritardo : {0, 100, 500})
+                QTest::newRow(richiesta + " dopo " + QByteArray::number(ritardo) + " ms")
+                    << QString::fromLatin1(richiesta) << ritardo;
+    }
+    void chiusuraAppenaComparsa() {
+        QFETCH(QString, richiesta);
+        QFETCH(int, ritardo);
+        const int volte = qEnvironmentVariableIntValue("QVR_RIPETI_CHIUSURA") > 0
+                              ? qEnvironmentVariableIntValue("QVR_RIPETI_CHIUSURA")
+                              : 1;
+        for (int volta = 0; volta < volte; ++volta) {
+            ConsoleProva c(3, {}, false);
+            Apertura a;
+            QObject::connect(&a, &Apertura::avviaClientRichiesto, [&c] {
+                if (c.carica())
+                    c.form->show();
+            });
+            a.show();
+            QVERIFY(QTest::qWaitForWindowActive(&a, AttesaFinestra));
+            a.PB1(2)->setFocus();
+            premi(Qt::Key_Return); // "Avvia Client": the launcher closes, the console shows
+            Form1& f = *c.form;
+            QVERIFY(c.caricato);
+            QVERIFY(QTest::qWaitForWindowExposed(&f, AttesaFinestra));
+            if (ritardo > 0)
+                QTest::qWait(ritardo);
+
+            // The question, answered with "C&hiudi" as soon as it shows (inside its own loop).
+            QString domanda;
+            auto fine = std::make_shared<bool>(false);
+            auto* sonda = new QTimer(&f);
+            QObject::connect(sonda, &QTimer::timeout, [&domanda, fine, sonda] {
+                auto* m = qobject_cast<MsgForm*>(QApplication::activeModalWidget());
+                if (*fine || !m || !m->isVisible())
+                    return;
+                domanda = m->Label2(0)->text();
+                *fine = true;
+                sonda->stop();
+                m->PB1(0)->click();
+            });
+            sonda->start(10);
+            if (richiesta == QStringLiteral("pulsante"))
+                QVERIFY(chiediChiusura(&f));
+            else
+                QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"),
+                                 QStringLiteral("alt+F4")}));
+            const bool vista = QTest::qWaitFor([&] { return *fine; }, AttesaFinestra);
+            *fine = true;
+            QVERIFY2(vista, qPrintable(QStringLiteral("volta %1: nessuna domanda; attiva: %2, "
+                                                      "visibile: %3")
+                                           .arg(volta + 1)
+                                           .arg(f.isActiveWindow())
+                                           .arg(f.isVisible())));
+            QCOMPARE(domanda, QStringLiteral("Intendi azzerare il numero uscendo ?"));
+            QCOMPARE(RispostaMsg, qint16(7));
+            QTRY_COMPARE(c.uscita.volte(), 1);
+        }
     }
 
     void tabSoloSuCioCheSiVede() {

@@ -9,6 +9,7 @@
 #include "archive/cursore.h"
 #include "archive/errori.h"
 #include "archive/file_percorsi.h"
+#include "archive/informazioni.h"
 #include "archive/nomi.h"
 #include "archive/nuova_giornata.h"
 #include "archive/percorsi_archivio.h"
@@ -82,8 +83,10 @@ const char* const TestoAiuto =
     "  --sovrascrivi                   Sostituisce un archivio già presente nella cartella.\n"
     "\n"
     "  -h, --help                      Mostra questo aiuto.\n"
+    "  -v, --version                   Mostra la versione e la licenza.\n"
     "\n"
-    "Uscita: 0 riuscito, 1 errore dell'archivio (\"Errore N: descrizione\"), 2 uso errato.\n";
+    "Uscita: 0 riuscito, 1 errore dell'archivio (\"Errore N: descrizione\"), 2 uso errato.\n"
+    "\n";
 
 class ErroreUso {
 public:
@@ -289,7 +292,8 @@ int esegui(const QStringList& argomenti) {
     const QCommandLineOption modo(QStringLiteral("modo"),
                                   QStringLiteral("Numerazione di una postazione."),
                                   QStringLiteral("N=TESTO"));
-    p.addOptions({aiuto, singola, modo,
+    const QCommandLineOption versione = informazioni::opzioneVersione();
+    p.addOptions({aiuto, versione, singola, modo,
                   QCommandLineOption(QStringLiteral("dopo99-singola"), QStringLiteral("")),
                   QCommandLineOption(QStringLiteral("dopo99-standard"), QStringLiteral("")),
                   QCommandLineOption(QStringLiteral("totem"), QStringLiteral("")),
@@ -302,7 +306,12 @@ int esegui(const QStringList& argomenti) {
         throw ErroreUso(QStringLiteral("manca il valore di un'opzione (--singola o --modo)"));
     }
     if (p.isSet(aiuto)) {
-        out() << QString::fromUtf8(TestoAiuto);
+        out() << QString::fromUtf8(TestoAiuto) << informazioni::testoLicenza();
+        out().flush();
+        return 0;
+    }
+    if (p.isSet(versione)) {
+        out() << informazioni::testoVersione(QStringLiteral("qvr-archivio"));
         out().flush();
         return 0;
     }
@@ -388,7 +397,9 @@ int esegui(const QStringList& argomenti) {
         attesi(3, QStringLiteral("percorsi <cartella> <postazione 0..10>"));
         const auto postazione = static_cast<qint16>(postazioneDa(pos[2], true));
         ScriviPercorsi(pos[1], postazione);
-        out() << "Scritto " << NomeFilePercorsi << ": \"" << pos[1] << "\"," << postazione << '\n';
+        out() << "Scritto " << NomeFilePercorsi << ": \""
+              << (eServer(pos[1]) ? server::uriPerMessaggi(pos[1]) : pos[1]) << "\"," << postazione
+              << '\n';
         out().flush();
         return 0;
     }

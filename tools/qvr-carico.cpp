@@ -24,6 +24,7 @@
 #include "archive/crea_archivio.h"
 #include "archive/cursore.h"
 #include "archive/errori.h"
+#include "archive/informazioni.h"
 #include "archive/nomi.h"
 #include "archive/percorsi_archivio.h"
 #include "console/operazioni.h"
@@ -426,8 +427,11 @@ int principale(const QStringList& argomenti) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Prova di carico: molte postazioni che chiamano insieme sullo stesso "
-                       "archivio, con le stesse operazioni della console."));
+                       "archivio, con le stesse operazioni della console.\n\n") +
+        informazioni::testoLicenza());
     parser.addHelpOption();
+    const QCommandLineOption versione = informazioni::opzioneVersione();
+    parser.addOption(versione);
     parser.addPositionalArgument(QStringLiteral("scenario"),
                                  QStringLiteral("singola oppure standard"));
     QCommandLineOption stazioni(QStringLiteral("stazioni"),
@@ -446,6 +450,10 @@ int principale(const QStringList& argomenti) {
         QStringLiteral("archivio"));
     parser.addOptions({stazioni, chiamate, cartella, archivioOpz});
     parser.process(argomenti);
+    if (parser.isSet(versione)) {
+        QTextStream(stdout) << informazioni::testoVersione(QStringLiteral("qvr-carico"));
+        return 0;
+    }
     const QStringList posizionali = parser.positionalArguments();
     if (posizionali.size() != 1) {
         err << "Indicare lo scenario: singola oppure standard (--help per l'aiuto)." << Qt::endl;

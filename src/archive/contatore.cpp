@@ -450,6 +450,12 @@ void scriviNumero(const QString& percorso, qint32 numero) {
     file.fine();
 }
 
+void scriviNumeroCreando(const QString& percorso, qint32 numero) {
+    Contatore file(percorso, Accesso::Creazione);
+    file.riscrivi(QByteArray::number(numero) + QByteArray("\r\n"));
+    file.fine();
+}
+
 void scriviImpostazione(const QString& percorso, qint32 numero, qint32 postazione) {
     Contatore file(percorso, Accesso::Creazione);
     file.riscrivi(QByteArray::number(numero) + ',' + '1' + ',' + QByteArray::number(postazione) +

@@ -28,6 +28,8 @@ qint32 leggiLong(const QString& percorso);
 
 // Rewrites an existing file with the one-item line "n" CR LF.
 void scriviNumero(const QString& percorso, qint32 numero);
+// The same, creating the file (the server's row) when it is missing.
+void scriviNumeroCreando(const QString& percorso, qint32 numero);
 // Rewrites the file (creating it when missing) with the line "n,1,station" CR LF.
 void scriviImpostazione(const QString& percorso, qint32 numero, qint32 postazione);
 

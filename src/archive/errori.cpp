@@ -1,5 +1,7 @@
 #include "archive/errori.h"
 
+#include "archive/server.h"
+
 #include <cerrno>
 
 namespace qvr {
@@ -74,8 +76,10 @@ int numeroDaErrno(int codice) {
 }
 
 ErroreQvr::ErroreQvr(int numero, const QString& dettaglio, const QString& testoMotore)
-    : m_numero(numero), m_descrizione(descrizioneErrore(numero)), m_dettaglio(dettaglio),
-      m_testoMotore(testoMotore) {
+    // A server address in either text never shows its password, whoever built the error.
+    : m_numero(numero), m_descrizione(descrizioneErrore(numero)),
+      m_dettaglio(server::mascheraTesto(dettaglio)),
+      m_testoMotore(server::mascheraTesto(testoMotore)) {
     if (m_descrizione.isEmpty())
         m_descrizione = QStringLiteral("Errore non previsto");
     m_what = testoCompleto().toStdString();

@@ -194,6 +194,12 @@ void ScriviPercorsi(const QString& cartella, qint16 postazione, const QString& f
         codiceSistema = errno;
         throw ErroreQvr(numeroErrore(), file);
     }
+    // The folder value may be a server address with its password: only the owner may read the
+    // file, also one that an older version left readable by all. Set before anything is written.
+    if (!nuovo.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        nuovo.cancelWriting();
+        throw ErroreQvr(Err::AccessoNegato, file);
+    }
     errno = 0;
     if (nuovo.write(riga) != riga.size()) {
         codiceSistema = errno;
@@ -206,6 +212,27 @@ void ScriviPercorsi(const QString& cartella, qint16 postazione, const QString& f
         codiceSistema = errno;
         throw ErroreQvr(numeroErrore(), file);
     }
+}
+
+void rendiFilePrivato(const QString& file) {
+    const QFileInfo info(file);
+    if (info.isDir())
+        throw ErroreQvr(Err::AccessoNegato, file);
+    if (!QDir().mkpath(info.absolutePath()))
+        throw ErroreQvr(Err::PercorsoNonTrovato, info.absolutePath());
+    const QByteArray nome = QFile::encodeName(file);
+    int fd;
+    do {
+        fd = ::open(nome.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) {
+        ::close(fd);
+        return;
+    }
+    if (errno != EEXIST)
+        throw ErroreQvr(numeroDaErrno(errno), file);
+    if (::chmod(nome.constData(), 0600) != 0)
+        throw ErroreQvr(numeroDaErrno(errno), file);
 }
 
 } // namespace qvr

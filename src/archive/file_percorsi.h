@@ -15,6 +15,8 @@
 // Writing replaces the file in one step (a new file renamed over the old one), so a crash or a
 // full disk never leaves an empty or half-written settings file; a failed write is an error:
 // 61 disk full, 75 no permission (or a folder in place of the file), 76 folder missing, 57 other.
+// The file written is readable by its owner only (mode 600): the folder value may be a server
+// address that holds a password.
 
 #include <QString>
 
@@ -33,5 +35,12 @@ ValoriPercorsi leggiFilePercorsi(const QString& file = NomeFilePercorsi);
 // Writes `"cartella",postazione` CR LF into the file.
 void ScriviPercorsi(const QString& cartella, qint16 postazione,
                     const QString& file = NomeFilePercorsi);
+
+// For another program's settings file that holds an archive value (Qt's INI files, rewritten
+// whole by Qt through a new file that takes the old one's mode): makes it readable by its owner
+// only before anything is written into it. A missing file is created empty with mode 600 (and
+// its folder when missing), an existing one gets mode 600 with its content untouched. Throws the
+// ErroreQvr of a failure (75 no permission, 76 folder missing...).
+void rendiFilePrivato(const QString& file);
 
 } // namespace qvr

@@ -6,13 +6,100 @@
 #include "archive/nomi.h"
 #include "archive/percorsi_archivio.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace qvr::giornata {
+
+namespace {
+
+// The first row of `origine` in the database `file` of the archive, with every field of
+// `campi`: read only, nothing is written. A database file of a folder archive must be
+// writable, and so must its folder (the engine writes its journal next to it).
+void controllaRiga(const QString& cartella, const QString& file, const QString& origine,
+                   const QStringList& campi) {
+    Cursore c;
+    c.impostaDatabase(unisciPercorso(cartella, file));
+    c.impostaOrigine(origine);
+    c.aggiorna();
+    for (const QString& campo : campi)
+        c.campo(campo); // 3021 without the row, 3265 without the field
+    c.chiudi();
+    if (eServer(cartella))
+        return;
+    const QString nativo = fileArchivio(cartella, file);
+    for (const QString& percorso : {nativo, QFileInfo(nativo).absolutePath()})
+        if (::access(QFile::encodeName(percorso).constData(), W_OK) != 0)
+            throw ErroreQvr(Err::SolaLettura, percorso);
+}
+
+// The counter file as the reset will find it: a regular file that can be written, or missing in
+// a folder that lets it be created. Anything else in its place is refused (75), as the counter's
+// own open would refuse it, but before anything has changed.
+void controllaContatore(const QString& cartella) {
+    const QString percorso = fileArchivio(cartella, nomi::FileContatore);
+    if (eServer(cartella)) {
+        // The row is read under its lock: any content is fine (the reset replaces it), a
+        // missing row is made; a server that cannot be reached stops here.
+        try {
+            contatore::leggiTesto(percorso);
+        } catch (const ErroreQvr& e) {
+            const int n = e.numero();
+            if (n != Err::FileNonTrovato && n != Err::FineFile && n != Err::TipoNonCorrispondente &&
+                n != Err::Overflow)
+                throw;
+        }
+        return;
+    }
+    const QByteArray nome = QFile::encodeName(percorso);
+    struct stat st {};
+    if (::lstat(nome.constData(), &st) != 0) {
+        const int codice = errno;
+        const QByteArray cartellaNativa = QFile::encodeName(QFileInfo(percorso).absolutePath());
+        if (codice == ENOENT && ::access(cartellaNativa.constData(), W_OK) == 0)
+            return; // created by the reset
+        if (codice == ENOENT && ::access(cartellaNativa.constData(), F_OK) == 0)
+            throw ErroreQvr(Err::AccessoNegato, QString::fromLocal8Bit(cartellaNativa));
+        throw ErroreQvr(numeroDaErrno(codice), percorso);
+    }
+    if (S_ISLNK(st.st_mode))
+        throw ErroreQvr(Err::AccessoNegato,
+                        percorso + QStringLiteral(": è un collegamento simbolico"));
+    if (!S_ISREG(st.st_mode))
+        throw ErroreQvr(Err::AccessoNegato, percorso + QStringLiteral(": non è un file regolare"));
+    if (::access(nome.constData(), W_OK) != 0)
+        throw ErroreQvr(numeroDaErrno(errno), percorso);
+}
+
+QStringList campiTotem() {
+    QStringList campi;
+    for (int n = 1; n <= 11; ++n)
+        campi << nomi::campoP(n);
+    return campi << nomi::CampoP11Q;
+}
+
+const QStringList CampiDisplay = {nomi::CampoNumeroA1, nomi::CampoStatoN1, nomi::CampoF1};
+
+} // namespace
 
 void nuovaGiornata(const QString& cartella, const Avanzamento& avanzamento) {
     const auto passo = [&](const QString& testo) {
         if (avanzamento)
             avanzamento(testo);
     };
+
+    // Everything checked first: a fault found here leaves the archive as it was.
+    controllaRiga(cartella, nomi::FileTotem, nomi::TabNumerazione, campiTotem());
+    for (int n = 1; n <= 10; ++n)
+        controllaRiga(cartella, nomi::FileQVRB, nomi::querySelezionaTutto(nomi::tabNumeriCode(n)),
+                      CampiDisplay);
+    controllaContatore(cartella);
+
     {
         Cursore c;
         c.impostaDatabase(unisciPercorso(cartella, nomi::FileTotem));
@@ -27,7 +114,7 @@ void nuovaGiornata(const QString& cartella, const Avanzamento& avanzamento) {
     }
     passo(QStringLiteral("Contatori del totem azzerati"));
 
-    contatore::scriviNumero(fileArchivio(cartella, nomi::FileContatore), 0);
+    contatore::scriviNumeroCreando(fileArchivio(cartella, nomi::FileContatore), 0);
     passo(QStringLiteral("Nr4All.txt azzerato"));
 
     for (int n = 1; n <= 10; ++n) {

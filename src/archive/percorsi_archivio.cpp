@@ -3,8 +3,9 @@
 namespace qvr {
 
 bool eServer(const QString& cartella) {
-    return cartella.startsWith(QLatin1String("postgresql://")) ||
-           cartella.startsWith(QLatin1String("postgres://"));
+    // The scheme in any case, as URIs allow: no folder of an office is named like one.
+    return cartella.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive) ||
+           cartella.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
 }
 
 QString unisciPercorso(const QString& cartella, const QString& nome) {

@@ -175,17 +175,57 @@ std::optional<Posizione> posizione(const QString& percorsoTesto) {
     return p;
 }
 
+namespace {
+
+// The length of the URI's scheme with its "://" (the scheme in any case), 0 for no server URI.
+qsizetype lunghezzaSchema(const QString& uri) {
+    for (const QLatin1String schema :
+         {QLatin1String("postgresql://"), QLatin1String("postgres://")})
+        if (uri.startsWith(schema, Qt::CaseInsensitive))
+            return schema.size();
+    return 0;
+}
+
+// Where the user and password of a URI end: the index of the "@" that closes them, or -1 when
+// the URI has none. `inizio` is the first character after "://". A password may hold "/", "?",
+// "#" or "@" without percent escapes, so the closing "@" is the last one of the text that does
+// not stand in the query's "key=value" parameters ("?application_name=a@b"): an "@" is taken
+// for the query's when an "=" stands between the first "?" and it.
+qsizetype fineCredenziali(const QString& uri, qsizetype inizio) {
+    const qsizetype domanda = uri.indexOf(QLatin1Char('?'), inizio);
+    for (qsizetype a = uri.lastIndexOf(QLatin1Char('@')); a >= inizio;
+         a = a > 0 ? uri.lastIndexOf(QLatin1Char('@'), a - 1) : -1) {
+        if (domanda < 0 || domanda > a ||
+            !QStringView(uri).mid(domanda + 1, a - domanda - 1).contains(u'='))
+            return a;
+    }
+    return -1;
+}
+
+// The query parameters that carry a secret (libpq's keywords, in any case).
+bool parametroSegreto(const QString& chiave) {
+    return chiave.compare(QLatin1String("password"), Qt::CaseInsensitive) == 0 ||
+           chiave.compare(QLatin1String("sslpassword"), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
 Parametri analizzaUri(const QString& uri) {
     Parametri p;
-    QString resto;
-    if (uri.startsWith(QLatin1String("postgresql://")))
-        resto = uri.mid(13);
-    else if (uri.startsWith(QLatin1String("postgres://")))
-        resto = uri.mid(11);
-    else
+    const qsizetype schema = lunghezzaSchema(uri);
+    if (schema == 0)
         uriNonValido(uri, QStringLiteral("schema diverso da postgresql://"));
+    QString resto = uri.mid(schema);
     if (resto.contains(QLatin1Char('\\')) || resto.contains(QLatin1Char(' ')))
         uriNonValido(uri, QStringLiteral("carattere non ammesso"));
+    // User and password first: the password may hold any of the separators that follow.
+    QString credenziali;
+    bool conCredenziali = false;
+    if (const qsizetype a = fineCredenziali(resto, 0); a >= 0) {
+        credenziali = resto.left(a);
+        resto = resto.mid(a + 1);
+        conCredenziali = true;
+    }
 
     QString interrogazione;
     if (const qsizetype q = resto.indexOf(QLatin1Char('?')); q >= 0) {
@@ -199,9 +239,7 @@ Parametri analizzaUri(const QString& uri) {
         if (p.database.contains(QLatin1Char('/')))
             uriNonValido(uri, QStringLiteral("nome del database con \"/\""));
     }
-    if (const qsizetype a = autorita.lastIndexOf(QLatin1Char('@')); a >= 0) {
-        const QString credenziali = autorita.left(a);
-        autorita = autorita.mid(a + 1);
+    if (conCredenziali) {
         const qsizetype dp = credenziali.indexOf(QLatin1Char(':'));
         p.utente = decodifica(dp < 0 ? credenziali : credenziali.left(dp));
         if (dp >= 0)
@@ -238,13 +276,18 @@ Parametri analizzaUri(const QString& uri) {
         }
     }
     if (!interrogazione.isEmpty()) {
+        bool dopoSegreto = false;
         for (const QString& coppia : interrogazione.split(QLatin1Char('&'))) {
             if (coppia.isEmpty())
                 continue;
             const qsizetype u = coppia.indexOf(QLatin1Char('='));
+            // After a password the piece may be the rest of it (an "&" not escaped): not shown.
             if (u <= 0)
-                uriNonValido(uri, QStringLiteral("parametro senza valore: ") + coppia);
+                uriNonValido(uri, dopoSegreto
+                                      ? QStringLiteral("parametro senza valore")
+                                      : QStringLiteral("parametro senza valore: ") + coppia);
             p.opzioni.append({decodifica(coppia.left(u)), decodifica(coppia.mid(u + 1))});
+            dopoSegreto = parametroSegreto(p.opzioni.last().first);
         }
     }
     // Hosts given only through the query ("?host=/run/postgresql") are libpq's business.
@@ -262,34 +305,74 @@ Parametri analizzaUri(const QString& uri) {
 }
 
 QString uriPerMessaggi(const QString& uri) {
-    const qsizetype inizio = uri.indexOf(QStringLiteral("://"));
-    if (inizio < 0)
+    const qsizetype schema = lunghezzaSchema(uri);
+    if (schema == 0)
         return uri;
-    const qsizetype fineAutorita = [&] {
-        qsizetype f = uri.size();
-        for (const QChar c : {QLatin1Char('/'), QLatin1Char('?')}) {
-            const qsizetype i = uri.indexOf(c, inizio + 3);
-            if (i >= 0 && i < f)
-                f = i;
+    QString uscita = uri.left(schema);
+    qsizetype dopo = schema;
+    if (const qsizetype a = fineCredenziali(uri, schema); a >= 0) {
+        const QString credenziali = uri.mid(schema, a - schema);
+        const qsizetype dp = credenziali.indexOf(QLatin1Char(':'));
+        uscita += dp < 0 ? credenziali : credenziali.left(dp + 1) + QStringLiteral("***");
+        uscita += QLatin1Char('@');
+        dopo = a + 1;
+    }
+    const qsizetype domanda = uri.indexOf(QLatin1Char('?'), dopo);
+    if (domanda < 0)
+        return uscita + uri.mid(dopo);
+    uscita += uri.mid(dopo, domanda + 1 - dopo);
+    // The value of a password parameter, and any piece without "=" after it (the rest of a
+    // password holding an "&"), become "***".
+    QStringList coppie;
+    bool dopoSegreto = false;
+    for (const QString& coppia : uri.mid(domanda + 1).split(QLatin1Char('&'))) {
+        const qsizetype u = coppia.indexOf(QLatin1Char('='));
+        if (u < 0) {
+            coppie << (dopoSegreto && !coppia.isEmpty() ? QStringLiteral("***") : coppia);
+            continue;
         }
-        return f;
-    }();
-    const qsizetype chiocciola = uri.lastIndexOf(QLatin1Char('@'), fineAutorita - 1);
-    if (chiocciola < inizio)
-        return uri;
-    const qsizetype dp = uri.indexOf(QLatin1Char(':'), inizio + 3);
-    if (dp < 0 || dp > chiocciola)
-        return uri;
-    return uri.left(dp + 1) + QStringLiteral("***") + uri.mid(chiocciola);
+        dopoSegreto = parametroSegreto(decodifica(coppia.left(u)));
+        coppie << (dopoSegreto ? coppia.left(u + 1) + QStringLiteral("***") : coppia);
+    }
+    return uscita + coppie.join(QLatin1Char('&'));
+}
+
+QString mascheraTesto(const QString& testo) {
+    if (!testo.contains(QLatin1String("://")))
+        return testo;
+    QString uscita;
+    qsizetype fatto = 0;
+    for (qsizetype i = testo.indexOf(QLatin1String("://")); i >= 0;
+         i = testo.indexOf(QLatin1String("://"), i + 3)) {
+        qsizetype inizio = i;
+        while (inizio > fatto && testo[inizio - 1].isLetter())
+            --inizio;
+        const QString candidato = testo.mid(inizio);
+        if (lunghezzaSchema(candidato) == 0)
+            continue;
+        // An address ends at a blank, a backslash (a file of the archive follows) or a quote.
+        qsizetype fine = inizio;
+        while (fine < testo.size() && !testo[fine].isSpace() && testo[fine] != QLatin1Char('\\') &&
+               testo[fine] != QLatin1Char('"'))
+            ++fine;
+        uscita +=
+            testo.mid(fatto, inizio - fatto) + uriPerMessaggi(testo.mid(inizio, fine - inizio));
+        fatto = fine;
+        i = qMax(i, fine - 3);
+    }
+    return uscita + testo.mid(fatto);
 }
 
 QString uriConDatabase(const QString& uri, const QString& database) {
-    const qsizetype inizio = uri.indexOf(QStringLiteral("://"));
+    // After the user and password, which may hold "/" and "?".
+    const qsizetype schema = lunghezzaSchema(uri);
+    const qsizetype a = fineCredenziali(uri, schema);
+    const qsizetype inizio = a >= 0 ? a + 1 : schema;
     qsizetype fine = uri.size();
-    const qsizetype domanda = uri.indexOf(QLatin1Char('?'), inizio + 3);
+    const qsizetype domanda = uri.indexOf(QLatin1Char('?'), inizio);
     if (domanda >= 0)
         fine = domanda;
-    qsizetype barra = uri.indexOf(QLatin1Char('/'), inizio + 3);
+    qsizetype barra = uri.indexOf(QLatin1Char('/'), inizio);
     if (barra < 0 || barra > fine)
         barra = fine;
     return uri.left(barra) + QLatin1Char('/') +

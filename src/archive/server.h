@@ -73,6 +73,9 @@ struct Parametri {
 Parametri analizzaUri(const QString& uri);
 // The URI without its password, for messages.
 QString uriPerMessaggi(const QString& uri);
+// Any text with every server address in it passed through uriPerMessaggi (an address runs from
+// its scheme to a blank, a backslash or a double quote). Every error's texts go through it.
+QString mascheraTesto(const QString& testo);
 // The same URI naming another database (used to create one and to tell a missing database from
 // an unreachable server).
 QString uriConDatabase(const QString& uri, const QString& database);

@@ -1,6 +1,7 @@
 #include "tabellone/impostazioni.h"
 
 #include "archive/errori.h"
+#include "archive/file_percorsi.h"
 
 #include <QSettings>
 #include <QStringList>
@@ -74,6 +75,15 @@ Impostazioni Impostazioni::leggi(QString* errore) {
 
 bool Impostazioni::scrivi(QString* errore) const {
     QSettings s = apri();
+    // The archive value may be a server address with its password: the file is its owner's
+    // only, before the first value is written.
+    try {
+        rendiFilePrivato(s.fileName());
+    } catch (const ErroreQvr& e) {
+        if (errore)
+            *errore = QStringLiteral("Impostazioni non salvate: ") + e.testoCompleto();
+        return false;
+    }
     s.setValue(QStringLiteral("archivio"), archivio);
     s.setValue(QStringLiteral("postazioni"), testoPostazioni(postazioni));
     s.setValue(QStringLiteral("titolo"), titolo);

@@ -3,6 +3,7 @@
 //
 //   qvr-tabellone [--finestra] [--archivio CARTELLA] [--registro FILE]
 //   qvr-tabellone --wav FILE NUMERO POSTAZIONE
+#include "archive/informazioni.h"
 #include "tabellone/finestra.h"
 #include "tabellone/voce.h"
 
@@ -16,12 +17,10 @@
 using namespace qvr::tabellone;
 
 int main(int argc, char** argv) {
-    // Rendering a WAV, and the help, need no screen.
-    bool soloWav = false;
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray a(argv[i]);
-        soloWav = soloWav || a == "--wav" || a == "--help" || a == "-h" || a == "--help-all";
-    }
+    // Rendering a WAV, the help and the version need no screen.
+    bool soloWav = qvr::informazioni::soloInformazioni(argc, argv);
+    for (int i = 1; i < argc; ++i)
+        soloWav = soloWav || QByteArray(argv[i]) == "--wav";
     std::unique_ptr<QCoreApplication> programma;
     if (soloWav)
         programma = std::make_unique<QCoreApplication>(argc, argv);
@@ -32,8 +31,11 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("qvr-tabellone"));
 
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral("Tabellone della sala d'attesa"));
+    p.setApplicationDescription(QStringLiteral("Tabellone della sala d'attesa\n\n") +
+                                qvr::informazioni::testoLicenza());
     p.addHelpOption();
+    const QCommandLineOption versione = qvr::informazioni::opzioneVersione();
+    p.addOption(versione);
     const QCommandLineOption finestra(
         QStringLiteral("finestra"), QStringLiteral("In una finestra invece che a schermo intero."));
     const QCommandLineOption archivio(
@@ -50,6 +52,10 @@ int main(int argc, char** argv) {
     p.addOptions({finestra, archivio, registro, wav});
     p.addPositionalArgument(QStringLiteral("NUMERO POSTAZIONE"), QStringLiteral("Con --wav."));
     p.process(app);
+    if (p.isSet(versione)) {
+        QTextStream(stdout) << qvr::informazioni::testoVersione(QStringLiteral("qvr-tabellone"));
+        return 0;
+    }
 
     QTextStream err(stderr);
     if (p.isSet(wav)) {

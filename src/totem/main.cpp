@@ -1,20 +1,34 @@
 // qvr-totem: the ticket kiosk at the entrance.
 //   qvr-totem [--finestra] [--archivio CARTELLA] [--stampante NOME]
 
+#include "archive/informazioni.h"
 #include "totem/chiosco.h"
 #include "totem/finestra_totem.h"
 #include "totem/impostazioni_totem.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QTextStream>
+
+#include <memory>
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
+    // The help and the version need no screen.
+    std::unique_ptr<QCoreApplication> programma;
+    if (qvr::informazioni::soloInformazioni(argc, argv))
+        programma = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        programma = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication& app = *programma;
     QApplication::setOrganizationName(QStringLiteral("qvr"));
     QApplication::setApplicationName(QStringLiteral("qvr-totem"));
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Totem dei biglietti del sistema di code."));
+    parser.setApplicationDescription(
+        QStringLiteral("Totem dei biglietti del sistema di code.\n\n") +
+        qvr::informazioni::testoLicenza());
     parser.addHelpOption();
+    const QCommandLineOption versione = qvr::informazioni::opzioneVersione();
+    parser.addOption(versione);
     const QCommandLineOption finestra(
         QStringLiteral("finestra"), QStringLiteral("In una finestra invece che a tutto schermo."));
     const QCommandLineOption archivio(QStringLiteral("archivio"),
@@ -27,6 +41,10 @@ int main(int argc, char* argv[]) {
                                        QStringLiteral("nome"));
     parser.addOptions({finestra, archivio, stampante});
     parser.process(app);
+    if (parser.isSet(versione)) {
+        QTextStream(stdout) << qvr::informazioni::testoVersione(QStringLiteral("qvr-totem"));
+        return 0;
+    }
 
     QStringList problemi;
     qvr::totem::ImpostazioniTotem impostazioni = qvr::totem::ImpostazioniTotem::carica(&problemi);

@@ -3,10 +3,14 @@
 #include "app/gestione.h"
 #include "launcher/apertura.h"
 
+#include "archive/informazioni.h"
+
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QScreen>
+#include <QTextStream>
 #include <QTranslator>
 
 namespace qvr {
@@ -39,6 +43,24 @@ bool apriPrimaFinestra(Apertura& apertura) {
     }
     apertura.show();
     return true;
+}
+
+int rispondiInformazioni(int argc, char* argv[]) {
+    QCoreApplication programma(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qvr-client"));
+    QCommandLineParser p;
+    p.setApplicationDescription(
+        QStringLiteral("Postazione di chiamata del sistema di code. Non ha altre opzioni: legge\n"
+                       "la cartella dell'archivio e la postazione da percorsi.txt (nella cartella\n"
+                       "di lavoro, o in quella dei dati dell'utente quando è installato).\n\n") +
+        informazioni::testoLicenza());
+    p.addHelpOption();
+    const QCommandLineOption versione = informazioni::opzioneVersione();
+    p.addOption(versione);
+    p.process(programma); // the help, or an unknown option, ends the program here
+    if (p.isSet(versione))
+        QTextStream(stdout) << informazioni::testoVersione(QStringLiteral("qvr-client"));
+    return 0;
 }
 
 } // namespace qvr

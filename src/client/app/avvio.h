@@ -14,4 +14,8 @@ void impostaApplicazione(QApplication& applicazione);
 // reported in the one central place and the program ends; returns false in that case.
 bool apriPrimaFinestra(Apertura& apertura);
 
+// The answer to --help or --version (informazioni::soloInformazioni), on standard output and
+// without a display; the program's exit code. The program takes no other argument.
+int rispondiInformazioni(int argc, char* argv[]);
+
 } // namespace qvr

@@ -1,8 +1,9 @@
 #include "app/avvio.h"
-#include "app/fine_sessione.h"
 #include "app/cartella_dati.h"
+#include "app/fine_sessione.h"
 #include "app/gestione.h"
 #include "app/globali.h"
+#include "archive/informazioni.h"
 #include "console/form1.h"
 #include "launcher/apertura.h"
 
@@ -12,6 +13,9 @@
 #include <memory>
 
 int main(int argc, char* argv[]) {
+    // The help and the version are answered without a display.
+    if (qvr::informazioni::soloInformazioni(argc, argv))
+        return qvr::rispondiInformazioni(argc, argv);
     QApplication app(argc, argv);
     qvr::impostaApplicazione(app);
     qvr::installaFineSessione();

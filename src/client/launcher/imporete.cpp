@@ -129,13 +129,19 @@ ImpoRete::ImpoRete(QWidget* parent) : QDialog(parent) {
     connect(new Attivazione(this), &Attivazione::attivata, this, [this] { attivazione(); });
 }
 
+void ImpoRete::mostraValore(const QString& valore) {
+    m_valore = valore;
+    // A server address may hold a password: shown without it.
+    m_txtshortcutdir->setText(eServer(valore) ? server::uriPerMessaggi(valore) : valore);
+}
+
 void ImpoRete::attivazione() {
     // A missing or unreadable settings file is no news here: the label keeps what it shows.
     try {
         const ValoriPercorsi valori = leggiFilePercorsi();
         s_cartella = valori.cartella;
         PostazioneTesto = valori.postazione;
-        m_txtshortcutdir->setText(s_cartella);
+        mostraValore(s_cartella);
     } catch (const ErroreQvr&) {
     }
 }
@@ -151,12 +157,13 @@ void ImpoRete::SfogliaCartella() {
     if (scelta.isEmpty())
         return;
     // The folder as the system writes it; a drive root keeps its trailing separator.
-    m_txtshortcutdir->setText(QDir::toNativeSeparators(scelta));
+    mostraValore(QDir::toNativeSeparators(scelta));
 }
 
 void ImpoRete::ImpostaServer() {
-    const QString attuale = eServer(m_txtshortcutdir->text()) ? m_txtshortcutdir->text()
-                                                              : QStringLiteral("postgresql://");
+    // The address is offered without its password; given back unchanged, it keeps it.
+    const QString attuale =
+        eServer(m_valore) ? server::uriPerMessaggi(m_valore) : QStringLiteral("postgresql://");
     QString scelta;
     if (sceltaServer) {
         scelta = sceltaServer(this, attuale);
@@ -172,12 +179,22 @@ void ImpoRete::ImpostaServer() {
     scelta = scelta.trimmed();
     if (scelta.isEmpty())
         return;
+    if (eServer(m_valore) && scelta == attuale)
+        scelta = m_valore;
     QString motivo;
     if (!eServer(scelta)) {
         motivo = QStringLiteral("l'indirizzo deve iniziare con postgresql:// o postgres://");
     } else {
         try {
-            server::analizzaUri(scelta);
+            const server::Parametri p = server::analizzaUri(scelta);
+            // The masked password of the address offered, kept in an address changed otherwise,
+            // would become the password itself.
+            bool nascosta = p.password == QLatin1String("***");
+            for (const auto& [chiave, valore] : p.opzioni)
+                nascosta = nascosta ||
+                           (chiave == QLatin1String("password") && valore == QLatin1String("***"));
+            if (nascosta && scelta != m_valore)
+                motivo = QStringLiteral("la password nascosta (***) va scritta per intero");
         } catch (const ErroreQvr& e) {
             motivo = e.testoCompleto();
         }
@@ -189,11 +206,11 @@ void ImpoRete::ImpostaServer() {
         messaggio.exec();
         return;
     }
-    m_txtshortcutdir->setText(scelta);
+    mostraValore(scelta);
 }
 
 void ImpoRete::Salva() {
-    if (m_txtshortcutdir->text() == TestoSegnaposto) {
+    if (m_valore == TestoSegnaposto) {
         MsgForm messaggio(this);
         messaggio.Label2(0)->setText(QStringLiteral("Selezionare un Percorso per gli archivi !"));
         messaggio.exec();
@@ -205,7 +222,7 @@ void ImpoRete::Salva() {
             break;
         }
     }
-    s_cartella = m_txtshortcutdir->text();
+    s_cartella = m_valore;
     // A failure to write is not handled here: it reaches the operator's report.
     ScriviPercorsi(s_cartella, s_postazione);
 

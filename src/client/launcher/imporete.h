@@ -5,7 +5,8 @@
 // Each time the window becomes the active window of the program (app/attivazione.h) it reads
 // percorsi.txt again (silently when it cannot) and shows the stored folder; it never selects a
 // station button. The folder text and the station number it keeps survive for the whole run, across
-// openings of the window.
+// openings of the window. A server address is shown with its password masked; the value saved is
+// the whole address.
 
 #include <QDialog>
 
@@ -61,6 +62,8 @@ public slots:
 
 private:
     void attivazione();
+    // Keeps the archive value and shows it (a server address without its password).
+    void mostraValore(const QString& valore);
 
     QPushButton* m_cbtServer = nullptr;
     QGroupBox* m_groupBox1 = nullptr;
@@ -68,6 +71,7 @@ private:
     std::array<QRadioButton*, 10> m_r1{};
     QLabel* m_label1 = nullptr;
     QLabel* m_txtshortcutdir = nullptr;
+    QString m_valore = TestoSegnaposto; // the archive value the label shows, as it is saved
     std::array<QPushButton*, 3> m_cbt{};
     QLabel* m_image1 = nullptr;
     bool m_salvato = false;
