@@ -47,8 +47,20 @@ Lettura Sonda::leggi() {
     return l;
 }
 
-void Sonda::richiesta() {
-    emit letta(leggi());
+void Sonda::avvia(int intervalloMs, int riprovaMs) {
+    m_intervallo = intervalloMs;
+    m_riprova = riprovaMs;
+    m_timer = new QTimer(this);
+    m_timer->setSingleShot(true);
+    m_timer->setTimerType(Qt::PreciseTimer);
+    connect(m_timer, &QTimer::timeout, this, &Sonda::sonda);
+    sonda();
+}
+
+void Sonda::sonda() {
+    const Lettura l = leggi();
+    m_timer->start(l.errore != 0 ? m_riprova : m_intervallo);
+    emit letta(l);
 }
 
 Sorvegliante::Sorvegliante(const QString& cartella, ModelloTabellone* modello, QObject* parent)
@@ -59,9 +71,6 @@ Sorvegliante::Sorvegliante(std::unique_ptr<LettoreArchivio> lettore, ModelloTabe
     : QObject(parent), m_modello(modello), m_cartella(lettore->cartella()),
       m_sonda(new Sonda(std::move(lettore), modello->nominativi())) {
     qRegisterMetaType<qvr::tabellone::Lettura>();
-    m_prossima.setSingleShot(true);
-    m_prossima.setTimerType(Qt::PreciseTimer);
-    connect(&m_prossima, &QTimer::timeout, this, &Sorvegliante::chiedi);
     m_guardia.setSingleShot(true);
     connect(&m_guardia, &QTimer::timeout, this, &Sorvegliante::nonRisponde);
 }
@@ -90,18 +99,14 @@ void Sorvegliante::avvia() {
     connect(m_filo, &QThread::finished, m_sonda, &QObject::deleteLater);
     connect(m_sonda, &Sonda::letta, this, &Sorvegliante::letta, Qt::QueuedConnection);
     m_filo->start();
-    chiedi();
-}
-
-void Sorvegliante::chiedi() {
     m_guardia.start(AttesaMassimaMs);
-    QMetaObject::invokeMethod(m_sonda, &Sonda::richiesta, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_sonda, "avvia", Qt::QueuedConnection, Q_ARG(int, IntervalloMs),
+                              Q_ARG(int, RiprovaMs));
 }
 
 void Sorvegliante::letta(const Lettura& l) {
-    m_guardia.stop();
     applica(l);
-    m_prossima.start(m_inErrore ? RiprovaMs : IntervalloMs);
+    m_guardia.start((l.errore != 0 ? RiprovaMs : IntervalloMs) + AttesaMassimaMs);
 }
 
 void Sorvegliante::nonRisponde() {
@@ -119,6 +124,7 @@ void Sorvegliante::controlla() {
 }
 
 void Sorvegliante::applica(const Lettura& l) {
+    m_letto = true;
     const QVector<Chiamata> nuove = m_modello->aggiorna(l.assegnazioni, l.display, l.singoli);
     const bool cambiato = l.assegnazioni || l.display || l.singoli;
     if (l.errore != 0) {

@@ -4,11 +4,12 @@
 // moved. A failure (share down, a database missing, locked or damaged) is reported and retried
 // every 2 s until the files come back; the model keeps the last state meanwhile.
 //
-// Once started, the reads run on a thread of their own (Sonda), one poll at a time, and their
-// results come back to the window's thread by signal: a share or a server that stops answering
-// never stalls the window. A poll that has not come back within a second is reported as an
-// archive that does not answer; the board goes on painting under its banner, and the poll's
-// result, when it comes, is taken as any other.
+// Once started, the polls run on a thread of their own (Sonda), timed there, one at a time, and
+// their results come back to the window's thread by signal, in order: a share or a server that
+// stops answering never stalls the window, and a window busy painting never delays a poll. No
+// result for a second beyond the poll's interval is reported as an archive that does not
+// answer; the board goes on painting under its banner, and the poll's result, when it comes, is
+// taken as any other.
 #include "archive/errori.h"
 #include "archive/lettore.h"
 #include "tabellone/modello.h"
@@ -44,15 +45,21 @@ public:
     Lettura leggi();
     QString cartella() const { return m_lettore->cartella(); }
 
-public slots:
-    void richiesta(); // one poll, its result by letta()
+    // Polls every `intervalloMs` (every `riprovaMs` after a failure), each counted from the end
+    // of the one before; call it on the reading thread.
+    Q_INVOKABLE void avvia(int intervalloMs, int riprovaMs);
 
 signals:
     void letta(const qvr::tabellone::Lettura& l);
 
 private:
+    void sonda();
+
     std::unique_ptr<LettoreArchivio> m_lettore;
     bool m_nominativi;
+    QTimer* m_timer = nullptr;
+    int m_intervallo = 0;
+    int m_riprova = 0;
     std::optional<ImprontaFile> m_qvr, m_qvra, m_qvrb;
 };
 
@@ -70,6 +77,8 @@ public:
     // One poll now, on the calling thread (tests call it directly, before avvia()).
     void controlla();
     bool inErrore() const { return m_inErrore; }
+    // Whether a poll has come back since the start (the starting point is set).
+    bool letto() const { return m_letto; }
 
     static constexpr int IntervalloMs = 25;
     static constexpr int RiprovaMs = 2000;
@@ -83,7 +92,6 @@ signals:
     void ripristinato();
 
 private:
-    void chiedi();
     void letta(const Lettura& l);
     void applica(const Lettura& l);
     void nonRisponde();
@@ -92,9 +100,9 @@ private:
     QString m_cartella;
     Sonda* m_sonda = nullptr; // owned here until avvia(), then by the reading thread
     QThread* m_filo = nullptr;
-    QTimer m_prossima;
     QTimer m_guardia;
     bool m_inErrore = false;
+    bool m_letto = false;
 };
 
 } // namespace qvr::tabellone
