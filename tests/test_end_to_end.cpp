@@ -313,6 +313,8 @@ private slots:
         ATTENDI_RECORD("0", "1", "F");
         QVERIFY(clic(console, avanti));
         ATTENDI_RECORD("1", "3", "F");
+        // A second deliberate press comes after the console's double-press guard (0.3 s).
+        QThread::msleep(400);
         QVERIFY(clic(console, avanti));
         ATTENDI_RECORD("2", "3", "F");
         QVERIFY(clic(console, attendere));

@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +39,13 @@ QAtomicInteger<quint64> g_connessioniLettore{0};
     throw ErroreQvr(Err::DatabaseNonTrovato, nativo);
 }
 
+// A regular file (through links): a folder, a FIFO or a device is no database, and opening a
+// FIFO would wait for a writer.
+bool fileRegolare(const QString& nativo) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(nativo).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 // One read-only connection for one short read: opened, used inside one read transaction and
 // closed by the destructor.
 class ConnessioneLettura {
@@ -46,7 +54,7 @@ public:
         const QFileInfo info(nativo);
         if (!info.exists())
             fileMancante(nativo);
-        if (info.isDir() || info.size() == 0)
+        if (!fileRegolare(nativo) || info.size() == 0)
             throw ErroreQvr(Err::FormatoNonRiconosciuto, nativo);
         m_nome = QStringLiteral("qvr-lettore-%1").arg(++g_connessioniLettore);
         QSqlError erroreApertura;
@@ -309,7 +317,9 @@ ImprontaFile LettoreArchivio::impronta(const QString& nomeFile) const {
 
 ImprontaFile LettoreArchivio::improntaFile(const QString& nativo) {
     const QByteArray percorso = QFile::encodeName(nativo);
-    const int fd = ::open(percorso.constData(), O_RDONLY | O_CLOEXEC);
+    // Never waits: a FIFO put in the database's place opens at once with O_NONBLOCK, and only
+    // a regular file is read.
+    const int fd = ::open(percorso.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         const int e = errno;
         if (e == ENOENT || e == ENOTDIR)
@@ -317,11 +327,15 @@ ImprontaFile LettoreArchivio::improntaFile(const QString& nativo) {
         throw ErroreQvr(numeroDaErrno(e),
                         nativo + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(e)));
     }
-    unsigned char testa[28];
     struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw ErroreQvr(Err::FormatoNonRiconosciuto,
+                        nativo + QStringLiteral(": non è un file regolare"));
+    }
+    unsigned char testa[28];
     const ssize_t letti = ::pread(fd, testa, sizeof testa, 0);
     const int erroreLettura = letti < 0 ? errno : 0;
-    const int esitoStat = ::fstat(fd, &st);
     ::close(fd);
     if (letti < 0)
         throw ErroreQvr(Err::ErroreDiscoRete,
@@ -333,10 +347,8 @@ ImprontaFile LettoreArchivio::improntaFile(const QString& nativo) {
     ImprontaFile i;
     i.contatore = (quint32(testa[24]) << 24) | (quint32(testa[25]) << 16) |
                   (quint32(testa[26]) << 8) | quint32(testa[27]);
-    if (esitoStat == 0) {
-        i.inode = static_cast<quint64>(st.st_ino);
-        i.dimensione = static_cast<qint64>(st.st_size);
-    }
+    i.inode = static_cast<quint64>(st.st_ino);
+    i.dimensione = static_cast<qint64>(st.st_size);
     return i;
 }
 
@@ -356,6 +368,56 @@ inline QString unione(ConnessioneLettura&, QString (*t)(int), const QStringList&
     return unioneTabelle(t, campi);
 }
 
+// The faults that belong to one station's record: a value the field cannot hold. A missing
+// table, row or field is damage of the database's structure, which the other programs of the
+// system create, and fails the read as a whole (on a server it fails the change mark too).
+bool guastoDellaPostazione(int numero) {
+    switch (numero) {
+    case Err::Overflow:
+    case Err::TipoNonCorrispondente:
+    case Err::UsoNonValidoNull:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Runs `leggi` for one station's record; a fault of that record alone is kept in its `guasto`
+// and the others are read on.
+template <typename R, typename F> void perPostazione(R& record, F leggi) {
+    try {
+        leggi();
+    } catch (const ErroreQvr& e) {
+        if (!guastoDellaPostazione(e.numero()))
+            throw;
+        record = R{};
+        record.guasto = {e.numero(), e.testoCompleto()};
+    }
+}
+
+// A state field is an Integer: a value beyond 16 bits is an overflow.
+template <typename C>
+int stato(const C& c, const QSqlRecord& r, const QString& campo, const QString& tab) {
+    const qint32 v = c.numero(r, campo, tab);
+    if (v < std::numeric_limits<qint16>::min() || v > std::numeric_limits<qint16>::max())
+        throw ErroreQvr(Err::Overflow, tab + QStringLiteral(".") + campo + QStringLiteral(" = ") +
+                                           QString::number(v));
+    return v;
+}
+
+template <typename C>
+void recordDisplay(C& c, const QSqlRecord& q, const QString& tab, RecordDisplay& d) {
+    d.numero = c.numero(q, nomi::CampoNumeroA1, tab);
+    d.stato = stato(c, q, nomi::CampoStatoN1, tab);
+    d.flag = c.campo(q, nomi::CampoF1, tab).toString();
+}
+
+template <typename C>
+void recordSingolo(C& c, const QSqlRecord& q, const QString& tab, RecordSingolo& s) {
+    s.numero = c.numero(q, nomi::CampoNUMERO, tab);
+    s.stato = stato(c, q, nomi::CampoStato, tab);
+}
+
 template <typename C> RecordsDisplay leggiDisplayCon(C& c) {
     RecordsDisplay r;
     // The quick way; when it fails or finds a table empty, the table by table read below tells
@@ -368,20 +430,15 @@ template <typename C> RecordsDisplay leggiDisplayCon(C& c) {
                     if (n < 1 || n > 10)
                         return;
                     const QString tab = nomi::tabNumeriCode(n);
-                    r[n - 1].numero = c.numero(q, nomi::CampoNumeroA1, tab);
-                    r[n - 1].stato = c.numero(q, nomi::CampoStatoN1, tab);
-                    r[n - 1].flag = c.campo(q, nomi::CampoF1, tab).toString();
+                    perPostazione(r[n - 1], [&] { recordDisplay(c, q, tab, r[n - 1]); });
                     ++trovate;
                 }) &&
         trovate == 10)
         return r;
+    r = {};
     for (int n = 1; n <= 10; ++n) {
         const QString tab = nomi::tabNumeriCode(n);
-        const QSqlRecord riga = c.primaRiga(tab);
-        RecordDisplay& d = r[n - 1];
-        d.numero = c.numero(riga, nomi::CampoNumeroA1, tab);
-        d.stato = c.numero(riga, nomi::CampoStatoN1, tab);
-        d.flag = c.campo(riga, nomi::CampoF1, tab).toString();
+        perPostazione(r[n - 1], [&] { recordDisplay(c, c.primaRiga(tab), tab, r[n - 1]); });
     }
     return r;
 }
@@ -395,17 +452,15 @@ template <typename C> RecordsSingoli leggiSingoliCon(C& c) {
                     if (n < 1 || n > 10)
                         return;
                     const QString tab = nomi::tabNumerazioneSingle(n);
-                    r[n - 1].numero = c.numero(q, nomi::CampoNUMERO, tab);
-                    r[n - 1].stato = c.numero(q, nomi::CampoStato, tab);
+                    perPostazione(r[n - 1], [&] { recordSingolo(c, q, tab, r[n - 1]); });
                     ++trovate;
                 }) &&
         trovate == 10)
         return r;
+    r = {};
     for (int n = 1; n <= 10; ++n) {
         const QString tab = nomi::tabNumerazioneSingle(n);
-        const QSqlRecord riga = c.primaRiga(tab);
-        r[n - 1].numero = c.numero(riga, nomi::CampoNUMERO, tab);
-        r[n - 1].stato = c.numero(riga, nomi::CampoStato, tab);
+        perPostazione(r[n - 1], [&] { recordSingolo(c, c.primaRiga(tab), tab, r[n - 1]); });
     }
     return r;
 }

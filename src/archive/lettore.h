@@ -30,18 +30,28 @@ struct ImprontaFile {
     bool operator==(const ImprontaFile&) const = default;
 };
 
-// The first row of NumeriCode<n> in QVRB.mdb.
+// A fault of one station's record alone: a value of the wrong type (text, blob) or out of
+// range. The other stations' records are read all the same.
+struct GuastoRecord {
+    int numero = 0; // 0: the record was read
+    QString testo;  // "Errore 13: Tipo non corrispondente (...)"
+    bool operator==(const GuastoRecord&) const = default;
+};
+
+// The first row of NumeriCode<n> in QVRB.mdb (number and state 0 when `guasto` is set).
 struct RecordDisplay {
     qint32 numero = 0;
     int stato = 0;
     QString flag;
+    GuastoRecord guasto;
     bool operator==(const RecordDisplay&) const = default;
 };
 
-// The first row of NumerazioneSingle<n> in QVRA.mdb.
+// The first row of NumerazioneSingle<n> in QVRA.mdb (number and state 0 when `guasto` is set).
 struct RecordSingolo {
     qint32 numero = 0;
     int stato = 0;
+    GuastoRecord guasto;
     bool operator==(const RecordSingolo&) const = default;
 };
 
@@ -58,25 +68,32 @@ using RecordsDisplay = std::array<RecordDisplay, 10>;        // index 0 is stati
 using RecordsSingoli = std::array<RecordSingolo, 10>;        // index 0 is station 1
 using Assegnazioni = std::array<AssegnazionePostazione, 10>; // index 0 is station 1
 
+// The reads are virtual so that a test can put a reader that stalls or fails in its place.
 class LettoreArchivio {
 public:
     // `cartella` is the archive folder as text, as the settings files hold it.
     explicit LettoreArchivio(const QString& cartella);
+    virtual ~LettoreArchivio() = default;
 
     QString cartella() const { return m_cartella; }
 
     // The change mark of an archive database (nomi::FileQVR, FileQVRA, FileQVRB).
-    // 3024 file missing, 3044 folder missing, 3343 not a database, 75 no permission.
-    ImprontaFile impronta(const QString& nomeFile) const;
+    // 3024 file missing, 3044 folder missing, 3343 not a database (also anything that is not a
+    // regular file: a FIFO or a device put in the database's place is never waited on), 75 no
+    // permission.
+    virtual ImprontaFile impronta(const QString& nomeFile) const;
     // The same, for a native file path.
     static ImprontaFile improntaFile(const QString& nativo);
 
-    // The display records of stations 1..10 (QVRB.mdb), in one short read.
-    RecordsDisplay leggiDisplay() const;
-    // The single-numbering records of stations 1..10 (QVRA.mdb), in one short read.
-    RecordsSingoli leggiSingoli() const;
+    // The display records of stations 1..10 (QVRB.mdb), in one short read. A station whose own
+    // record is at fault has its `guasto` set; the read as a whole fails only on what concerns
+    // the whole database (missing, locked, damaged, unreachable).
+    virtual RecordsDisplay leggiDisplay() const;
+    // The single-numbering records of stations 1..10 (QVRA.mdb), in one short read; faults as
+    // for leggiDisplay().
+    virtual RecordsSingoli leggiSingoli() const;
     // Mode and user of stations 1..10 (QVR.mdb), with the users' names when `nominativi`.
-    Assegnazioni leggiAssegnazioni(bool nominativi) const;
+    virtual Assegnazioni leggiAssegnazioni(bool nominativi) const;
 
     // Busy timeout of the reader's connections, in milliseconds (default 2000): how long a
     // read waits for a station's commit in progress before failing with 3260.

@@ -21,6 +21,10 @@
 namespace qvr::tabellone {
 
 namespace {
+const QString TestoArchivioNonImpostato =
+    QStringLiteral("Archivio non impostato — premere F2 per indicare la cartella dell'archivio "
+                   "o il server");
+const QString TestoNessunaChiamata = QStringLiteral("Nessuna chiamata");
 constexpr int DurataEvidenzaMs = 8000;
 constexpr int RighePrecedenti = 5;
 
@@ -57,6 +61,9 @@ FinestraTabellone::FinestraTabellone(const Impostazioni& impostazioni, const QSt
                        "QFrame[tessera=\"Attesa\"] { background: #a86510; border-radius: 10px; }"
                        "QFrame[tessera=\"Assente\"] { background: #2b3a4f; border-radius: 10px; }"
                        "QFrame[tessera=\"Assente\"] QLabel { color: #9aa6b5; }"
+                       "QFrame[tessera=\"Guasto\"] { background: #5a1d1a; border-radius: 10px; }"
+                       "QFrame[tessera=\"Guasto\"] QLabel { color: #f3c1bc; }"
+                       "#numeroGrande[vuoto=\"true\"] { color: #9aa6b5; }"
                        "#riga { color: #c8d2de; }"));
 
     auto* radice = new QVBoxLayout(this);
@@ -82,7 +89,7 @@ FinestraTabellone::FinestraTabellone(const Impostazioni& impostazioni, const QSt
     m_pannello->setObjectName(QStringLiteral("pannello"));
     auto* pannello = new QVBoxLayout(m_pannello);
     m_etichettaUltima = new QLabel(QStringLiteral("Ultima chiamata"));
-    m_numero = new EtichettaNumero(QStringLiteral("—"));
+    m_numero = new EtichettaNumero(TestoNessunaChiamata);
     m_numero->setObjectName(QStringLiteral("numeroGrande"));
     m_postazione = new QLabel;
     m_nominativo = new QLabel;
@@ -149,19 +156,23 @@ void FinestraTabellone::applica(const Impostazioni& i) {
     m_titolo->setAccessibleName(i.titolo);
     m_annunciatore->impostaVoce(i.voce, i.volume);
 
-    if (m_sorvegliante)
-        m_sorvegliante->deleteLater();
+    // The old watch goes with its model: deleted now, so that nothing of it reaches the new one.
+    delete m_sorvegliante;
+    m_sorvegliante = nullptr;
     m_modello = std::make_unique<ModelloTabellone>(i.postazioni, i.nominativi);
-    m_sorvegliante = new Sorvegliante(i.archivio, m_modello.get(), this);
-    connect(m_sorvegliante, &Sorvegliante::chiamate, this, &FinestraTabellone::nuoveChiamate);
-    connect(m_sorvegliante, &Sorvegliante::aggiornato, this, &FinestraTabellone::mostra);
-    connect(m_sorvegliante, &Sorvegliante::errore, this, [this](int, const QString& testo) {
-        const QString t = QStringLiteral("Archivio non raggiungibile — ") + testo;
-        m_banner->setText(t);
-        m_banner->setAccessibleName(t);
-        m_banner->show();
-    });
-    connect(m_sorvegliante, &Sorvegliante::ripristinato, this, [this] { m_banner->hide(); });
+    m_banner->hide();
+    if (i.archivio.trimmed().isEmpty()) {
+        // A new board: nothing to read yet, and no error to show.
+        mostraBanner(TestoArchivioNonImpostato);
+    } else {
+        m_sorvegliante = new Sorvegliante(i.archivio, m_modello.get(), this);
+        connect(m_sorvegliante, &Sorvegliante::chiamate, this, &FinestraTabellone::nuoveChiamate);
+        connect(m_sorvegliante, &Sorvegliante::aggiornato, this, &FinestraTabellone::mostra);
+        connect(m_sorvegliante, &Sorvegliante::errore, this, [this](int, const QString& testo) {
+            mostraBanner(QStringLiteral("Archivio non raggiungibile — ") + testo);
+        });
+        connect(m_sorvegliante, &Sorvegliante::ripristinato, this, [this] { m_banner->hide(); });
+    }
 
     // One tile per station shown.
     auto* griglia = static_cast<QGridLayout*>(m_zonaTessere->layout());
@@ -189,7 +200,14 @@ void FinestraTabellone::applica(const Impostazioni& i) {
 }
 
 void FinestraTabellone::avvia() {
-    m_sorvegliante->avvia();
+    if (m_sorvegliante)
+        m_sorvegliante->avvia();
+}
+
+void FinestraTabellone::mostraBanner(const QString& testo) {
+    m_banner->setText(testo);
+    m_banner->setAccessibleName(testo);
+    m_banner->show();
 }
 
 QString FinestraTabellone::testoBanner() const {
@@ -207,6 +225,12 @@ void FinestraTabellone::aggiornaStato() {
         parti << m_annunciatore->stato();
     if (!m_erroreImpostazioni.isEmpty())
         parti << m_erroreImpostazioni;
+    // A station's record that cannot be read: its error, named, for whoever looks after the
+    // board (the tile itself only says "Errore" and the number).
+    const QVector<Tessera> tessere = m_modello ? m_modello->tessere() : QVector<Tessera>{};
+    for (const Tessera& t : tessere)
+        if (t.guasto.numero != 0)
+            parti << QStringLiteral("Postazione %1: %2").arg(t.postazione).arg(t.guasto.testo);
     parti << QStringLiteral("F2: impostazioni");
     m_riga->setText(parti.join(QStringLiteral("   ·   ")));
     m_riga->setAccessibleName(m_riga->text());
@@ -243,10 +267,17 @@ void FinestraTabellone::mostra() {
                                         .arg(u.numero)
                                         .arg(u.postazione));
     } else {
-        m_numero->setText(QStringLiteral("—"));
+        // Before the first call: a word in place of the number, not a dash the size of one.
+        m_numero->setText(TestoNessunaChiamata);
         m_postazione->setText(QString());
         m_nominativo->hide();
-        m_numero->setAccessibleName(QStringLiteral("Nessuna chiamata"));
+        m_numero->setAccessibleName(TestoNessunaChiamata);
+    }
+    if (m_numero->property("vuoto").toBool() != ultime.empty()) {
+        m_numero->setProperty("vuoto", ultime.empty());
+        m_numero->style()->unpolish(m_numero);
+        m_numero->style()->polish(m_numero);
+        scala();
     }
     m_postazione->setAccessibleName(m_postazione->text());
     for (int k = 0; k < m_precedenti.size(); ++k) {
@@ -271,9 +302,11 @@ void FinestraTabellone::mostra() {
     for (int k = 0; k < tessere.size() && k < m_tessere.size(); ++k) {
         const Tessera& t = tessere[k];
         VistaTessera& v = m_tessere[k];
-        const char* nome = t.stato == StatoTessera::InCorso  ? "InCorso"
-                           : t.stato == StatoTessera::Attesa ? "Attesa"
-                                                             : "Assente";
+        const bool guasto = t.guasto.numero != 0;
+        const char* nome = guasto                             ? "Guasto"
+                           : t.stato == StatoTessera::InCorso ? "InCorso"
+                           : t.stato == StatoTessera::Attesa  ? "Attesa"
+                                                              : "Assente";
         if (v.riquadro->property("tessera").toString() != QLatin1String(nome)) {
             v.riquadro->setProperty("tessera", QString::fromLatin1(nome));
             v.riquadro->style()->unpolish(v.riquadro);
@@ -281,23 +314,27 @@ void FinestraTabellone::mostra() {
             v.numero->style()->polish(v.numero);
             v.didascalia->style()->polish(v.didascalia);
         }
-        const bool conNumero = t.stato != StatoTessera::Assente;
+        const bool conNumero = !guasto && t.stato != StatoTessera::Assente;
         v.numero->setText(conNumero ? QString::number(t.numero) : QStringLiteral("—"));
+        const QString statoTessera =
+            guasto ? QStringLiteral("Errore %1").arg(t.guasto.numero) : testoStato(t.stato);
         QString didascalia = QStringLiteral("Postazione %1").arg(t.postazione);
         if (!t.nominativo.isEmpty())
             didascalia += QStringLiteral(" · ") + t.nominativo;
-        didascalia += QLatin1Char('\n') + testoStato(t.stato);
+        didascalia += QLatin1Char('\n') + statoTessera;
         v.didascalia->setText(didascalia);
+        v.riquadro->setToolTip(guasto ? t.guasto.testo : QString());
         const QString accessibile =
-            conNumero
-                ? QStringLiteral("Postazione %1: numero %2, %3")
-                      .arg(t.postazione)
-                      .arg(t.numero)
-                      .arg(testoStato(t.stato))
-                : QStringLiteral("Postazione %1: %2").arg(t.postazione).arg(testoStato(t.stato));
+            conNumero ? QStringLiteral("Postazione %1: numero %2, %3")
+                            .arg(t.postazione)
+                            .arg(t.numero)
+                            .arg(statoTessera)
+            : guasto ? QStringLiteral("Postazione %1: %2").arg(t.postazione).arg(t.guasto.testo)
+                     : QStringLiteral("Postazione %1: %2").arg(t.postazione).arg(statoTessera);
         v.riquadro->setAccessibleName(accessibile);
         v.numero->setAccessibleName(accessibile);
     }
+    aggiornaStato();
 }
 
 void FinestraTabellone::scala() {
@@ -307,7 +344,7 @@ void FinestraTabellone::scala() {
     grandezza(m_ora, 56 * u, true);
     grandezza(m_banner, 34 * u, true);
     grandezza(m_etichettaUltima, 44 * u);
-    grandezza(m_numero, 330 * u, true);
+    grandezza(m_numero, (m_numero->property("vuoto").toBool() ? 96 : 330) * u, true);
     grandezza(m_postazione, 96 * u, true);
     grandezza(m_nominativo, 48 * u);
     grandezza(m_intestazionePrecedenti, 40 * u);
@@ -371,6 +408,10 @@ FinestraImpostazioni::FinestraImpostazioni(const Impostazioni& i, QWidget* paren
     m_archivio = new QLineEdit(i.archivio);
     m_archivio->setAccessibleName(QStringLiteral("Cartella dell'archivio"));
     m_archivio->setPlaceholderText(QStringLiteral("cartella, oppure postgresql://server/ufficio"));
+    // Wide enough for its whole hint, with room for the margins and the cursor.
+    const QFontMetrics misure = m_archivio->fontMetrics();
+    m_archivio->setMinimumWidth(misure.horizontalAdvance(m_archivio->placeholderText()) +
+                                4 * misure.averageCharWidth());
     auto* sfoglia = new QPushButton(QStringLiteral("&Sfoglia..."));
     connect(sfoglia, &QPushButton::clicked, this, &FinestraImpostazioni::sfoglia);
     rigaArchivio->addWidget(m_archivio, 1);

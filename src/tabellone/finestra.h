@@ -47,6 +47,8 @@ public:
     EtichettaNumero* etichettaNumero() const { return m_numero; }
     Annunciatore* annunciatore() const { return m_annunciatore; }
     QString testoBanner() const;
+    // The watch on the archive (none while no archive is set).
+    const Sorvegliante* sorvegliante() const { return m_sorvegliante; }
     // A notice for the status line (a settings file that could not be read).
     void mostraAvviso(const QString& testo);
 
@@ -61,6 +63,7 @@ private:
     void scala();
     void apriImpostazioni();
     void aggiornaStato();
+    void mostraBanner(const QString& testo);
 
     Impostazioni m_impostazioni;
     std::unique_ptr<ModelloTabellone> m_modello;

@@ -30,55 +30,77 @@ ModelloTabellone::ModelloTabellone(QList<int> postazioni, bool nominativi)
     std::sort(m_postazioni.begin(), m_postazioni.end());
 }
 
-void ModelloTabellone::registra(QVector<Chiamata>& nuove, int n, qint32 numero) {
-    Chiamata c;
-    c.postazione = n;
-    c.numero = numero;
-    c.ora = QDateTime::currentDateTime();
-    if (m_nominativi && m_assegnazioni)
-        c.nominativo = (*m_assegnazioni)[n - 1].nominativo;
-    nuove.append(c);
-    m_ultime.push_front(c);
+void ModelloTabellone::registra(QVector<Chiamata>& trovate) {
+    std::stable_sort(trovate.begin(), trovate.end(), [this](const Chiamata& a, const Chiamata& b) {
+        const quint64 ta = m_turno[a.postazione - 1], tb = m_turno[b.postazione - 1];
+        if (ta != tb)
+            return ta > tb;
+        return a.postazione < b.postazione;
+    });
+    const QDateTime adesso = QDateTime::currentDateTime();
+    for (Chiamata& c : trovate) {
+        c.ora = adesso;
+        if (m_nominativi && m_assegnazioni)
+            c.nominativo = (*m_assegnazioni)[c.postazione - 1].nominativo;
+        m_turno[c.postazione - 1] = ++m_turni;
+        m_ultime.push_front(c);
+    }
     while (m_ultime.size() > static_cast<size_t>(MassimoStorico))
         m_ultime.pop_back();
 }
 
-QVector<Chiamata> ModelloTabellone::aggiornaAssegnazioni(const Assegnazioni& a) {
+QVector<Chiamata> ModelloTabellone::aggiorna(const std::optional<Assegnazioni>& a,
+                                             const std::optional<RecordsDisplay>& d,
+                                             const std::optional<RecordsSingoli>& s) {
     // A station that changes mode starts from its new record as it stands: nothing to announce.
-    m_assegnazioni = a;
-    return {};
+    if (a)
+        m_assegnazioni = a;
+    QVector<Chiamata> trovate;
+    if (d)
+        trovaDisplay(*d, trovate);
+    if (s)
+        trovaSingoli(*s, trovate);
+    registra(trovate);
+    return trovate;
 }
 
-QVector<Chiamata> ModelloTabellone::aggiornaDisplay(const RecordsDisplay& d) {
-    QVector<Chiamata> nuove;
-    if (m_display && m_assegnazioni) {
-        for (int n : m_postazioni) {
-            if ((*m_assegnazioni)[n - 1].singola)
-                continue;
-            const RecordDisplay& prima = (*m_display)[n - 1];
-            const RecordDisplay& ora = d[n - 1];
-            if (ora.stato == nomi::StatoInCorso && ora.numero > 0 &&
-                (ora.numero != prima.numero || prima.stato != nomi::StatoInCorso))
-                registra(nuove, n, ora.numero);
+void ModelloTabellone::trovaDisplay(const RecordsDisplay& d, QVector<Chiamata>& trovate) {
+    const bool confronta = m_display && m_assegnazioni;
+    if (!m_display)
+        m_display = RecordsDisplay{};
+    for (int n = 1; n <= 10; ++n) {
+        RecordDisplay& prima = (*m_display)[n - 1];
+        const RecordDisplay& ora = d[n - 1];
+        if (ora.guasto.numero != 0) {
+            prima.guasto = ora.guasto;
+            continue;
         }
+        if (confronta && m_displayNoti[n - 1] && mostrata(n) && !(*m_assegnazioni)[n - 1].singola &&
+            ora.stato == nomi::StatoInCorso && ora.numero > 0 &&
+            (ora.numero != prima.numero || prima.stato != nomi::StatoInCorso))
+            trovate.append(Chiamata{n, ora.numero, {}, {}});
+        prima = ora;
+        m_displayNoti[n - 1] = true;
     }
-    m_display = d;
-    return nuove;
 }
 
-QVector<Chiamata> ModelloTabellone::aggiornaSingoli(const RecordsSingoli& s) {
-    QVector<Chiamata> nuove;
-    if (m_singoli && m_assegnazioni) {
-        for (int n : m_postazioni) {
-            if (!(*m_assegnazioni)[n - 1].singola)
-                continue;
-            const qint32 numero = s[n - 1].numero;
-            if (numero > 0 && numero != (*m_singoli)[n - 1].numero)
-                registra(nuove, n, numero);
+void ModelloTabellone::trovaSingoli(const RecordsSingoli& s, QVector<Chiamata>& trovate) {
+    const bool confronta = m_singoli && m_assegnazioni;
+    if (!m_singoli)
+        m_singoli = RecordsSingoli{};
+    for (int n = 1; n <= 10; ++n) {
+        RecordSingolo& prima = (*m_singoli)[n - 1];
+        const RecordSingolo& ora = s[n - 1];
+        if (ora.guasto.numero != 0) {
+            prima.guasto = ora.guasto;
+            continue;
         }
+        if (confronta && m_singoliNoti[n - 1] && mostrata(n) && (*m_assegnazioni)[n - 1].singola &&
+            ora.numero > 0 && ora.numero != prima.numero)
+            trovate.append(Chiamata{n, ora.numero, {}, {}});
+        prima = ora;
+        m_singoliNoti[n - 1] = true;
     }
-    m_singoli = s;
-    return nuove;
 }
 
 QVector<Tessera> ModelloTabellone::tessere() const {
@@ -93,11 +115,13 @@ QVector<Tessera> ModelloTabellone::tessere() const {
         }
         if (x.singola) {
             if (m_singoli) {
+                x.guasto = (*m_singoli)[n - 1].guasto;
                 x.numero = (*m_singoli)[n - 1].numero;
                 x.stato = x.numero > 0 ? StatoTessera::InCorso : StatoTessera::Assente;
             }
         } else if (m_display) {
             const RecordDisplay& r = (*m_display)[n - 1];
+            x.guasto = r.guasto;
             x.numero = r.numero;
             if (r.numero == 0 || r.stato == nomi::StatoAssente)
                 x.stato = StatoTessera::Assente;

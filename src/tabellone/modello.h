@@ -34,6 +34,7 @@ struct Tessera {
     StatoTessera stato = StatoTessera::Assente;
     bool singola = false;
     QString nominativo;
+    GuastoRecord guasto; // the station's record could not be read: shown as a fault
 };
 
 // The caption of a tile's state: "In corso...", "Attendere...", "Assente...".
@@ -45,14 +46,35 @@ public:
     explicit ModelloTabellone(QList<int> postazioni = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
                               bool nominativi = false);
 
-    // Each returns the calls found since the previous read of the same records, in station
-    // order. The first read of each kind only sets the starting point: a board that starts
-    // announces nothing of what happened before it. A station's mode decides which of its
-    // records counts: NumeriCode<n> for standard numbering (state 3 with a number that is new,
-    // or that comes back to state 3), NumerazioneSingle<n> for single numbering (a new NUMERO).
-    QVector<Chiamata> aggiornaAssegnazioni(const Assegnazioni& a);
-    QVector<Chiamata> aggiornaDisplay(const RecordsDisplay& d);
-    QVector<Chiamata> aggiornaSingoli(const RecordsSingoli& s);
+    // What one poll read, in one step; returns the calls found since the previous read of the
+    // same records, in the order they are announced (the last one is the "last call").
+    //
+    // The first read of each kind only sets the starting point: a board that starts announces
+    // nothing of what happened before it. A station's mode decides which of its records counts:
+    // NumeriCode<n> for standard numbering (state 3 with a number that is new, or that comes
+    // back to state 3), NumerazioneSingle<n> for single numbering (a new NUMERO). A station
+    // whose record is at fault keeps its last good values for the comparison, so that the
+    // record coming back as it was is no new call; a station first read at fault starts from
+    // its first good record.
+    //
+    // Order within one poll: the records hold no time, so calls found in the same poll (25 ms)
+    // count as simultaneous. They are given so that the station whose previous call on the
+    // board is the most recent comes first and the station shown least recently (or never)
+    // comes last, ties by station number: the "last call" panel, which stays in view longest,
+    // goes to the desk that has not had it for the longest time, and no station always wins
+    // it (station order would give it to the highest station every time).
+    QVector<Chiamata> aggiorna(const std::optional<Assegnazioni>& a,
+                               const std::optional<RecordsDisplay>& d,
+                               const std::optional<RecordsSingoli>& s);
+    QVector<Chiamata> aggiornaAssegnazioni(const Assegnazioni& a) {
+        return aggiorna(a, std::nullopt, std::nullopt);
+    }
+    QVector<Chiamata> aggiornaDisplay(const RecordsDisplay& d) {
+        return aggiorna(std::nullopt, d, std::nullopt);
+    }
+    QVector<Chiamata> aggiornaSingoli(const RecordsSingoli& s) {
+        return aggiorna(std::nullopt, std::nullopt, s);
+    }
 
     QVector<Tessera> tessere() const;
     // The latest calls, the most recent first (at most `MassimoStorico`).
@@ -64,13 +86,22 @@ public:
 
 private:
     bool mostrata(int n) const { return m_postazioni.contains(n); }
-    void registra(QVector<Chiamata>& nuove, int n, qint32 numero);
+    void trovaDisplay(const RecordsDisplay& d, QVector<Chiamata>& trovate);
+    void trovaSingoli(const RecordsSingoli& s, QVector<Chiamata>& trovate);
+    void registra(QVector<Chiamata>& trovate);
 
     QList<int> m_postazioni;
     bool m_nominativi;
     std::optional<Assegnazioni> m_assegnazioni;
+    // The last good record of each station, with the current fault when there is one;
+    // `m_...Noti` tells which stations have had a good record at all.
     std::optional<RecordsDisplay> m_display;
     std::optional<RecordsSingoli> m_singoli;
+    std::array<bool, 10> m_displayNoti{};
+    std::array<bool, 10> m_singoliNoti{};
+    // For each station, the turn of its latest call shown (0: none yet).
+    std::array<quint64, 10> m_turno{};
+    quint64 m_turni = 0;
     std::deque<Chiamata> m_ultime;
 };
 

@@ -12,9 +12,16 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace qvr;
 using namespace qvr::tabellone;
@@ -36,6 +43,30 @@ void scriviDisplay(const QString& cartella, int n, qint32 numero, int stato) {
 QStringList elenco(const QString& cartella) {
     return QDir(cartella).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
+void sql(const QString& file, const QString& comando) {
+    QCOMPARE(QProcess::execute(QStringLiteral("sqlite3"), {file, comando}), 0);
+}
+
+// A reader whose polls stall while the test holds them: a share or a server that stops
+// answering.
+class LettoreBloccato : public LettoreArchivio {
+public:
+    using LettoreArchivio::LettoreArchivio;
+    ImprontaFile impronta(const QString& nomeFile) const override {
+        if (bloccato.loadAcquire()) {
+            fermi.release();
+            via.acquire();
+        }
+        return LettoreArchivio::impronta(nomeFile);
+    }
+    void sblocca() {
+        bloccato.storeRelease(0);
+        via.release(100);
+    }
+    QAtomicInt bloccato{1};
+    mutable QSemaphore fermi;
+    mutable QSemaphore via;
+};
 } // namespace
 
 class TestTabelloneModello : public QObject {
@@ -49,6 +80,11 @@ private slots:
     void lettoreErrori_data();
     void lettoreErrori();
     void bannerERipresa();
+    void fifoAlPostoDelDatabase();
+    void guastoDiUnaPostazione_data();
+    void guastoDiUnaPostazione();
+    void ordineNellaStessaLettura();
+    void archivioCheNonRisponde();
     void impostazioni();
 };
 
@@ -240,6 +276,197 @@ void TestTabelloneModello::bannerERipresa() {
     QCOMPARE(ripresi.size(), 1);
     QCOMPARE(chiamate.size(), 2);
     QCOMPARE(m.ultime().front().numero, 11);
+}
+
+// A database replaced by a FIFO: the poll never waits on it, the banner names the file, and the
+// board recovers when the database is back.
+void TestTabelloneModello::fifoAlPostoDelDatabase() {
+    QTemporaryDir dir;
+    creaArchivio(dir.path());
+    const QString qvrb = QDir(dir.path()).filePath(nomi::FileQVRB);
+    const QString copia = qvrb + QStringLiteral(".vero");
+    QVERIFY(QFile::rename(qvrb, copia));
+    QCOMPARE(::mkfifo(QFile::encodeName(qvrb).constData(), 0644), 0);
+    LettoreArchivio l(dir.path());
+    auto esito = std::async(std::launch::async, [&] {
+        try {
+            l.impronta(nomi::FileQVRB);
+        } catch (const ErroreQvr& e) {
+            return e.numero();
+        }
+        return 0;
+    });
+    if (esito.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
+        // Still waiting for a writer: give it one, so that the test ends.
+        const int fd = ::open(QFile::encodeName(qvrb).constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+        esito.wait();
+        QFAIL("the change mark waits on a FIFO");
+    }
+    QCOMPARE(esito.get(), Err::FormatoNonRiconosciuto);
+
+    ModelloTabellone m;
+    Sorvegliante s(dir.path(), &m);
+    QSignalSpy errori(&s, &Sorvegliante::errore);
+    QSignalSpy ripresi(&s, &Sorvegliante::ripristinato);
+    s.controlla();
+    QVERIFY(s.inErrore());
+    QCOMPARE(errori.size(), 1);
+    QCOMPARE(errori[0][0].toInt(), Err::FormatoNonRiconosciuto);
+    QVERIFY2(errori[0][1].toString().contains(nomi::FileQVRB), qPrintable(errori[0][1].toString()));
+    QVERIFY(QFile::remove(qvrb));
+    QVERIFY(QFile::rename(copia, qvrb));
+    scriviDisplay(dir.path(), 6, 21, 3);
+    s.controlla();
+    QVERIFY(!s.inErrore());
+    QCOMPARE(ripresi.size(), 1);
+    QCOMPARE(m.tessere()[5].numero, 21);
+}
+
+// A value of the wrong type or out of range in one station's record: that station's tile shows
+// the error, the others go on, and its own calls resume once the record is sound again.
+void TestTabelloneModello::guastoDiUnaPostazione_data() {
+    QTest::addColumn<bool>("singola");   // station 3 in single numbering (QVRA.mdb)
+    QTest::addColumn<QString>("valore"); // SQL set on station 3's record
+    QTest::addColumn<int>("errore");
+    const QString a = QStringLiteral("NumeroA1 = "), n = QStringLiteral("NUMERO = ");
+    QTest::newRow("testo") << false << a + "'abc'" << Err::TipoNonCorrispondente;
+    QTest::newRow("testo vuoto") << false << a + "''" << Err::TipoNonCorrispondente;
+    QTest::newRow("blob") << false << a + "X'00FF10'" << Err::TipoNonCorrispondente;
+    QTest::newRow("oltre 32 bit") << false << a + "3000000000" << Err::Overflow;
+    QTest::newRow("virgola fuori campo") << false << a + "-1e12" << Err::Overflow;
+    QTest::newRow("stato testo") << false << QStringLiteral("StatoN1 = 'x'")
+                                 << Err::TipoNonCorrispondente;
+    QTest::newRow("stato oltre 16 bit")
+        << false << QStringLiteral("StatoN1 = 70000") << Err::Overflow;
+    QTest::newRow("singola testo") << true << n + "'abc'" << Err::TipoNonCorrispondente;
+    QTest::newRow("singola oltre 32 bit") << true << n + "-3000000000" << Err::Overflow;
+}
+
+void TestTabelloneModello::guastoDiUnaPostazione() {
+    QFETCH(bool, singola);
+    QFETCH(QString, valore);
+    QFETCH(int, errore);
+    QTemporaryDir dir;
+    OpzioniArchivio o;
+    if (singola)
+        o.modi[2] = QStringLiteral("SG");
+    creaArchivio(dir.path(), o);
+    const QString db = QDir(dir.path()).filePath(singola ? nomi::FileQVRA : nomi::FileQVRB);
+    const QString tabella = singola ? nomi::tabNumerazioneSingle(3) : nomi::tabNumeriCode(3);
+    sql(db, QStringLiteral("UPDATE %1 SET %2 = 7, %3 = 3")
+                .arg(tabella, singola ? nomi::CampoNUMERO : nomi::CampoNumeroA1,
+                     singola ? nomi::CampoStato : nomi::CampoStatoN1));
+    ModelloTabellone m;
+    Sorvegliante s(dir.path(), &m);
+    QSignalSpy chiamate(&s, &Sorvegliante::chiamate);
+    QSignalSpy errori(&s, &Sorvegliante::errore);
+    s.controlla();
+    sql(db, QStringLiteral("UPDATE %1 SET %2").arg(tabella, valore));
+    scriviDisplay(dir.path(), 5, 42, 3);
+    s.controlla();
+    // Station 5's call is shown; station 3's tile alone is at fault, with the error's number.
+    QVERIFY(!s.inErrore());
+    QCOMPARE(errori.size(), 0);
+    QCOMPARE(chiamate.size(), 1);
+    QCOMPARE(m.ultime().front().postazione, 5);
+    QCOMPARE(m.tessere()[4].numero, 42);
+    QCOMPARE(m.tessere()[4].guasto.numero, 0);
+    QCOMPARE(m.tessere()[2].guasto.numero, errore);
+    QVERIFY2(m.tessere()[2].guasto.testo.contains(tabella),
+             qPrintable(m.tessere()[2].guasto.testo));
+    // The record put back as it was is no call; the next number is.
+    const QString campoNumero = singola ? nomi::CampoNUMERO : nomi::CampoNumeroA1;
+    const QString campoStato = singola ? nomi::CampoStato : nomi::CampoStatoN1;
+    sql(db, QStringLiteral("UPDATE %1 SET %2 = 7, %3 = 3").arg(tabella, campoNumero, campoStato));
+    s.controlla();
+    QCOMPARE(chiamate.size(), 1);
+    QCOMPARE(m.tessere()[2].guasto.numero, 0);
+    QCOMPARE(m.tessere()[2].numero, 7);
+    sql(db, QStringLiteral("UPDATE %1 SET %2 = 8").arg(tabella, campoNumero));
+    s.controlla();
+    QCOMPARE(chiamate.size(), 2);
+    QCOMPARE(m.ultime().front().postazione, 3);
+    QCOMPARE(m.ultime().front().numero, 8);
+}
+
+// Calls found in one poll: the station shown least recently comes last and takes the "last
+// call" panel; standard and single stations in one order.
+void TestTabelloneModello::ordineNellaStessaLettura() {
+    ModelloTabellone m;
+    Assegnazioni a;
+    a[8].singola = true; // station 9
+    RecordsDisplay d;
+    RecordsSingoli s;
+    m.aggiorna(a, d, s);
+    auto postazioni = [](const QVector<Chiamata>& c) {
+        QList<int> p;
+        for (const Chiamata& x : c)
+            p << x.postazione;
+        return p;
+    };
+    // None shown yet: station order.
+    d[1] = {5, 3, QStringLiteral("F"), {}};
+    d[6] = {9, 3, QStringLiteral("F"), {}};
+    QCOMPARE(postazioni(m.aggiorna(std::nullopt, d, std::nullopt)), (QList<int>{2, 7}));
+    QCOMPARE(m.ultime().front().postazione, 7);
+    // Both again, with station 9 (single numbering, never shown): 9 has waited longest, 2
+    // longer than 7.
+    d[1].numero = 6;
+    d[6].numero = 10;
+    s[8].numero = 1;
+    QCOMPARE(postazioni(m.aggiorna(std::nullopt, d, s)), (QList<int>{7, 2, 9}));
+    QCOMPARE(m.ultime().front().postazione, 9);
+    d[1].numero = 7;
+    d[6].numero = 11;
+    s[8].numero = 2;
+    QCOMPARE(postazioni(m.aggiorna(std::nullopt, d, s)), (QList<int>{9, 2, 7}));
+    QCOMPARE(m.ultime().front().postazione, 7);
+    QCOMPARE(m.ultime().front().numero, 11);
+}
+
+// A poll that stalls (a share or a server that stops answering): the window's thread goes on
+// with its events, the banner comes within about a second, and the board recovers by itself.
+void TestTabelloneModello::archivioCheNonRisponde() {
+    QTemporaryDir dir;
+    creaArchivio(dir.path());
+    ModelloTabellone m;
+    auto lettore = std::make_unique<LettoreBloccato>(dir.path());
+    LettoreBloccato* l = lettore.get();
+    l->bloccato.storeRelease(0);
+    Sorvegliante s(std::move(lettore), &m);
+    const auto libera = qScopeGuard([l] { l->sblocca(); }); // before the watch ends, always
+    QSignalSpy errori(&s, &Sorvegliante::errore);
+    QSignalSpy ripresi(&s, &Sorvegliante::ripristinato);
+    QSignalSpy aggiornati(&s, &Sorvegliante::aggiornato);
+    s.avvia();
+    QTRY_VERIFY(aggiornati.size() >= 1);
+    l->bloccato.storeRelease(1);
+    QTRY_VERIFY(l->fermi.available() >= 1); // a poll is stalled now
+    QElapsedTimer t;
+    t.start();
+    int battiti = 0;
+    qint64 pausaMassima = 0, ultimo = 0;
+    QTimer battito;
+    connect(&battito, &QTimer::timeout, [&] {
+        ++battiti;
+        pausaMassima = std::max(pausaMassima, t.elapsed() - ultimo);
+        ultimo = t.elapsed();
+    });
+    battito.start(20);
+    QTRY_VERIFY_WITH_TIMEOUT(errori.size() >= 1, 3000);
+    const qint64 banner = t.elapsed();
+    QTest::qWait(300);
+    QVERIFY2(banner <= Sorvegliante::AttesaMassimaMs + 500, qPrintable(QString::number(banner)));
+    QCOMPARE(errori[0][0].toInt(), Err::ErroreDiscoRete);
+    QVERIFY(s.inErrore());
+    QVERIFY2(battiti >= 20 && pausaMassima < 500,
+             qPrintable(QStringLiteral("%1 %2").arg(battiti).arg(pausaMassima)));
+    scriviDisplay(dir.path(), 1, 3, 3);
+    l->sblocca();
+    QTRY_VERIFY_WITH_TIMEOUT(ripresi.size() == 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(m.tessere()[0].numero, 3, 5000);
 }
 
 void TestTabelloneModello::impostazioni() {

@@ -10,6 +10,7 @@
 #include <QAccessible>
 #include <QDir>
 #include <QImage>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -22,6 +23,19 @@ namespace {
 const QString Tabellone = QStringLiteral(QVR_TEST_BIN_DIR "/qvr-tabellone");
 const QString Stazione = QStringLiteral(QVR_TEST_BIN_DIR "/tests/tabellone_stazione");
 
+// A call of station `n` written as the console writes it.
+void scriviDisplay(const QString& archivio, int n, qint32 numero) {
+    Cursore c;
+    c.impostaDatabase(unisciPercorso(archivio, nomi::FileQVRB));
+    c.impostaOrigine(nomi::querySelezionaTutto(nomi::tabNumeriCode(n)));
+    c.aggiorna(true);
+    c.modifica();
+    c.assegna(nomi::CampoNumeroA1, numero);
+    c.assegna(nomi::CampoStatoN1, qint16(3));
+    c.assegna(nomi::CampoF1, QStringLiteral("F"));
+    c.salva();
+}
+
 double valoreSox(const QString& testo, const QString& voce) {
     const QRegularExpression r(QRegularExpression::escape(voce) + QStringLiteral(R"(:\s*(\S+))"));
     const auto m = r.match(testo);
@@ -33,8 +47,10 @@ class TestTabelloneProgramma : public QObject {
     Q_OBJECT
 private slots:
     void wav();
+    void processi_data();
     void processi();
     void schermata();
+    void primaDellaPrimaChiamata();
 };
 
 void TestTabelloneProgramma::wav() {
@@ -59,14 +75,27 @@ void TestTabelloneProgramma::wav() {
     QVERIFY(!QFile::exists(altro));
 }
 
+void TestTabelloneProgramma::processi_data() {
+    QTest::addColumn<int>("Tabelloni");
+    QTest::addColumn<int>("Stazioni");
+    QTest::addColumn<int>("Chiamate");
+    QTest::addColumn<int>("pausa"); // ms between two calls of a station
+    QTest::newRow("due tabelloni, quattro postazioni") << 2 << 4 << 15 << 250;
+    // Closer than a person presses twice on purpose, closer than a poll every 100 ms would see.
+    QTest::newRow("chiamate ogni 80 ms") << 1 << 2 << 12 << 80;
+}
+
 void TestTabelloneProgramma::processi() {
+    QFETCH(int, Tabelloni);
+    QFETCH(int, Stazioni);
+    QFETCH(int, Chiamate);
+    QFETCH(int, pausa);
     QTemporaryDir dir;
     const QString archivio = dir.filePath(QStringLiteral("archivio"));
     creaArchivio(archivio);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    constexpr int Tabelloni = 2, Stazioni = 4, Chiamate = 15;
     std::vector<std::unique_ptr<QProcess>> tabelloni;
     for (int t = 0; t < Tabelloni; ++t) {
         auto p = std::make_unique<QProcess>();
@@ -77,12 +106,27 @@ void TestTabelloneProgramma::processi() {
         QVERIFY(p->waitForStarted());
         tabelloni.push_back(std::move(p));
     }
-    QTest::qWait(1500);
+    // Ready when every board shows a call of station 10, which the test makes until they do.
+    auto registro = [&](int t) {
+        QFile f(dir.filePath(QStringLiteral("registro%1.txt").arg(t)));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    auto pronti = [&] {
+        for (int t = 0; t < Tabelloni; ++t)
+            if (!registro(t).startsWith("10 "))
+                return false;
+        return true;
+    };
+    for (int n = 1; n <= 150 && !pronti(); ++n) {
+        scriviDisplay(archivio, 10, n);
+        QTest::qWait(100);
+    }
+    QVERIFY(pronti());
     std::vector<std::unique_ptr<QProcess>> stazioni;
     for (int s = 1; s <= Stazioni; ++s) {
         auto p = std::make_unique<QProcess>();
         p->start(Stazione,
-                 {archivio, QString::number(s), QString::number(Chiamate), QStringLiteral("250")});
+                 {archivio, QString::number(s), QString::number(Chiamate), QString::number(pausa)});
         QVERIFY(p->waitForStarted());
         stazioni.push_back(std::move(p));
     }
@@ -95,10 +139,8 @@ void TestTabelloneProgramma::processi() {
         QCOMPARE(tabelloni[t]->state(), QProcess::Running); // never left on its own
         tabelloni[t]->terminate();
         QVERIFY(tabelloni[t]->waitForFinished(5000));
-        QFile f(dir.filePath(QStringLiteral("registro%1.txt").arg(t)));
-        QVERIFY(f.open(QIODevice::ReadOnly));
         QMap<int, QList<int>> visti;
-        for (const QByteArray& riga : f.readAll().split('\n')) {
+        for (const QByteArray& riga : registro(t).split('\n')) {
             const QList<QByteArray> p = riga.split(' ');
             if (p.size() == 2)
                 visti[p[0].toInt()] << p[1].toInt();
@@ -106,8 +148,9 @@ void TestTabelloneProgramma::processi() {
         QList<int> attesi;
         for (int i = 1; i <= Chiamate; ++i)
             attesi << i;
-        for (int s = 1; s <= Stazioni; ++s)
+        for (int s = 1; s <= Stazioni; ++s) {
             QCOMPARE(visti.value(s), attesi);
+        }
     }
     // Nothing of the boards' in the archive folder.
     QCOMPARE(QDir(archivio).entryList(QDir::Files).size(), 6);
@@ -126,17 +169,8 @@ void TestTabelloneProgramma::schermata() {
     f.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f));
     f.avvia();
-    {
-        Cursore c;
-        c.impostaDatabase(unisciPercorso(archivio, nomi::FileQVRB));
-        c.impostaOrigine(nomi::querySelezionaTutto(nomi::tabNumeriCode(4)));
-        c.aggiorna(true);
-        c.modifica();
-        c.assegna(nomi::CampoNumeroA1, 57);
-        c.assegna(nomi::CampoStatoN1, qint16(3));
-        c.assegna(nomi::CampoF1, QStringLiteral("F"));
-        c.salva();
-    }
+    QTRY_VERIFY(f.sorvegliante()->letto()); // the starting point: what follows is a call
+    scriviDisplay(archivio, 4, 57);
     QTRY_COMPARE_WITH_TIMEOUT(f.etichettaNumero()->text(), QStringLiteral("57"), 3000);
     QCOMPARE(f.etichettaNumero()->accessibleName(),
              QStringLiteral("Ultima chiamata: numero 57, Postazione 4"));
@@ -166,6 +200,55 @@ void TestTabelloneProgramma::schermata() {
                   w->accessibleName() == QStringLiteral("Postazione 4: numero 57, In corso...");
     QVERIFY(trovata);
     QVERIFY(f.testoBanner().isEmpty());
+}
+
+// A new board: no archive set says so and how to set it; before the first call the big panel
+// says so in words (no white bar); the settings window's archive field shows its whole hint.
+void TestTabelloneProgramma::primaDellaPrimaChiamata() {
+    QTemporaryDir dir;
+    qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
+    for (const QSize schermo : {QSize(1280, 720), QSize(1920, 1080)}) {
+        Impostazioni imp;
+        imp.voce = false;
+        FinestraTabellone f(imp);
+        f.resize(schermo);
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        f.avvia();
+        QTest::qWait(200);
+        const QString banner = f.testoBanner();
+        QVERIFY2(banner.contains(QStringLiteral("Archivio non impostato")) &&
+                     banner.contains(QStringLiteral("F2")) &&
+                     !banner.contains(QStringLiteral("3024")),
+                 qPrintable(banner));
+        QCOMPARE(f.etichettaNumero()->text(), QStringLiteral("Nessuna chiamata"));
+        // No bar of white where the number will be: only the muted words.
+        const QImage img = f.grab().toImage();
+        const QRect r(f.etichettaNumero()->mapTo(&f, QPoint(0, 0)), f.etichettaNumero()->size());
+        int bianchi = 0, scritti = 0;
+        for (int y = r.top(); y < r.bottom(); ++y)
+            for (int x = r.left(); x < r.right(); ++x) {
+                const QColor c = img.pixelColor(x, y);
+                bianchi += c.lightness() > 235;
+                scritti += c.lightness() > 130;
+            }
+        QVERIFY2(
+            bianchi < r.width() * r.height() / 1000 && scritti > r.width() * r.height() / 100,
+            qPrintable(
+                QStringLiteral("%1 %2 %3").arg(bianchi).arg(scritti).arg(r.width() * r.height())));
+    }
+    FinestraImpostazioni impostazioni(Impostazioni{});
+    impostazioni.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&impostazioni));
+    QLineEdit* campo = nullptr;
+    for (QLineEdit* e : impostazioni.findChildren<QLineEdit*>())
+        if (e->accessibleName() == QStringLiteral("Cartella dell'archivio"))
+            campo = e;
+    QVERIFY(campo);
+    QVERIFY(campo->text().isEmpty());
+    const int suggerimento = campo->fontMetrics().horizontalAdvance(campo->placeholderText());
+    QVERIFY2(campo->width() - 8 >= suggerimento,
+             qPrintable(QStringLiteral("%1 %2").arg(campo->width()).arg(suggerimento)));
 }
 
 QTEST_MAIN(TestTabelloneProgramma)

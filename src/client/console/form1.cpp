@@ -179,6 +179,11 @@ void Form1::creaControlli() {
                 [this, i] { eseguiGestito([this, i] { Command1_Click(i); }); });
         m_command1[i] = pulsante;
     }
+    // A double click or a held key on " Avanti     " calls one number, not two; using anything
+    // else of the window first makes the next press a deliberate one.
+    m_guardiaAvanti = new GuardiaPressione(m_command1[0]);
+    connect(m_command1[1], &QPushButton::clicked, m_guardiaAvanti, &GuardiaPressione::azzera);
+    connect(m_s1, &QMenu::triggered, m_guardiaAvanti, &GuardiaPressione::azzera);
 
     m_gb1 = new QGroupBox(QStringLiteral("Manuale"), m_client);
     m_gb1->setObjectName(QStringLiteral("GB1"));

@@ -11,6 +11,7 @@
 #include "console/attesa_archivio.h"
 #include "console/copia_unica.h"
 #include "console/cronologia.h"
+#include "console/guardia_pressione.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -65,6 +66,8 @@ public:
     bool Dopo99Standard() const { return m_dopo99Standard; }
     QString TabellaDisplay() const { return m_tabellaDisplay; }
     Cronologia& cronologia() { return m_cronologia; }
+    // The guard of " Avanti     " against a second press that comes too soon.
+    GuardiaPressione* guardiaAvanti() const { return m_guardiaAvanti; }
     // The launcher loaded again, hidden, by load step 3 (null before the load).
     Apertura* aperturaNascosta() const { return m_apertura.get(); }
 
@@ -115,6 +118,7 @@ private:
     QLabel* m_label4 = nullptr;
     QLabel* m_label5 = nullptr;
     std::array<QPushButton*, 2> m_command1{};
+    GuardiaPressione* m_guardiaAvanti = nullptr;
     QGroupBox* m_gb1 = nullptr;
     CampoNumero* m_f = nullptr;
     QPushButton* m_selNum = nullptr;
