@@ -310,6 +310,7 @@ DatabaseProva::DatabaseProva() {
                  .arg(QCoreApplication::applicationPid())
                  .arg(++g_databaseProva);
     server::Connessione c(base);
+    (void)c.impostaLimiteRisposta(server::LimiteLavoriLunghiMs);
     (void)c.esegui(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_nome));
     if (const auto e = c.esegui(QStringLiteral("CREATE DATABASE %1").arg(m_nome)))
         throw std::runtime_error(e->text().toStdString());
@@ -322,6 +323,7 @@ DatabaseProva::~DatabaseProva() {
     server::chiudiConnessioni();
     try {
         server::Connessione c(uriServerProva());
+        (void)c.impostaLimiteRisposta(server::LimiteLavoriLunghiMs);
         (void)c.esegui(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_nome));
     } catch (const ErroreQvr&) {
     }

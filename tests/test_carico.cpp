@@ -48,6 +48,8 @@ private slots:
         QVERIFY2(uscita.contains(QStringLiteral("numeri estratti due volte: 0, mancanti: 0, "
                                                 "fuori sequenza: 0, Nr4All.txt: 400")),
                  qPrintable(uscita));
+        QVERIFY2(uscita.contains(QStringLiteral("numeri chiamati prima del loro biglietto: 0")),
+                 qPrintable(uscita));
         QVERIFY(uscita.contains(QStringLiteral("ESITO: OK")));
     }
 

@@ -135,6 +135,37 @@ private slots:
         QCOMPARE(c.sql("QVRB.mdb", "select NumeroA1 from NumeriCode4").toInt(), 0);
     }
 
+    // One person waiting, two stations: station 5 has just called ticket 6 and its monitor has
+    // not yet written the new count, so P11Q still says 1. A press here passes the P11Q gate
+    // and must still call nobody: the gate is checked again under the counter's lock. The
+    // refused press changes nothing, shows no message and adds no history entry.
+    void chioscoSingolaUnoInCodaDuePostazioni() {
+        ConsoleProva c(4, opzioni(4, "SG", true), false);
+        c.scriviContatore("5\r\n");
+        esegui(c.file("Totem.mdb"), "update Numerazione set P11=6");
+        QVERIFY(c.carica());
+        QCOMPARE(c.form->Label5()->text(), QStringLiteral("1"));
+        c.scriviContatore("6\r\n"); // station 5 drew the one waiting
+        messaggi::azzeraRegistro();
+        premi(c, 0);
+        QCOMPARE(c.form->Label5()->text(), QStringLiteral("1")); // as P11Q says
+        QCOMPARE(c.contatore(), QByteArray("6\r\n"));
+        QCOMPARE(c.form->Label1(1)->text(), QStringLiteral("5"));
+        QCOMPARE(c.sql("QVRA.mdb", "select NUMERO from NumerazioneSingle4").toInt(), 0);
+        QCOMPARE(c.sql("Totem.mdb", "select P11Q from Numerazione").toInt(), 1);
+        QCOMPARE(righeLista(c), 0);
+        QCOMPARE(messaggi::registro().size(), 0);
+        QCOMPARE(c.uscita.volte(), 0);
+        // The next ticket: the press calls it.
+        esegui(c.file("Totem.mdb"), "update Numerazione set P11=7");
+        premi(c, 0);
+        QCOMPARE(c.contatore(), QByteArray("7\r\n"));
+        QCOMPARE(c.form->Label1(1)->text(), QStringLiteral("7"));
+        QCOMPARE(c.sql("QVRA.mdb", "select NUMERO from NumerazioneSingle4").toInt(), 7);
+        QCOMPARE(c.form->Label5()->text(), QStringLiteral("0"));
+        QCOMPARE(righeLista(c), 1);
+    }
+
     void singolaSenzaChiosco() {
         ConsoleProva c(10, opzioni(10, "SG", false, true), false);
         c.scriviContatore("99\r\n");

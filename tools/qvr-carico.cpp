@@ -5,8 +5,10 @@
 //       Single numbering with the kiosk in use: two kiosk processes issue tickets of the shared
 //       sequence while every station reads the waiting count (P11Q), draws from Nr4All.txt and
 //       refreshes the count, as a press of " Avanti     " does. Then: every number from 1 to
-//       stations x calls drawn exactly once, each station's single-numbering record holding its
-//       last number, no error reported.
+//       stations x calls drawn exactly once, none drawn before the kiosk had issued its ticket
+//       (each station reads P11 right after its draw: a number above it was called while nobody
+//       held it), each station's single-numbering record holding its last number, no error
+//       reported.
 //   qvr-carico standard [--stazioni 2] [--chiamate 500] [--cartella DIR] [--archivio URI]
 //       Standard numbering: several consoles configured for the same station press the call
 //       button at the same instant. Then: no number published twice, and the display record
@@ -43,6 +45,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <vector>
 
 using namespace qvr;
@@ -82,16 +85,30 @@ struct Registro {
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
             throw ErroreQvr(Err::AccessoNegato, nome);
     }
-    void scrivi(qint32 numero, double ms) {
-        file.write(QByteArray::number(numero) + ' ' + QByteArray::number(ms, 'f', 3) + '\n');
+    void scrivi(qint32 numero, double ms, qint32 biglietto = -1) {
+        QByteArray riga = QByteArray::number(numero) + ' ' + QByteArray::number(ms, 'f', 3);
+        if (biglietto >= 0)
+            riga += ' ' + QByteArray::number(biglietto);
+        file.write(riga + '\n');
     }
 };
 
 // ---- station processes ----
 
+// The last ticket the kiosk issued in the shared sequence (P11).
+qint32 ultimoBigliettoSingolo(const QString& cartella) {
+    Cursore c;
+    c.impostaDatabase(unisciPercorso(cartella, nomi::FileTotem));
+    c.impostaOrigine(nomi::TabNumerazione);
+    c.aggiorna();
+    return c.campoLong(nomi::CampoP11);
+}
+
 // One station in single numbering with the kiosk in use, doing what a press of the call button
-// does: the gate on P11Q, the draw, the refresh of the count. A press that finds nobody waiting
-// changes nothing; the station's monitor refreshes the count and the operator presses again.
+// does: the gate on P11Q, the draw (with the gate again under the counter's lock), the refresh
+// of the count. A press that finds nobody waiting changes nothing; the station's monitor
+// refreshes the count and the operator presses again. After each draw the station reads P11:
+// the ticket of the number drawn must be there already.
 int stazioneSingola(const QString& cartella, int postazione, int chiamate, const QString& uscita) {
     PercorsoArchivi = cartella;
     NumeroPostazione = postazione;
@@ -110,10 +127,17 @@ int stazioneSingola(const QString& cartella, int postazione, int chiamate, const
         }
         QElapsedTimer t;
         t.start();
-        const qint32 numero = operazioni::ChiamaSingola(false);
+        const std::optional<qint32> estratto = operazioni::ChiamaSingolaConCoda(false);
         const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
+        if (!estratto) {
+            // Another station called the one waiting first: as above.
+            QThread::msleep(20);
+            operazioni::AggiornaCodaSingola();
+            continue;
+        }
+        const qint32 biglietto = ultimoBigliettoSingolo(cartella);
         operazioni::AggiornaCodaSingola();
-        registro.scrivi(numero, ms);
+        registro.scrivi(*estratto, ms, biglietto);
         ++fatte;
     }
     return 0;
@@ -202,6 +226,7 @@ double gara(const QString& base, std::vector<Processo>& processi, bool* tuttiBen
 struct Letti {
     std::vector<qint32> numeri;
     std::vector<double> latenze;
+    std::vector<qint32> biglietti; // P11 read right after each draw (-1 when not recorded)
 };
 
 Letti leggiRegistro(const QString& nome) {
@@ -211,10 +236,11 @@ Letti leggiRegistro(const QString& nome) {
         return l;
     while (!f.atEnd()) {
         const QList<QByteArray> parti = f.readLine().trimmed().split(' ');
-        if (parti.size() != 2)
+        if (parti.size() != 2 && parti.size() != 3)
             continue;
         l.numeri.push_back(parti[0].toInt());
         l.latenze.push_back(parti[1].toDouble());
+        l.biglietti.push_back(parti.size() == 3 ? parti[2].toInt() : -1);
     }
     return l;
 }
@@ -279,8 +305,12 @@ int scenarioSingola(const QString& cartellaRichiesta, const QString& archivioRic
 
     std::map<qint32, int> visti;
     std::vector<double> latenze;
+    int senzaBiglietto = 0;
     for (int n = 1; n <= stazioni; ++n) {
         const Letti l = leggiRegistro(base + QStringLiteral("/stazione%1.txt").arg(n));
+        for (size_t i = 0; i < l.numeri.size(); ++i)
+            if (l.biglietti[i] < 0 || l.numeri[i] > l.biglietti[i])
+                ++senzaBiglietto;
         if (static_cast<int>(l.numeri.size()) != chiamate) {
             err << "ERRORE: la postazione " << n << " ha registrato " << l.numeri.size()
                 << " chiamate invece di " << chiamate << Qt::endl;
@@ -351,8 +381,10 @@ int scenarioSingola(const QString& cartellaRichiesta, const QString& archivioRic
                .arg(mancanti)
                .arg(fuoriSequenza)
                .arg(contatore);
+    out << QStringLiteral("  numeri chiamati prima del loro biglietto: %1\n").arg(senzaBiglietto);
     stampaLatenze(latenze, secondi, totale);
-    bene = bene && doppi == 0 && mancanti == 0 && fuoriSequenza == 0 && contatore == totale;
+    bene = bene && doppi == 0 && mancanti == 0 && fuoriSequenza == 0 && contatore == totale &&
+           senzaBiglietto == 0;
     out << (bene ? "ESITO: OK\n" : "ESITO: ERRORE\n");
     return bene ? 0 : 1;
 }

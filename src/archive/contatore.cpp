@@ -464,8 +464,16 @@ void scriviImpostazione(const QString& percorso, qint32 numero, qint32 postazion
 }
 
 qint32 preleva(const QString& percorso, bool dopo99, qint32* letto) {
+    return *prelevaSe(
+        percorso, dopo99, [](qint32) { return true; }, letto);
+}
+
+std::optional<qint32> prelevaSe(const QString& percorso, bool dopo99,
+                                const std::function<bool(qint32)>& ammesso, qint32* letto) {
     Contatore file(percorso, Accesso::Scrittura);
     qint32 corrente = comeLong(leggiElemento(file, percorso), percorso);
+    if (!ammesso(corrente))
+        return std::nullopt; // the file closed, the row's transaction rolled back: nothing written
     if (dopo99 && corrente == 99)
         corrente = 0;
     if (corrente == INT_MAX)

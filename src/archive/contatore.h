@@ -15,6 +15,9 @@
 
 #include <QString>
 
+#include <functional>
+#include <optional>
+
 namespace qvr::contatore {
 
 // The bound of the retry on a held file, in milliseconds (default 5000).
@@ -38,5 +41,12 @@ void scriviImpostazione(const QString& percorso, qint32 numero, qint32 postazion
 // letto receives the number the draw started from (after the wrap). A counter at the largest
 // Long is refused with error 6 and nothing is written.
 qint32 preleva(const QString& percorso, bool dopo99, qint32* letto = nullptr);
+
+// The same draw, made only when `ammesso` holds for the first item N read under the lock (the
+// number before the wrap); `ammesso` runs while the lock is held, so no other station draws in
+// between. When it does not hold nothing is written and the result is nullopt.
+std::optional<qint32> prelevaSe(const QString& percorso, bool dopo99,
+                                const std::function<bool(qint32)>& ammesso,
+                                qint32* letto = nullptr);
 
 } // namespace qvr::contatore

@@ -335,6 +335,9 @@ ErroreQvr erroreCartella(const QString& cartella, const QString& cosa) {
 void creaArchivioServer(const QString& uri, const OpzioniArchivio& opzioni, bool sovrascrivi) {
     server::creaDatabase(uri);
     server::Connessione c(uri);
+    // Many statements in one transaction, which waits for the rows other stations hold.
+    if (const auto e = c.impostaLimiteRisposta(server::LimiteLavoriLunghiMs))
+        throw c.errore(*e, {}, {});
     const auto fallisci = [&](const QSqlError& e, const QString& oggetto) {
         const ErroreQvr errore = c.errore(e, {}, oggetto);
         (void)c.esegui(QStringLiteral("ROLLBACK"));

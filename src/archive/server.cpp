@@ -4,12 +4,22 @@
 #include "archive/percorsi_archivio.h"
 
 #include <QAtomicInteger>
+#include <QElapsedTimer>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlField>
 #include <QSqlQuery>
 #include <QUrl>
 
+#include <libpq-fe.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 namespace qvr::server {
@@ -20,6 +30,24 @@ QAtomicInteger<quint64> g_connessioni{0};
 
 // How long a connection attempt may take when the URI does not say (libpq waits forever).
 constexpr int AttesaConnessioneSecondi = 5;
+// The server's bound on a statement when the URI does not say: every statement of the stations
+// takes milliseconds, and a row held by another station is waited for in steps of AttesaBloccoMs.
+constexpr qint64 LimiteIstruzioneMs = 4000;
+// How much longer than the server's bound the client waits for an answer before it gives up:
+// a server that answers cancels the statement itself first (57014, the connection still sound).
+constexpr qint64 MargineRispostaMs = 1000;
+// The server ends a transaction left idle this long (a station hung while it held a row).
+constexpr qint64 LimiteTransazioneInattivaMs = 60000;
+// TCP settings of libpq when the URI does not say: a peer that vanished (host down, cable
+// pulled) is dropped by the kernel after about 5 s idle plus three probes 2 s apart, or when
+// data sent stays unacknowledged for 5 s.
+const std::pair<const char*, const char*> OpzioniTcp[] = {
+    {"keepalives", "1"},       {"keepalives_idle", "5"},     {"keepalives_interval", "2"},
+    {"keepalives_count", "3"}, {"tcp_user_timeout", "5000"},
+};
+// The keys of the URI's query that are the server's settings rather than libpq's.
+const QString ChiaveIstruzione = QStringLiteral("statement_timeout");
+const QString ChiaveInattiva = QStringLiteral("idle_in_transaction_session_timeout");
 // How long a statement waits for a row lock before the caller looks up (and runs its waiting
 // hook); the caller's own bound decides when to give up.
 constexpr int AttesaBloccoMs = 100;
@@ -27,6 +55,7 @@ constexpr int AttesaBloccoMs = 100;
 // The idle connections of this thread, per URI; closed when the thread ends.
 struct Pool {
     QHash<QString, QStringList> libere;
+    QHash<QString, qint64> risposta; // the client's bound on an answer, per URI (attese())
     ~Pool() { chiudi(); }
     void chiudi() {
         for (auto it = libere.begin(); it != libere.end(); ++it)
@@ -67,6 +96,119 @@ QString quotaValore(const QString& v) {
                         motivo + QStringLiteral(")"));
 }
 
+// A duration as the server reads it: a whole number of milliseconds, or with a unit (ms, s, min,
+// h). Nothing for anything else.
+std::optional<qint64> durataMs(const QString& testo) {
+    static const QRegularExpression forma(QStringLiteral(R"(^\s*(\d{1,9})\s*(ms|s|min|h)?\s*$)"));
+    const QRegularExpressionMatch m = forma.match(testo);
+    if (!m.hasMatch())
+        return std::nullopt;
+    const qint64 n = m.captured(1).toLongLong();
+    const QString unita = m.captured(2);
+    if (unita == QLatin1String("s"))
+        return n * 1000;
+    if (unita == QLatin1String("min"))
+        return n * 60000;
+    if (unita == QLatin1String("h"))
+        return n * 3600000;
+    return n;
+}
+
+// Watches the statements in flight: one that got no answer by its deadline has its socket shut
+// down, so that the client library's blocking wait ends at once with a lost connection. One
+// thread for the whole process, started with the first watch.
+class Sorvegliante {
+public:
+    static Sorvegliante& istanza() {
+        static Sorvegliante s;
+        return s;
+    }
+    quint64 arma(int presa, qint64 millisecondi) {
+        std::lock_guard<std::mutex> blocco(m_mutex);
+        if (!m_filo.joinable())
+            m_filo = std::thread([this] { ciclo(); });
+        const quint64 id = ++m_ultimo;
+        m_voci[id] = Voce{presa, Orologio::now() + std::chrono::milliseconds(millisecondi), false};
+        m_cambio.notify_one();
+        return id;
+    }
+    // Ends a watch; true when its deadline passed and the socket was shut down.
+    bool disarma(quint64 id) {
+        std::lock_guard<std::mutex> blocco(m_mutex);
+        const auto it = m_voci.find(id);
+        if (it == m_voci.end())
+            return false;
+        const bool scaduta = it->second.scaduta;
+        m_voci.erase(it);
+        return scaduta;
+    }
+
+private:
+    using Orologio = std::chrono::steady_clock;
+    struct Voce {
+        int presa;
+        Orologio::time_point scadenza;
+        bool scaduta;
+    };
+    Sorvegliante() = default;
+    ~Sorvegliante() {
+        {
+            std::lock_guard<std::mutex> blocco(m_mutex);
+            m_fine = true;
+        }
+        m_cambio.notify_one();
+        if (m_filo.joinable())
+            m_filo.join();
+    }
+    void ciclo() {
+        std::unique_lock<std::mutex> blocco(m_mutex);
+        while (!m_fine) {
+            auto prossima = Orologio::time_point::max();
+            const auto adesso = Orologio::now();
+            for (auto& [id, v] : m_voci) {
+                if (v.scaduta)
+                    continue;
+                if (v.scadenza <= adesso) {
+                    // The socket stays open (its owner closes it): only its traffic ends.
+                    ::shutdown(v.presa, SHUT_RDWR);
+                    v.scaduta = true;
+                } else if (v.scadenza < prossima) {
+                    prossima = v.scadenza;
+                }
+            }
+            if (prossima == Orologio::time_point::max())
+                m_cambio.wait(blocco);
+            else
+                m_cambio.wait_until(blocco, prossima);
+        }
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_cambio;
+    std::map<quint64, Voce> m_voci;
+    quint64 m_ultimo = 0;
+    bool m_fine = false;
+    std::thread m_filo;
+};
+
+// The socket of an open connection of the driver, or -1.
+int presaDi(const QSqlDatabase& d) {
+    if (!d.isValid() || !d.driver())
+        return -1;
+    const QVariant h = d.driver()->handle();
+    // The driver hands its connection as a PGconn*, whose type Qt names after the struct.
+    if (!h.isValid() ||
+        (qstrcmp(h.typeName(), "PGconn*") != 0 && qstrcmp(h.typeName(), "pg_conn*") != 0))
+        return -1;
+    PGconn* conn = *static_cast<PGconn* const*>(h.constData());
+    return conn ? PQsocket(conn) : -1;
+}
+
+// The failure of a statement the client gave up on.
+QSqlError erroreSenzaRisposta(qint64 millisecondi) {
+    const QString testo = QStringLiteral("il server non ha risposto entro %1 ms").arg(millisecondi);
+    return QSqlError(testo, testo, QSqlError::ConnectionError, QStringLiteral("57014"));
+}
+
 // Sets up a connection named `nome` to the database of `p` (not opened yet).
 void preparaConnessione(const QString& nome, const QString& uri, const Parametri& p) {
     QSqlDatabase d = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), nome);
@@ -85,8 +227,7 @@ void preparaConnessione(const QString& nome, const QString& uri, const Parametri
     if (!p.password.isEmpty())
         d.setPassword(p.password);
     QStringList opzioni;
-    bool conAttesa = false;
-    bool conNome = false;
+    QStringList date;
     const auto aggiungi = [&](const QString& chiave, const QString& valore) {
         // The driver turns every ";" of its options into a blank: such a value cannot pass.
         if (valore.contains(QLatin1Char(';')) || chiave.contains(QLatin1Char(';')))
@@ -99,16 +240,19 @@ void preparaConnessione(const QString& nome, const QString& uri, const Parametri
     if (portaVera)
         aggiungi(QStringLiteral("port"), p.porte.join(QLatin1Char(',')));
     for (const auto& [chiave, valore] : p.opzioni) {
-        if (chiave == QLatin1String("connect_timeout"))
-            conAttesa = true;
-        if (chiave == QLatin1String("application_name"))
-            conNome = true;
+        date << chiave;
+        if (chiave == ChiaveIstruzione || chiave == ChiaveInattiva)
+            continue; // the server's settings: set after the connection is open
         aggiungi(chiave, valore);
     }
-    if (!conAttesa)
-        aggiungi(QStringLiteral("connect_timeout"), QString::number(AttesaConnessioneSecondi));
-    if (!conNome)
-        aggiungi(QStringLiteral("application_name"), QStringLiteral("qvr"));
+    const auto predefinita = [&](const QString& chiave, const QString& valore) {
+        if (!date.contains(chiave))
+            aggiungi(chiave, valore);
+    };
+    predefinita(QStringLiteral("connect_timeout"), QString::number(AttesaConnessioneSecondi));
+    predefinita(QStringLiteral("application_name"), QStringLiteral("qvr"));
+    for (const auto& [chiave, valore] : OpzioniTcp)
+        predefinita(QString::fromLatin1(chiave), QString::fromLatin1(valore));
     d.setConnectOptions(opzioni.join(QLatin1Char(';')));
 }
 
@@ -424,9 +568,13 @@ QString tabella(const QString& schema, const QString& nome) {
 int numeroDaStato(const QString& s, Ambito ambito) {
     const bool contatore = ambito == Ambito::Contatore;
     if (s.isEmpty() || s.startsWith(QLatin1String("08")) || s == QLatin1String("57P01") ||
-        s == QLatin1String("57P02") || s == QLatin1String("57P03"))
+        s == QLatin1String("57P02") || s == QLatin1String("57P03") || s == QLatin1String("25P03"))
         return contatore ? Err::ErroreIO : Err::ErroreDiscoRete;
     if (s.startsWith(QLatin1String("28"))) // authentication: the archive cannot be reached
+        return contatore ? Err::PercorsoNonTrovato : Err::PercorsoNonValido;
+    // No answer in time (the server's statement bound, or the client gave up): the same as a
+    // server that cannot be reached.
+    if (s == QLatin1String("57014"))
         return contatore ? Err::PercorsoNonTrovato : Err::PercorsoNonValido;
     if (s == QLatin1String("3D000"))
         return contatore ? Err::PercorsoNonTrovato : Err::DatabaseNonTrovato;
@@ -466,7 +614,8 @@ bool connessionePersa(const QSqlError& e) {
         return false;
     const QString s = statoSql(e);
     return s.isEmpty() || s.startsWith(QLatin1String("08")) || s == QLatin1String("57P01") ||
-           s == QLatin1String("57P02") || s == QLatin1String("57P03");
+           s == QLatin1String("57P02") || s == QLatin1String("57P03") ||
+           s == QLatin1String("25P03"); // the server ended a transaction left idle too long
 }
 
 bool daRitentare(const QSqlError& e) {
@@ -478,6 +627,52 @@ bool rigaBloccata(const QSqlError& e) {
     return statoSql(e) == QLatin1String("55P03");
 }
 
+bool senzaRisposta(const QSqlError& e) {
+    return statoSql(e) == QLatin1String("57014");
+}
+
+Attese attese(const QString& uri, const Parametri& p) {
+    Attese a;
+    a.connessioneSecondi = AttesaConnessioneSecondi;
+    a.istruzioneMs = LimiteIstruzioneMs;
+    a.transazioneInattivaMs = LimiteTransazioneInattivaMs;
+    const auto durata = [&](const QString& chiave, const QString& valore) {
+        const std::optional<qint64> ms = durataMs(valore);
+        if (!ms)
+            uriNonValido(uri, QStringLiteral("durata non valida per ") + chiave);
+        return *ms;
+    };
+    // Settings in the server's own options ("-c statement_timeout=3s") count as given; a key of
+    // the query itself comes after them and wins.
+    static const QRegularExpression inOpzioni(QStringLiteral(
+        R"((?:^|\s)(?:-c\s*|--)(statement_timeout|idle_in_transaction_session_timeout)\s*=\s*(\S+))"));
+    for (const auto& [chiave, valore] : p.opzioni) {
+        if (chiave != QLatin1String("options"))
+            continue;
+        for (auto it = inOpzioni.globalMatch(valore); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            (m.captured(1) == ChiaveIstruzione ? a.istruzioneMs : a.transazioneInattivaMs) =
+                durata(m.captured(1), m.captured(2));
+        }
+    }
+    for (const auto& [chiave, valore] : p.opzioni) {
+        if (chiave == QLatin1String("connect_timeout")) {
+            bool ok = false;
+            const int secondi = valore.trimmed().toInt(&ok);
+            if (!ok || secondi < 0)
+                uriNonValido(uri, QStringLiteral("durata non valida per connect_timeout"));
+            // libpq: 0 waits for ever, and less than 2 s counts as 2.
+            a.connessioneSecondi = secondi == 0 ? 0 : std::max(secondi, 2);
+        } else if (chiave == ChiaveIstruzione) {
+            a.istruzioneMs = durata(chiave, valore);
+        } else if (chiave == ChiaveInattiva) {
+            a.transazioneInattivaMs = durata(chiave, valore);
+        }
+    }
+    a.rispostaMs = a.istruzioneMs > 0 ? a.istruzioneMs + MargineRispostaMs : 0;
+    return a;
+}
+
 Connessione::Connessione(const QString& uri, Ambito ambito) : m_uri(uri), m_ambito(ambito) {
     QStringList& libere = pool().libere[uri];
     while (!libere.isEmpty()) {
@@ -485,6 +680,7 @@ Connessione::Connessione(const QString& uri, Ambito ambito) : m_uri(uri), m_ambi
         if (QSqlDatabase::database(nome, false).isOpen()) {
             m_nome = nome;
             m_riusata = true;
+            m_rispostaMs = pool().risposta.value(uri);
             return;
         }
         Pool::rimuovi(nome);
@@ -498,10 +694,11 @@ Connessione::~Connessione() {
     if (m_transazione && !m_scartata) {
         // A transaction its user left open is never handed on to the next user.
         QSqlQuery q(db());
-        if (!q.exec(QStringLiteral("ROLLBACK")))
+        bool scaduta = false;
+        if (!eseguiSorvegliato(q, QStringLiteral("ROLLBACK"), &scaduta) || scaduta)
             m_scartata = true;
     }
-    if (m_scartata || !QSqlDatabase::database(m_nome, false).isOpen()) {
+    if (m_scartata || m_limiteProprio || !QSqlDatabase::database(m_nome, false).isOpen()) {
         Pool::rimuovi(m_nome);
         return;
     }
@@ -510,10 +707,13 @@ Connessione::~Connessione() {
 
 void Connessione::apri() {
     const Parametri p = analizzaUri(m_uri);
+    const Attese limiti = attese(m_uri, p);
     const QString nome = QStringLiteral("qvr-server-%1").arg(++g_connessioni);
     preparaConnessione(nome, m_uri, p);
     bool aperta = false;
     QSqlError e;
+    QElapsedTimer durata;
+    durata.start();
     {
         QSqlDatabase d = QSqlDatabase::database(nome, false);
         aperta = d.open();
@@ -525,6 +725,11 @@ void Connessione::apri() {
         const QString testo = testoDi(e);
         if (m_ambito == Ambito::Contatore)
             throw ErroreQvr(Err::PercorsoNonTrovato, uriPerMessaggi(m_uri), testo);
+        // A server that did not answer in time is not asked again for another database.
+        const bool rifiutata = limiti.connessioneSecondi == 0 ||
+                               durata.elapsed() < limiti.connessioneSecondi * 1000 / 2;
+        if (!rifiutata)
+            throw ErroreQvr(Err::PercorsoNonValido, uriPerMessaggi(m_uri), testo);
         // The server answers for another database: only this one is missing.
         bool altroApre = false;
         const QString altro = p.database == QLatin1String("postgres") ? QStringLiteral("template1")
@@ -545,15 +750,60 @@ void Connessione::apri() {
     }
     m_nome = nome;
     m_riusata = false;
+    m_rispostaMs = limiti.rispostaMs;
+    pool().risposta[m_uri] = m_rispostaMs;
     QSqlQuery q(db());
-    if (!q.exec(QStringLiteral("SET lock_timeout = %1; SET client_min_messages = error")
-                    .arg(AttesaBloccoMs))) {
-        const QSqlError f = q.lastError();
+    bool scaduta = false;
+    if (!eseguiSorvegliato(q,
+                           QStringLiteral("SET lock_timeout = %1; SET statement_timeout = %2; "
+                                          "SET idle_in_transaction_session_timeout = %3; "
+                                          "SET client_min_messages = error")
+                               .arg(AttesaBloccoMs)
+                               .arg(limiti.istruzioneMs)
+                               .arg(limiti.transazioneInattivaMs),
+                           &scaduta)) {
+        const QSqlError f = scaduta ? erroreSenzaRisposta(m_rispostaMs) : q.lastError();
         q = QSqlQuery();
         Pool::rimuovi(m_nome);
         m_nome.clear();
         throw ErroreQvr(numeroDaStato(statoSql(f), m_ambito), uriPerMessaggi(m_uri), testoDi(f));
     }
+    if (scaduta) { // answered, but only as the watch ran out: the socket is cut already
+        q = QSqlQuery();
+        Pool::rimuovi(m_nome);
+        m_nome.clear();
+        const QSqlError f = erroreSenzaRisposta(m_rispostaMs);
+        throw ErroreQvr(numeroDaStato(statoSql(f), m_ambito), uriPerMessaggi(m_uri), testoDi(f));
+    }
+}
+
+bool Connessione::eseguiSorvegliato(QSqlQuery& q, const QString& testo, bool* scaduta) {
+    *scaduta = false;
+    const int presa = m_rispostaMs > 0 ? presaDi(db()) : -1;
+    if (presa < 0)
+        return q.exec(testo);
+    Sorvegliante& s = Sorvegliante::istanza();
+    const quint64 id = s.arma(presa, m_rispostaMs);
+    const bool riuscita = q.exec(testo);
+    *scaduta = s.disarma(id);
+    if (*scaduta) {
+        m_scartata = true;
+        m_senzaRisposta = true;
+    }
+    return riuscita;
+}
+
+std::optional<QSqlError> Connessione::impostaLimiteRisposta(qint64 millisecondi) {
+    m_limiteProprio = true; // its session keeps the setting: never handed to another user
+    const qint64 prima = m_rispostaMs;
+    m_rispostaMs = std::max(prima, millisecondi + MargineRispostaMs);
+    QSqlQuery q(db());
+    bool scaduta = false;
+    if (!eseguiSorvegliato(q, QStringLiteral("SET statement_timeout = %1").arg(millisecondi),
+                           &scaduta) ||
+        scaduta)
+        return scaduta ? erroreSenzaRisposta(m_rispostaMs) : q.lastError();
+    return std::nullopt;
 }
 
 QSqlDatabase Connessione::db() const {
@@ -562,12 +812,23 @@ QSqlDatabase Connessione::db() const {
 
 std::optional<QSqlError> Connessione::esegui(QSqlQuery& q, const QString& sql,
                                              const QVariantList& valori) {
+    if (m_senzaRisposta) // cut for want of an answer: every further call fails the same way
+        return erroreSenzaRisposta(m_rispostaMs);
     if (m_scartata) // lost already: nothing more is sent on it
         return QSqlError(QStringLiteral("QPSQL"), QStringLiteral("connessione persa"),
                          QSqlError::ConnectionError, QStringLiteral("08003"));
     for (int tentativo = 0;; ++tentativo) {
         const QString testo = componi(db(), sql, valori);
-        if (q.exec(testo)) {
+        bool scaduta = false;
+        const bool riuscita = eseguiSorvegliato(q, testo, &scaduta);
+        if (scaduta) {
+            // No answer in time: the connection is cut, the call fails as if the server were
+            // down (whatever the statement did, if it ever runs, is not known here).
+            m_usata = true;
+            m_transazione = false;
+            return erroreSenzaRisposta(m_rispostaMs);
+        }
+        if (riuscita) {
             m_usata = true;
             if (sql.startsWith(QLatin1String("BEGIN")))
                 m_transazione = true;
@@ -611,11 +872,15 @@ ErroreQvr Connessione::errore(const QSqlError& e, const QString& schema, const Q
         // A missing table in a missing schema: the whole archive file is missing. The failed
         // transaction, if any, is over first.
         QSqlQuery q(db());
-        q.exec(QStringLiteral("ROLLBACK"));
+        bool scaduta = false;
+        eseguiSorvegliato(q, QStringLiteral("ROLLBACK"), &scaduta);
         m_transazione = false;
-        if (q.exec(QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = ") +
-                   letterale(db(), schema)) &&
-            !q.next())
+        if (!scaduta &&
+            eseguiSorvegliato(q,
+                              QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = ") +
+                                  letterale(db(), schema),
+                              &scaduta) &&
+            !scaduta && !q.next())
             numero = Err::DatabaseNonTrovato;
     }
     QString dettaglio = uriPerMessaggi(m_uri);
@@ -651,6 +916,9 @@ void creaDatabase(const QString& uri) {
         }
     }
     Connessione c(uriConDatabase(uri, QStringLiteral("postgres")));
+    // Copying the template database may take a while on a busy server.
+    if (const auto e = c.impostaLimiteRisposta(LimiteLavoriLunghiMs))
+        throw c.errore(*e, {}, p.database);
     if (const auto e = c.esegui(QStringLiteral("CREATE DATABASE ") + identificatore(p.database)))
         throw c.errore(*e, {}, p.database);
 }

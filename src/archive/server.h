@@ -16,9 +16,20 @@
 // A pooled connection that turns out to be lost is reopened once, before anything was done on
 // it; a connection lost in the middle of a transaction is an error (3043) and is discarded.
 //
+// A server that stops answering (its host hung, a cable pulled, its processes stopped) is the
+// same failure as a server that is down, within a few seconds: connect_timeout bounds a
+// connection attempt (5 s), TCP keepalives and tcp_user_timeout let the kernel drop a peer that
+// vanished, the server itself cancels a statement past statement_timeout (4 s, SQLSTATE 57014),
+// and the client gives up on a statement that got no answer one second after that bound (the
+// connection is cut and discarded). Each of them can be given in the address; see attese() and
+// docs/archivio-server.md for the keys and defaults. A transaction left idle for
+// idle_in_transaction_session_timeout (60 s) is ended by the server, so a station that hangs
+// while it holds the counter's row frees it for the others.
+//
 // Error numbers (errori.h), from the SQLSTATE of the failure, see numeroDaStato():
 //   server unreachable 3044, database or schema missing 3024, table missing 3078, field missing
-//   3265, connection lost 3043, read-only server 3051, lock not granted in time 3260.
+//   3265, connection lost 3043, read-only server 3051, lock not granted in time 3260; a server
+//   that did not answer in time (57014, or the client's own bound) 3044 like one that is down.
 // The shared counter uses the numbers of the counter file instead: 76, 53, 57, 75, 70.
 
 #include "archive/errori.h"
@@ -95,16 +106,36 @@ enum class Ambito { Archivio, Contatore };
 int numeroDaStato(const QString& sqlstate, Ambito ambito);
 // The SQLSTATE of a failure ("" when none).
 QString statoSql(const QSqlError& e);
-// The connection is gone: SQLSTATE class 08, 57P01..57P03, or a statement failure without any
+// The connection is gone: SQLSTATE class 08, 57P01..57P03, 25P03 (a transaction left idle too
+// long, ended by the server), or a statement failure without any
 // SQLSTATE (only the client library reports those: the server always sends one).
 bool connessionePersa(const QSqlError& e);
 // The server aborted the transaction and it may be run again: 40001, 40P01.
 bool daRitentare(const QSqlError& e);
 // A row lock not granted at once or within the lock timeout: 55P03.
 bool rigaBloccata(const QSqlError& e);
+// The server did not answer in time: the statement was cancelled (57014), by the server's
+// statement_timeout or by the client giving up on it.
+bool senzaRisposta(const QSqlError& e);
+
+// The bounds on waiting for the server that the address sets, or their defaults: the
+// connection attempt (seconds, per host), the server's statement bound and the idle-transaction
+// bound (milliseconds; 0 turns one off), and the client's own bound on an answer (milliseconds,
+// the statement bound plus one second; 0 when the statement bound is off). A malformed value
+// is error 3044.
+struct Attese {
+    int connessioneSecondi = 0;
+    qint64 istruzioneMs = 0;
+    qint64 transazioneInattivaMs = 0;
+    qint64 rispostaMs = 0;
+};
+Attese attese(const QString& uri, const Parametri& p);
 
 // How many times a transaction aborted by a serialization failure or a deadlock is run again.
 constexpr int TentativiTransazione = 5;
+// The statement bound of the long jobs of the tools (creating a database or an archive), which
+// impostaLimiteRisposta() sets on their connection.
+constexpr qint64 LimiteLavoriLunghiMs = 120000;
 
 // A connection of the pool of the calling thread, held while the object lives.
 class Connessione {
@@ -135,8 +166,17 @@ public:
     // Not given back to the pool: closed when the object goes.
     void scarta() { m_scartata = true; }
 
+    // A longer bound for the statements of this connection (creating a database or an
+    // archive, waiting for other stations' locks): the server's statement bound becomes
+    // `millisecondi` and the client's one second more. The connection is not given back to the
+    // pool afterwards.
+    std::optional<QSqlError> impostaLimiteRisposta(qint64 millisecondi);
+
 private:
     void apri();
+    // Runs `testo` while the watch over the answer runs; false on a failure, with `scaduta` set
+    // when the client gave up waiting (the connection is then cut).
+    bool eseguiSorvegliato(QSqlQuery& q, const QString& testo, bool* scaduta);
     QString m_uri;
     Ambito m_ambito;
     QString m_nome;
@@ -144,6 +184,9 @@ private:
     bool m_usata = false;
     bool m_scartata = false;
     bool m_transazione = false;
+    qint64 m_rispostaMs = 0;
+    bool m_limiteProprio = false;
+    bool m_senzaRisposta = false;
 };
 
 // Closes every idle connection of the calling thread's pool (a program about to end, a test

@@ -89,7 +89,12 @@ int main(int argc, char* argv[]) {
                     std::fprintf(stderr, "nessuno in coda\n");
                     return 1;
                 }
-                numero = operazioni::ChiamaSingola(false);
+                const std::optional<qint32> estratto = operazioni::ChiamaSingolaConCoda(false);
+                if (!estratto) {
+                    std::fprintf(stderr, "nessuno in coda\n");
+                    return 1;
+                }
+                numero = *estratto;
                 operazioni::AggiornaCodaSingola();
             } else {
                 operazioni::ChiamaProssimo(false, false);

@@ -59,8 +59,13 @@ int main(int argc, char* argv[]) {
                 operazioni::AggiornaCodaSingola();
                 QThread::msleep(5);
             }
-            const qint32 numero = operazioni::ChiamaSingola(false);
+            const std::optional<qint32> estratto = operazioni::ChiamaSingolaConCoda(false);
             operazioni::AggiornaCodaSingola();
+            if (!estratto) { // another station called the one waiting first: press again
+                --i;
+                continue;
+            }
+            const qint32 numero = *estratto;
             std::printf("%d\n", numero);
             std::fflush(stdout);
         }

@@ -425,7 +425,9 @@ void Form1::Command1_Click(int indice) {
                 m_label5->setText(operazioni::LeggiCodaSingola());
                 if (visibile(m_label5) && operazioni::valoreNumerico(m_label5->text()) == 0)
                     return;
-                if (!chiamaSingola())
+                // The same gate again under the counter's lock: another station may have
+                // called the one waiting since the count was written.
+                if (!chiamaSingola(true))
                     return;
                 aggiornaCodaSingola();
             } else if (!chiamaSingola()) {
@@ -455,10 +457,15 @@ void Form1::Command1_Click(int indice) {
     RegistraChiamata();
 }
 
-bool Form1::chiamaSingola() {
+bool Form1::chiamaSingola(bool conCoda) {
     qint32 numero = 0;
     try {
-        numero = operazioni::ChiamaSingola(m_dopo99Singola);
+        const std::optional<qint32> estratto =
+            conCoda ? operazioni::ChiamaSingolaConCoda(m_dopo99Singola)
+                    : std::optional<qint32>(operazioni::ChiamaSingola(m_dopo99Singola));
+        if (!estratto)
+            return false; // nobody waiting after all: the press stops, silently
+        numero = *estratto;
     } catch (const operazioni::ErroreContatore& errore) {
         segnalaErroreContatore(errore);
         return false;

@@ -105,7 +105,9 @@ private:
     void richiestaChiusura();
     void chiusura();
 
-    bool chiamaSingola();
+    // The single-numbering call; with `conCoda` only when someone is still waiting at the
+    // kiosk. False when nothing was drawn (a counter failure shown, or nobody waiting).
+    bool chiamaSingola(bool conCoda = false);
     bool aggiornaCodaSingola();
     void aggiornaCodaStandard();
     void segnalaErroreContatore(const ErroreQvr& errore);

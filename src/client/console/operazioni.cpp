@@ -105,7 +105,9 @@ QString LeggiCodaSingola() {
     return testo;
 }
 
-qint32 ChiamaSingola(bool dopo99Singola) {
+namespace {
+
+std::optional<qint32> chiamaSingola(bool dopo99Singola, bool conCoda) {
     // The counter must be there to be drawn from (a missing file or folder is the console's own
     // message, which it survives); then the record: whatever keeps it from being written (a missing
     // database, table, row or field, a database held past the busy timeout) fails here, before any
@@ -122,8 +124,31 @@ qint32 ChiamaSingola(bool dopo99Singola) {
                                                       QStringLiteral(": ") + campo);
 
     qint32 letto = 0;
-    const qint32 numero =
-        sulContatore([&] { return contatore::preleva(fileContatore(), dopo99Singola, &letto); });
+    // The kiosk's gate, under the counter's lock: its failure is the archive's, not the
+    // counter's, and is thrown once the lock is given back.
+    std::optional<ErroreQvr> guastoTotem;
+    const auto qualcunoInCoda = [&](qint32 ultimo) {
+        if (!conCoda)
+            return true;
+        try {
+            Cursore t;
+            apriNumerazioneTotem(t, false);
+            const qint32 biglietto = t.campoLong(nomi::CampoP11);
+            t.chiudi();
+            return biglietti::personeInAttesa(biglietto, ultimo, dopo99Singola) > 0;
+        } catch (const ErroreQvr& e) {
+            guastoTotem = e;
+            return false;
+        }
+    };
+    const std::optional<qint32> estratto = sulContatore([&] {
+        return contatore::prelevaSe(fileContatore(), dopo99Singola, qualcunoInCoda, &letto);
+    });
+    if (guastoTotem)
+        throw *guastoTotem;
+    if (!estratto)
+        return std::nullopt; // nobody waiting: the record's transaction is rolled back
+    const qint32 numero = *estratto;
     NumeroCorrente = letto;
     NumeroChiamato = numero;
 
@@ -136,6 +161,16 @@ qint32 ChiamaSingola(bool dopo99Singola) {
     }
     c.chiudi();
     return numero;
+}
+
+} // namespace
+
+qint32 ChiamaSingola(bool dopo99Singola) {
+    return *chiamaSingola(dopo99Singola, false);
+}
+
+std::optional<qint32> ChiamaSingolaConCoda(bool dopo99Singola) {
+    return chiamaSingola(dopo99Singola, true);
 }
 
 qint32 AggiornaCodaSingola(bool dopo99) {

@@ -12,6 +12,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace qvr::operazioni {
 
 // A failure of the shared counter file: nothing was changed by the operation that met it.
@@ -59,6 +61,16 @@ QString LeggiCodaSingola();
 // Sets NumeroCorrente (the number read, 0 after a wrap) and NumeroChiamato (the number drawn)
 // and returns the number drawn. Counter failures: ErroreContatore, with nothing changed.
 qint32 ChiamaSingola(bool dopo99Singola);
+
+// The single-numbering call of a press with the kiosk in use: the same, with the kiosk's gate
+// checked again under the counter's lock, where no other station can draw meanwhile: the draw
+// is made only when the kiosk has issued a ticket past the last number called (P11 of Totem.mdb
+// against the counter's number, counted as AggiornaCodaSingola counts). The waiting count a
+// press reads first (P11Q) is only what the monitors last wrote: two stations that both read 1
+// would otherwise both draw, the second a number nobody holds. nullopt when nobody is waiting:
+// nothing changed, as for a press refused on P11Q. A failure to read Totem.mdb is an archive
+// failure (not a counter one), with nothing drawn.
+std::optional<qint32> ChiamaSingolaConCoda(bool dopo99Singola);
 
 // The kiosk count of the single sequence: P11 of Totem.mdb minus the first item of Nr4All.txt,
 // counted round the sequence when `dopo99` (biglietti::personeInAttesa), never negative,
