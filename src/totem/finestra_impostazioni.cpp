@@ -110,6 +110,10 @@ FinestraImpostazioni::FinestraImpostazioni(const ImpostazioniTotem& impostazioni
                                             : QStringLiteral("nessun PIN impostato"));
     m_pin->setAccessibleName(QStringLiteral("Nuovo PIN"));
     form->addRow(QStringLiteral("Nuovo PIN:"), m_pin);
+    m_conferma = new QLineEdit;
+    m_conferma->setEchoMode(QLineEdit::Password);
+    m_conferma->setAccessibleName(QStringLiteral("Conferma del nuovo PIN"));
+    form->addRow(QStringLiteral("Ripetere il nuovo PIN:"), m_conferma);
 
     auto* giornata = new QPushButton(QStringLiteral("&Nuova giornata"));
     giornata->setToolTip(QStringLiteral("Azzera contatori del totem, Nr4All.txt e postazioni"));
@@ -125,6 +129,15 @@ FinestraImpostazioni::FinestraImpostazioni(const ImpostazioniTotem& impostazioni
     auto* bottoni = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     bottoni->button(QDialogButtonBox::Ok)->setText(QStringLiteral("&Salva"));
     bottoni->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("&Annulla"));
+    auto* chiudi =
+        bottoni->addButton(QStringLiteral("&Chiudi il totem"), QDialogButtonBox::DestructiveRole);
+    chiudi->setObjectName(QStringLiteral("chiudiTotem"));
+    chiudi->setToolTip(QStringLiteral("Termina il programma del totem (le modifiche non salvate "
+                                      "vanno perse)"));
+    connect(chiudi, &QPushButton::clicked, this, [this] {
+        m_chiudi = true;
+        reject();
+    });
     connect(bottoni, &QDialogButtonBox::accepted, this, &FinestraImpostazioni::conferma);
     connect(bottoni, &QDialogButtonBox::rejected, this, &QDialog::reject);
     principale->addWidget(bottoni);
@@ -188,8 +201,18 @@ void FinestraImpostazioni::conferma() {
     s.dispositivo = m_dispositivo->text().trimmed();
     s.carta = m_carta->currentData().toInt();
     s.ritorno = m_ritorno->value();
-    if (!m_pin->text().isEmpty())
+    if (!m_pin->text().isEmpty() || !m_conferma->text().isEmpty()) {
+        if (const QString motivo = ImpostazioniTotem::pinNonValido(m_pin->text());
+            !motivo.isEmpty()) {
+            m_esito->setText(motivo + QStringLiteral(": impostazioni non salvate."));
+            return;
+        }
+        if (m_pin->text() != m_conferma->text()) {
+            m_esito->setText(QStringLiteral("I due PIN non coincidono: impostazioni non salvate."));
+            return;
+        }
         s.impostaPin(m_pin->text());
+    }
     if (s.cartella.isEmpty() || s.servizi.isEmpty()) {
         m_esito->setText(QStringLiteral("Servono la cartella dell'archivio e almeno un servizio."));
         return;

@@ -1,5 +1,6 @@
 // qvr-totem: the ticket kiosk at the entrance.
 //   qvr-totem [--finestra] [--archivio CARTELLA] [--stampante NOME]
+//   qvr-totem --reimposta-pin      (on the PC's terminal: a new PIN for the settings)
 
 #include "totem/chiosco.h"
 #include "totem/finestra_totem.h"
@@ -8,7 +9,15 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
+#include <cstdio>
+#include <cstring>
+
 int main(int argc, char* argv[]) {
+    // Without a display: the administrator's recovery of a forgotten or damaged PIN.
+    if (argc == 2 && std::strcmp(argv[1], "--reimposta-pin") == 0) {
+        QCoreApplication app(argc, argv);
+        return qvr::totem::reimpostaPinDaTerminale();
+    }
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("qvr"));
     QApplication::setApplicationName(QStringLiteral("qvr-totem"));
@@ -25,8 +34,15 @@ int main(int argc, char* argv[]) {
                                        QStringLiteral("Coda CUPS (sostituisce quella delle "
                                                       "impostazioni)."),
                                        QStringLiteral("nome"));
-    parser.addOptions({finestra, archivio, stampante});
+    const QCommandLineOption reimpostaPin(
+        QStringLiteral("reimposta-pin"),
+        QStringLiteral("Chiede sul terminale un nuovo PIN delle impostazioni (da solo)."));
+    parser.addOptions({finestra, archivio, stampante, reimpostaPin});
     parser.process(app);
+    if (parser.isSet(reimpostaPin)) {
+        std::fputs("qvr-totem: --reimposta-pin va usato da solo\n", stderr);
+        return 2;
+    }
 
     QStringList problemi;
     qvr::totem::ImpostazioniTotem impostazioni = qvr::totem::ImpostazioniTotem::carica(&problemi);
