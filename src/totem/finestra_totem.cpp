@@ -136,20 +136,31 @@ QWidget* FinestraTotem::costruisciPaginaPin() {
             .arg(ImpostazioniTotem::LunghezzaMinimaPin));
     m_primoPin = new QLineEdit;
     m_primoPin->setEchoMode(QLineEdit::Password);
+    QFont campi = m_primoPin->font();
+    campi.setPointSize(18);
     m_primoPin->setAccessibleName(QStringLiteral("PIN dell'ufficio"));
     m_confermaPrimoPin = new QLineEdit;
     m_confermaPrimoPin->setEchoMode(QLineEdit::Password);
     m_confermaPrimoPin->setAccessibleName(QStringLiteral("Conferma del PIN"));
     m_impostaPrimoPin = new QPushButton(QStringLiteral("Imposta il PIN"));
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{m_primoPin, m_confermaPrimoPin, m_impostaPrimoPin}) {
+        w->setFont(campi);
+        w->setMinimumHeight(48);
+    }
     m_esitoPrimoPin = etichetta(QStringLiteral("esitoPin"), 14);
     m_esitoPrimoPin->setStyleSheet(QStringLiteral("color: #a00000;"));
     connect(m_impostaPrimoPin, &QPushButton::clicked, this, &FinestraTotem::impostaPrimoPin);
     connect(m_confermaPrimoPin, &QLineEdit::returnPressed, this, &FinestraTotem::impostaPrimoPin);
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("PIN:"), m_primoPin);
-    form->addRow(QStringLiteral("Ripetere il PIN:"), m_confermaPrimoPin);
+    auto* etichettaPin = new QLabel(QStringLiteral("PIN:"));
+    auto* etichettaConferma = new QLabel(QStringLiteral("Ripetere il PIN:"));
+    etichettaPin->setFont(campi);
+    etichettaConferma->setFont(campi);
+    form->addRow(etichettaPin, m_primoPin);
+    form->addRow(etichettaConferma, m_confermaPrimoPin);
     auto* riquadro = new QWidget;
-    riquadro->setMaximumWidth(520);
+    riquadro->setFixedWidth(560);
     auto* colonnaRiquadro = new QVBoxLayout(riquadro);
     colonnaRiquadro->addLayout(form);
     colonnaRiquadro->addWidget(m_impostaPrimoPin);
@@ -330,6 +341,14 @@ void FinestraTotem::apriImpostazioni() {
         }
     }
     FinestraImpostazioni finestra(m_chiosco->impostazioni(), m_problemi, this);
+    // A panel over the pages, between the header and the status line, never over the office's
+    // name: no frame of its own, as wide as it needs up to the page's width.
+    finestra.setWindowFlag(Qt::FramelessWindowHint);
+    const QRect pagine(m_pagine->mapToGlobal(QPoint(0, 0)), m_pagine->size());
+    QRect pannello(0, 0, std::min(pagine.width(), std::max(760, pagine.width() / 2)),
+                   pagine.height());
+    pannello.moveCenter(pagine.center());
+    finestra.setGeometry(pannello);
     const int esito = m_apertura ? m_apertura(finestra) : finestra.exec();
     if (finestra.chiusuraRichiesta()) {
         m_uscita = true;

@@ -12,6 +12,7 @@
 #include "totem/stampa.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -168,6 +169,8 @@ private slots:
     void pausaDopoPinErrati();
     void pinDiPrima();
     void tuttoSchermo();
+    void pannelloImpostazioni_data();
+    void pannelloImpostazioni();
     void escPos();
 
 private:
@@ -773,6 +776,44 @@ void TestTotemChiosco::tuttoSchermo() {
     FinestraTotem finestra(&chiosco, {});
     finestra.show();
     QVERIFY(finestra.close());
+}
+
+void TestTotemChiosco::pannelloImpostazioni_data() {
+    QTest::addColumn<QSize>("schermo");
+    QTest::newRow("1280x720") << QSize(1280, 720);
+    QTest::newRow("1920x1080") << QSize(1920, 1080);
+}
+
+void TestTotemChiosco::pannelloImpostazioni() {
+    // The settings panel lies between the header (office and clock) and the status line, never
+    // over them, and its buttons are inside it whatever the screen.
+    QFETCH(QSize, schermo);
+    Chiosco chiosco(impostazioniProva(QStringLiteral("/nessuna")));
+    FinestraTotem w(&chiosco, {QStringLiteral("Errore 13: un problema da mostrare")});
+    w.resize(schermo);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.impostaRichiestaPin([] { return std::optional<QString>(PinProva); });
+    QRect pannello;
+    QRect salva;
+    w.impostaApertura([&](FinestraImpostazioni& f) {
+        f.show();
+        pannello = f.geometry();
+        const auto* b = f.findChild<QDialogButtonBox*>();
+        salva = QRect(b->mapToGlobal(QPoint(0, 0)), b->size());
+        return int(QDialog::Rejected);
+    });
+    QTest::mouseClick(w.bottoneImpostazioni(), Qt::LeftButton);
+    QVERIFY(pannello.isValid());
+    const auto globale = [](const QWidget* x) {
+        return QRect(x->mapToGlobal(QPoint(0, 0)), x->size());
+    };
+    const QRect ora = globale(w.findChild<QLabel*>("ora"));
+    const QRect stato = globale(w.findChild<QLabel*>("stato"));
+    QVERIFY2(pannello.top() > ora.bottom(),
+             qPrintable(QString("%1 %2").arg(pannello.top()).arg(ora.bottom())));
+    QVERIFY(pannello.bottom() < stato.top());
+    QVERIFY(pannello.contains(salva));
 }
 
 void TestTotemChiosco::escPos() {
