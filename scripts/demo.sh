@@ -150,8 +150,8 @@ grep -qs '^\[pin\]' "$DEMO/config/qvr/qvr-totem.ini" || printf '%s\n' '[generale
     "dispositivo=$DEMO/biglietti.escpos" 'carta=80' '[servizi]' '1\etichetta=Postazione 1' \
     '1\sequenza=P1' '2\etichetta=Numerazione singola' '2\sequenza=P11' 'size=2' '[pin]' \
     'sale=5f1e0c9a3b7d42e8a6c1f0b9d3e7a254' \
-    'impronta=186714f631c101a981daa0cc234a6f6919e881b12fa5a809aae1d1ef72e406f0' \
-    'iterazioni=50000' >"$DEMO/config/qvr/qvr-totem.ini"
+    'impronta=6af3381737057c02c07eae14184653368f6bfad346d859af5b56681e2bcfb6b7' \
+    'iterazioni=100000' >"$DEMO/config/qvr/qvr-totem.ini"
 chmod 600 "$DEMO/config/qvr/qvr-totem.ini"
 : >"$DEMO/biglietti.escpos"
 export XDG_CONFIG_HOME="$DEMO/config"

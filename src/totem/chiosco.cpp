@@ -137,7 +137,7 @@ void Chiosco::rispostaScaduta() {
     m_richiesta->scaduta = true;
     impostaErroreArchivio(QStringLiteral("L'archivio non risponde: biglietto richiesto da oltre "
                                          "%1 s, in attesa della risposta")
-                              .arg(LimiteRisposta / 1000));
+                              .arg(LimiteRisposta / 1000.0, 0, 'g', 2));
     mostra(Schermata::NonDisponibile, 0);
 }
 

@@ -46,12 +46,13 @@ public:
     explicit Chiosco(const ImpostazioniTotem& impostazioni, QObject* parent = nullptr);
     ~Chiosco() override;
 
-    // Longest time from a press to its answer on screen, in milliseconds.
-    static constexpr int LimiteRisposta = 2000;
+    // Longest time from a press to its answer on screen, in milliseconds (a customer waits
+    // about two seconds at most, a loaded PC's timers included).
+    static constexpr int LimiteRisposta = 1500;
     // After this long without an answer the screen says to wait.
     static constexpr int AvvisoAttesa = 300;
     // The busy timeout of the kiosk's process, in milliseconds.
-    static constexpr int AttesaArchivio = 1500;
+    static constexpr int AttesaArchivio = 1200;
 
     const ImpostazioniTotem& impostazioni() const { return m_imp; }
     void impostaImpostazioni(const ImpostazioniTotem& impostazioni);

@@ -229,7 +229,14 @@ void FinestraTotem::costruisciServizi() {
 }
 
 QString FinestraTotem::testoNumero() const {
-    return m_pagine->currentIndex() == 1 ? m_numero->text() : m_avviso->text();
+    switch (m_pagine->currentIndex()) {
+    case 1:
+        return m_numero->text();
+    case 2:
+        return m_avviso->text();
+    default: // the services, or the page that sets the PIN
+        return {};
+    }
 }
 
 QString FinestraTotem::testoStato() const {

@@ -34,6 +34,7 @@ public:
     FinestraTotem(Chiosco* chiosco, const QStringList& problemi, QWidget* parent = nullptr);
 
     QList<QPushButton*> bottoniServizi() const { return m_bottoni; }
+    // The number or the notice on screen ("" on the services).
     QString testoNumero() const;
     QString testoStato() const;
     QPushButton* bottoneImpostazioni() const { return m_impostazioni; }

@@ -52,7 +52,7 @@ struct ImpostazioniTotem {
 
     // PBKDF2 iterations of a new PIN (a check costs about a quarter of a second), and of the
     // hashes stored before the count was kept with them.
-    static constexpr int IterazioniPin = 50000;
+    static constexpr int IterazioniPin = 100000;
     static constexpr int IterazioniPrima = 20000;
     // The shortest PIN accepted.
     static constexpr int LunghezzaMinimaPin = 4;

@@ -31,6 +31,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -276,10 +277,12 @@ void TestTotemChiosco::archivioBloccato() {
             QElapsedTimer t;
             t.start();
             QTest::mouseClick(w.bottoniServizi()[0], Qt::LeftButton);
-            QTRY_COMPARE_WITH_TIMEOUT(w.testoNumero(),
-                                      QString("Servizio momentaneamente non disponibile"), 10000);
-            QVERIFY2(t.elapsed() <= Chiosco::LimiteRisposta + 300,
-                     qPrintable(QString::number(t.elapsed())));
+            QTRY_COMPARE_WITH_TIMEOUT(chiosco.schermata(), Schermata::NonDisponibile, 10000);
+            QCOMPARE(w.testoNumero(), QString("Servizio momentaneamente non disponibile"));
+            qInfo(
+                "Risposta con Totem.mdb bloccato: %lld ms, pausa più lunga della finestra %lld ms",
+                t.elapsed(), battito.pausaMassima());
+            QVERIFY2(t.elapsed() <= 2000, qPrintable(QString::number(t.elapsed())));
             QVERIFY2(battito.pausaMassima() < 500,
                      qPrintable(QString::number(battito.pausaMassima())));
             // A retried press meanwhile issues nothing.
@@ -337,7 +340,7 @@ void TestTotemChiosco::rispostaInRitardo() {
     QCOMPARE(w.testoNumero(), QString("Un momento, prego..."));
     QVERIFY(!chiosco.premi(0));
     QTRY_COMPARE(chiosco.schermata(), Schermata::NonDisponibile);
-    QVERIFY(t.elapsed() <= Chiosco::LimiteRisposta + 300);
+    QVERIFY(t.elapsed() <= 2000);
     QVERIFY(!chiosco.premi(0) && !chiosco.premi(1));
     QTRY_VERIFY(t.elapsed() >= ritardo);
     QCOMPARE(chiosco.schermata(), Schermata::NonDisponibile); // still pending, not back
@@ -382,8 +385,8 @@ void TestTotemChiosco::serverCheNonRisponde() {
     QTest::mouseClick(w->bottoniServizi()[0], Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(w->testoNumero(), QString("Servizio momentaneamente non disponibile"),
                               10000);
-    QVERIFY2(t.elapsed() <= Chiosco::LimiteRisposta + 300,
-             qPrintable(QString::number(t.elapsed())));
+    qInfo("Risposta con il server muto: %lld ms", t.elapsed());
+    QVERIFY2(t.elapsed() <= 2000, qPrintable(QString::number(t.elapsed())));
     QTest::mouseClick(w->bottoniServizi()[0], Qt::LeftButton);
     chiosco->controlla();
     QTest::qWait(500); // the window keeps painting while the server says nothing
@@ -752,9 +755,14 @@ void TestTotemChiosco::pinDiPrima() {
     QCOMPARE(nuove.iterazioni, ImpostazioniTotem::IterazioniPin);
     QVERIFY(nuove.verificaPin("2580"));
     QElapsedTimer t;
+    timespec cpuPrima{}, cpuDopo{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpuPrima);
     t.start();
     QVERIFY(!nuove.verificaPin("2581"));
-    qInfo("Verifica di un PIN (%d iterazioni): %lld ms", nuove.iterazioni, t.elapsed());
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpuDopo);
+    qInfo("Verifica di un PIN (%d iterazioni): %lld ms, %.0f ms di CPU", nuove.iterazioni,
+          t.elapsed(),
+          (cpuDopo.tv_sec - cpuPrima.tv_sec) * 1e3 + (cpuDopo.tv_nsec - cpuPrima.tv_nsec) / 1e6);
 }
 
 void TestTotemChiosco::tuttoSchermo() {
