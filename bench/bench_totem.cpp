@@ -43,6 +43,7 @@ int main(int argc, char* argv[]) {
     s.servizi = {{QStringLiteral("Anagrafe"), 1}, {QStringLiteral("Unica"), 11}};
     s.ritorno = 1;
     s.stampante = QStringLiteral("QVR-PDF");
+    s.impostaPin(QStringLiteral("0000")); // a kiosk without a PIN serves nobody
     Chiosco chiosco(s);
     chiosco.impostaStampa([](const DatiBiglietto&) { return EsitoStampa{true, 0, {}}; });
     FinestraTotem w(&chiosco, {});
@@ -50,12 +51,16 @@ int main(int argc, char* argv[]) {
     w.show();
     if (!QTest::qWaitForWindowExposed(&w))
         std::printf("finestra non esposta\n");
+    QTest::qWait(200); // the first check of the archive
 
     std::vector<double> schermo;
     for (int i = 0; i < tocchi; ++i) {
         QElapsedTimer t;
         t.start();
         QTest::mouseClick(w.bottoniServizi()[i % 2], Qt::LeftButton);
+        // The ticket is issued on the kiosk's archive thread; its answer comes as an event.
+        while (chiosco.schermata() != Schermata::Numero && t.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
         w.repaint(); // the number drawn
         schermo.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
         if (chiosco.schermata() != Schermata::Numero)

@@ -144,10 +144,15 @@ fi
 # The kiosk's settings under ./demo/config (two services; tickets go to demo/biglietti.escpos
 # as a roll printer's bytes, so the demo needs no printer), and the board's beside them.
 mkdir -p "$DEMO/config/qvr"
-[ -f "$DEMO/config/qvr/qvr-totem.ini" ] || printf '%s\n' '[generale]' 'ufficio=Ufficio dimostrativo' \
-    'ritorno=2' '[stampa]' 'modo=escpos-file' "dispositivo=$DEMO/biglietti.escpos" 'carta=80' \
-    '[servizi]' '1\etichetta=Postazione 1' '1\sequenza=P1' '2\etichetta=Numerazione singola' \
-    '2\sequenza=P11' 'size=2' >"$DEMO/config/qvr/qvr-totem.ini"
+# The kiosk serves only with a PIN: the demo's is 1234 (its salted hash below).
+grep -qs '^\[pin\]' "$DEMO/config/qvr/qvr-totem.ini" || printf '%s\n' '[generale]' \
+    'ufficio=Ufficio dimostrativo' 'ritorno=2' '[stampa]' 'modo=escpos-file' \
+    "dispositivo=$DEMO/biglietti.escpos" 'carta=80' '[servizi]' '1\etichetta=Postazione 1' \
+    '1\sequenza=P1' '2\etichetta=Numerazione singola' '2\sequenza=P11' 'size=2' '[pin]' \
+    'sale=5f1e0c9a3b7d42e8a6c1f0b9d3e7a254' \
+    'impronta=6af3381737057c02c07eae14184653368f6bfad346d859af5b56681e2bcfb6b7' \
+    'iterazioni=100000' >"$DEMO/config/qvr/qvr-totem.ini"
+chmod 600 "$DEMO/config/qvr/qvr-totem.ini"
 : >"$DEMO/biglietti.escpos"
 export XDG_CONFIG_HOME="$DEMO/config"
 scena=(bash "$RADICE/scripts/demo.sh" --scena)

@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPrinterInfo>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -24,7 +25,23 @@ FinestraImpostazioni::FinestraImpostazioni(const ImpostazioniTotem& impostazioni
                                            const QStringList& problemi, QWidget* parent)
     : QDialog(parent), m_imp(impostazioni) {
     setWindowTitle(QStringLiteral("Impostazioni del totem"));
-    auto* principale = new QVBoxLayout(this);
+    auto* esterno = new QVBoxLayout(this);
+    auto* intestazione = new QLabel(QStringLiteral("Impostazioni del totem"));
+    intestazione->setObjectName(QStringLiteral("intestazione"));
+    QFont grande = intestazione->font();
+    grande.setPointSize(grande.pointSize() + 4);
+    grande.setBold(true);
+    intestazione->setFont(grande);
+    esterno->addWidget(intestazione);
+    // The fields scroll when the kiosk's screen is short; the buttons stay in view.
+    auto* scorrimento = new QScrollArea;
+    scorrimento->setWidgetResizable(true);
+    scorrimento->setFrameShape(QFrame::NoFrame);
+    auto* contenuto = new QWidget;
+    auto* principale = new QVBoxLayout(contenuto);
+    principale->setContentsMargins(0, 0, 0, 0);
+    scorrimento->setWidget(contenuto);
+    esterno->addWidget(scorrimento, 1);
     if (!problemi.isEmpty()) {
         auto* avviso = new QLabel(QStringLiteral("Impostazioni da correggere:\n") +
                                   problemi.join(QLatin1Char('\n')));
@@ -68,10 +85,16 @@ FinestraImpostazioni::FinestraImpostazioni(const ImpostazioniTotem& impostazioni
     rigaServizi->addWidget(aggiungi);
     rigaServizi->addWidget(togli);
     auto* colonnaServizi = new QVBoxLayout;
+    m_servizi->setMinimumHeight(130);
+    m_servizi->setMaximumHeight(230);
     colonnaServizi->addWidget(m_servizi);
+    auto* spiegazione =
+        new QLabel(QStringLiteral("Sequenza: da P1 a P10 quella della postazione, P11 la "
+                                  "numerazione singola"));
+    spiegazione->setWordWrap(true);
+    colonnaServizi->addWidget(spiegazione);
     colonnaServizi->addLayout(rigaServizi);
-    form->addRow(QStringLiteral("Servizi (P1..P10 postazione, P11 numerazione singola):"),
-                 colonnaServizi);
+    form->addRow(QStringLiteral("Servizi:"), colonnaServizi);
 
     m_modo = new QComboBox;
     m_modo->addItem(QStringLiteral("CUPS (PDF del biglietto)"), QStringLiteral("cups"));
@@ -110,6 +133,10 @@ FinestraImpostazioni::FinestraImpostazioni(const ImpostazioniTotem& impostazioni
                                             : QStringLiteral("nessun PIN impostato"));
     m_pin->setAccessibleName(QStringLiteral("Nuovo PIN"));
     form->addRow(QStringLiteral("Nuovo PIN:"), m_pin);
+    m_conferma = new QLineEdit;
+    m_conferma->setEchoMode(QLineEdit::Password);
+    m_conferma->setAccessibleName(QStringLiteral("Conferma del nuovo PIN"));
+    form->addRow(QStringLiteral("Ripetere il nuovo PIN:"), m_conferma);
 
     auto* giornata = new QPushButton(QStringLiteral("&Nuova giornata"));
     giornata->setToolTip(QStringLiteral("Azzera contatori del totem, Nr4All.txt e postazioni"));
@@ -117,18 +144,30 @@ FinestraImpostazioni::FinestraImpostazioni(const ImpostazioniTotem& impostazioni
     m_esito = new QLabel;
     m_esito->setObjectName(QStringLiteral("esito"));
     m_esito->setWordWrap(true);
-    auto* rigaGiornata = new QHBoxLayout;
-    rigaGiornata->addWidget(giornata);
-    rigaGiornata->addWidget(m_esito, 1);
-    principale->addLayout(rigaGiornata);
+    principale->addWidget(m_esito);
+    principale->addStretch();
 
+    // The office's actions on the left, well apart from saving.
+    auto* chiudi = new QPushButton(QStringLiteral("&Chiudi il totem"));
+    chiudi->setObjectName(QStringLiteral("chiudiTotem"));
+    chiudi->setToolTip(QStringLiteral("Termina il programma del totem (le modifiche non salvate "
+                                      "vanno perse)"));
+    connect(chiudi, &QPushButton::clicked, this, [this] {
+        m_chiudi = true;
+        reject();
+    });
     auto* bottoni = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     bottoni->button(QDialogButtonBox::Ok)->setText(QStringLiteral("&Salva"));
     bottoni->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("&Annulla"));
+    auto* rigaBottoni = new QHBoxLayout;
+    rigaBottoni->addWidget(giornata);
+    rigaBottoni->addWidget(chiudi);
+    rigaBottoni->addStretch();
+    rigaBottoni->addWidget(bottoni);
     connect(bottoni, &QDialogButtonBox::accepted, this, &FinestraImpostazioni::conferma);
     connect(bottoni, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    principale->addWidget(bottoni);
-    resize(720, 640);
+    esterno->addLayout(rigaBottoni);
+    resize(760, 640);
 }
 
 void FinestraImpostazioni::aggiungiServizio(const Servizio& s) {
@@ -151,10 +190,15 @@ void FinestraImpostazioni::sfoglia() {
 
 void FinestraImpostazioni::nuovaGiornata() {
     const QString cartella = m_cartella->text().trimmed();
-    if (QMessageBox::question(this, QStringLiteral("Nuova giornata"),
-                              QStringLiteral("Azzerare contatori del totem, Nr4All.txt e tutte "
-                                             "le postazioni dell'archivio\n%1 ?")
-                                  .arg(cartella)) != QMessageBox::Yes)
+    QMessageBox domanda(QMessageBox::Question, QStringLiteral("Nuova giornata"),
+                        QStringLiteral("Azzerare contatori del totem, Nr4All.txt e tutte "
+                                       "le postazioni dell'archivio\n%1 ?")
+                            .arg(cartella),
+                        QMessageBox::NoButton, this);
+    QPushButton* azzera = domanda.addButton(QStringLiteral("A&zzera"), QMessageBox::YesRole);
+    domanda.setDefaultButton(domanda.addButton(QStringLiteral("&Annulla"), QMessageBox::NoRole));
+    domanda.exec();
+    if (domanda.clickedButton() != azzera)
         return;
     QStringList fatti;
     try {
@@ -188,8 +232,18 @@ void FinestraImpostazioni::conferma() {
     s.dispositivo = m_dispositivo->text().trimmed();
     s.carta = m_carta->currentData().toInt();
     s.ritorno = m_ritorno->value();
-    if (!m_pin->text().isEmpty())
+    if (!m_pin->text().isEmpty() || !m_conferma->text().isEmpty()) {
+        if (const QString motivo = ImpostazioniTotem::pinNonValido(m_pin->text());
+            !motivo.isEmpty()) {
+            m_esito->setText(motivo + QStringLiteral(": impostazioni non salvate."));
+            return;
+        }
+        if (m_pin->text() != m_conferma->text()) {
+            m_esito->setText(QStringLiteral("I due PIN non coincidono: impostazioni non salvate."));
+            return;
+        }
         s.impostaPin(m_pin->text());
+    }
     if (s.cartella.isEmpty() || s.servizi.isEmpty()) {
         m_esito->setText(QStringLiteral("Servono la cartella dell'archivio e almeno un servizio."));
         return;

@@ -1,6 +1,7 @@
 #pragma once
 // The kiosk's settings window, for the office (behind the PIN): archive folder, office name,
-// services, printer, paper, return time, PIN, and the new day's reset.
+// services, printer, paper, return time, PIN (typed twice), the new day's reset, and the one way
+// out of the full-screen kiosk ("Chiudi il totem").
 
 #include "totem/impostazioni_totem.h"
 
@@ -22,6 +23,9 @@ public:
     // The settings as edited (valid once the window was accepted).
     ImpostazioniTotem impostazioni() const { return m_imp; }
 
+    // The office asked to close the kiosk (the window was rejected).
+    bool chiusuraRichiesta() const { return m_chiudi; }
+
     QLineEdit* campoCartella() const { return m_cartella; }
     QTableWidget* tabellaServizi() const { return m_servizi; }
 
@@ -41,7 +45,9 @@ private:
     QComboBox* m_carta;
     QSpinBox* m_ritorno;
     QLineEdit* m_pin;
+    QLineEdit* m_conferma;
     QLabel* m_esito;
+    bool m_chiudi = false;
 };
 
 } // namespace qvr::totem

@@ -2,10 +2,15 @@
 
 #include "totem/finestra_impostazioni.h"
 
+#include "archive/errori.h"
+
+#include <QCloseEvent>
 #include <QDateTime>
+#include <QFormLayout>
 #include <QGridLayout>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
@@ -70,6 +75,7 @@ FinestraTotem::FinestraTotem(Chiosco* chiosco, const QStringList& problemi, QWid
 
     m_avviso = etichetta(QStringLiteral("avviso"), 36, true);
     m_pagine->addWidget(m_avviso);
+    m_pagine->addWidget(costruisciPaginaPin());
 
     auto* rigaStato = new QHBoxLayout;
     m_stato = new QLabel;
@@ -81,6 +87,9 @@ FinestraTotem::FinestraTotem(Chiosco* chiosco, const QStringList& problemi, QWid
     m_impostazioni->setFlat(true);
     m_impostazioni->setFocusPolicy(Qt::NoFocus);
     connect(m_impostazioni, &QPushButton::clicked, this, &FinestraTotem::apriImpostazioni);
+    m_finoAvviso = new QTimer(this);
+    m_finoAvviso->setSingleShot(true);
+    connect(m_finoAvviso, &QTimer::timeout, this, &FinestraTotem::aggiornaStato);
     rigaStato->addWidget(m_stato, 1);
     rigaStato->addWidget(m_impostazioni);
     colonna->addLayout(rigaStato);
@@ -94,7 +103,10 @@ FinestraTotem::FinestraTotem(Chiosco* chiosco, const QStringList& problemi, QWid
     }
 
     connect(m_chiosco, &Chiosco::schermataCambiata, this, &FinestraTotem::aggiornaSchermata);
-    connect(m_chiosco, &Chiosco::statoCambiato, this, &FinestraTotem::aggiornaStato);
+    connect(m_chiosco, &Chiosco::statoCambiato, this, [this] {
+        if (!m_finoAvviso->isActive())
+            aggiornaStato();
+    });
     connect(m_chiosco, &Chiosco::stampaFinita, this, &FinestraTotem::aggiornaSchermata);
     auto* orologio = new QTimer(this);
     connect(orologio, &QTimer::timeout, this, &FinestraTotem::aggiornaOra);
@@ -108,6 +120,87 @@ FinestraTotem::FinestraTotem(Chiosco* chiosco, const QStringList& problemi, QWid
     aggiornaOra();
     aggiornaSchermata();
     aggiornaStato();
+}
+
+QWidget* FinestraTotem::costruisciPaginaPin() {
+    auto* pagina = new QWidget;
+    pagina->setObjectName(QStringLiteral("paginaPin"));
+    auto* colonna = new QVBoxLayout(pagina);
+    auto* titolo = etichetta(QStringLiteral("titoloPin"), 28, true);
+    titolo->setText(QStringLiteral("Totem da configurare"));
+    auto* spiegazione = etichetta(QStringLiteral("spiegazionePin"), 16);
+    spiegazione->setText(
+        QStringLiteral(
+            "Prima di dare biglietti il totem chiede il PIN dell'ufficio, che protegge le sue "
+            "impostazioni. Scegliere un PIN di almeno %1 caratteri e scriverlo due volte.")
+            .arg(ImpostazioniTotem::LunghezzaMinimaPin));
+    m_primoPin = new QLineEdit;
+    m_primoPin->setEchoMode(QLineEdit::Password);
+    QFont campi = m_primoPin->font();
+    campi.setPointSize(18);
+    m_primoPin->setAccessibleName(QStringLiteral("PIN dell'ufficio"));
+    m_confermaPrimoPin = new QLineEdit;
+    m_confermaPrimoPin->setEchoMode(QLineEdit::Password);
+    m_confermaPrimoPin->setAccessibleName(QStringLiteral("Conferma del PIN"));
+    m_impostaPrimoPin = new QPushButton(QStringLiteral("Imposta il PIN"));
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{m_primoPin, m_confermaPrimoPin, m_impostaPrimoPin}) {
+        w->setFont(campi);
+        w->setMinimumHeight(48);
+    }
+    m_esitoPrimoPin = etichetta(QStringLiteral("esitoPin"), 14);
+    m_esitoPrimoPin->setStyleSheet(QStringLiteral("color: #a00000;"));
+    connect(m_impostaPrimoPin, &QPushButton::clicked, this, &FinestraTotem::impostaPrimoPin);
+    connect(m_confermaPrimoPin, &QLineEdit::returnPressed, this, &FinestraTotem::impostaPrimoPin);
+    auto* form = new QFormLayout;
+    auto* etichettaPin = new QLabel(QStringLiteral("PIN:"));
+    auto* etichettaConferma = new QLabel(QStringLiteral("Ripetere il PIN:"));
+    etichettaPin->setFont(campi);
+    etichettaConferma->setFont(campi);
+    form->addRow(etichettaPin, m_primoPin);
+    form->addRow(etichettaConferma, m_confermaPrimoPin);
+    auto* riquadro = new QWidget;
+    riquadro->setFixedWidth(560);
+    auto* colonnaRiquadro = new QVBoxLayout(riquadro);
+    colonnaRiquadro->addLayout(form);
+    colonnaRiquadro->addWidget(m_impostaPrimoPin);
+    colonna->addStretch();
+    colonna->addWidget(titolo);
+    colonna->addWidget(spiegazione);
+    colonna->addWidget(riquadro, 0, Qt::AlignHCenter);
+    colonna->addWidget(m_esitoPrimoPin);
+    colonna->addStretch();
+    return pagina;
+}
+
+void FinestraTotem::impostaPrimoPin() {
+    if (m_chiosco->schermata() != Schermata::SenzaPin)
+        return;
+    const QString pin = m_primoPin->text();
+    QString motivo = ImpostazioniTotem::pinNonValido(pin);
+    if (motivo.isEmpty() && pin != m_confermaPrimoPin->text())
+        motivo = QStringLiteral("I due PIN non coincidono");
+    ImpostazioniTotem nuove = m_chiosco->impostazioni();
+    if (motivo.isEmpty()) {
+        nuove.impostaPin(pin);
+        try {
+            nuove.salvaPin();
+        } catch (const ErroreQvr& e) {
+            motivo = QStringLiteral("PIN non salvato: ") + e.testoCompleto();
+        }
+    }
+    m_primoPin->clear();
+    m_confermaPrimoPin->clear();
+    m_esitoPrimoPin->setText(motivo);
+    if (!motivo.isEmpty())
+        return;
+    m_chiosco->impostaImpostazioni(nuove);
+    aggiornaStato();
+}
+
+void FinestraTotem::avvisa(const QString& testo) {
+    m_stato->setText(testo);
+    m_finoAvviso->start(4000);
 }
 
 void FinestraTotem::costruisciServizi() {
@@ -136,7 +229,14 @@ void FinestraTotem::costruisciServizi() {
 }
 
 QString FinestraTotem::testoNumero() const {
-    return m_pagine->currentIndex() == 1 ? m_numero->text() : m_avviso->text();
+    switch (m_pagine->currentIndex()) {
+    case 1:
+        return m_numero->text();
+    case 2:
+        return m_avviso->text();
+    default: // the services, or the page that sets the PIN
+        return {};
+    }
 }
 
 QString FinestraTotem::testoStato() const {
@@ -174,6 +274,13 @@ void FinestraTotem::aggiornaSchermata() {
         m_avviso->setText(QStringLiteral("Totem non attivo"));
         m_pagine->setCurrentIndex(2);
         break;
+    case Schermata::Attesa:
+        m_avviso->setText(QStringLiteral("Un momento, prego..."));
+        m_pagine->setCurrentIndex(2);
+        break;
+    case Schermata::SenzaPin:
+        m_pagine->setCurrentIndex(3);
+        break;
     }
 }
 
@@ -185,39 +292,77 @@ void FinestraTotem::aggiornaStato() {
     m_stato->setText(righe.join(QStringLiteral(" — ")));
 }
 
-void FinestraTotem::showEvent(QShowEvent* e) {
-    QWidget::showEvent(e);
-    if (m_primaVolta && !m_problemi.isEmpty()) {
-        m_primaVolta = false;
-        QTimer::singleShot(0, this, &FinestraTotem::apriImpostazioni);
+void FinestraTotem::closeEvent(QCloseEvent* e) {
+    // A customer's Alt+F4 must not leave the desktop on the entrance's screen.
+    if (isFullScreen() && !m_uscita) {
+        e->ignore();
+        return;
     }
-    m_primaVolta = false;
+    QWidget::closeEvent(e);
 }
 
 void FinestraTotem::apriImpostazioni() {
     const ImpostazioniTotem& attuali = m_chiosco->impostazioni();
-    if (attuali.haPin()) {
-        std::optional<QString> pin;
-        if (m_richiestaPin) {
-            pin = m_richiestaPin();
-        } else {
-            bool ok = false;
-            const QString testo =
-                QInputDialog::getText(this, QStringLiteral("Impostazioni"), QStringLiteral("PIN:"),
-                                      QLineEdit::Password, {}, &ok);
-            if (ok)
-                pin = testo;
-        }
-        if (!pin)
-            return;
-        if (!attuali.verificaPin(*pin)) {
-            m_stato->setText(QStringLiteral("PIN errato"));
-            QTimer::singleShot(3000, this, &FinestraTotem::aggiornaStato);
-            return;
+    if (!attuali.haPin()) {
+        if (attuali.pinDanneggiato)
+            avvisa(QStringLiteral("PIN danneggiato: impostazioni bloccate. L'amministratore del PC "
+                                  "esegue qvr-totem --reimposta-pin"));
+        // Without any PIN the kiosk shows the page that sets one.
+        return;
+    }
+    if (const qint64 attesa = m_tentativi.attesa(); attesa > 0) {
+        avvisa(QStringLiteral("Troppi PIN errati: riprovare tra %1 s").arg((attesa + 999) / 1000));
+        return;
+    }
+    std::optional<QString> pin;
+    if (m_richiestaPin) {
+        pin = m_richiestaPin();
+    } else {
+        bool ok = false;
+        const QString testo =
+            QInputDialog::getText(this, QStringLiteral("Impostazioni"), QStringLiteral("PIN:"),
+                                  QLineEdit::Password, {}, &ok);
+        if (ok)
+            pin = testo;
+    }
+    if (!pin)
+        return;
+    if (!attuali.verificaPin(*pin)) {
+        m_tentativi.errato();
+        const qint64 attesa = m_tentativi.attesa();
+        avvisa(attesa > 0
+                   ? QStringLiteral("PIN errato: riprovare tra %1 s").arg((attesa + 999) / 1000)
+                   : QStringLiteral("PIN errato"));
+        return;
+    }
+    m_tentativi.giusto();
+    if (attuali.iterazioni < ImpostazioniTotem::IterazioniPin) {
+        // A hash of an older version: made again with today's iterations.
+        ImpostazioniTotem rifatte = attuali;
+        rifatte.impostaPin(*pin);
+        try {
+            rifatte.salvaPin();
+            m_chiosco->impostaImpostazioni(rifatte);
+        } catch (const ErroreQvr&) {
+            // The old hash still works; the next save tries again.
         }
     }
-    FinestraImpostazioni finestra(attuali, m_problemi, this);
-    if (finestra.exec() != QDialog::Accepted)
+    FinestraImpostazioni finestra(m_chiosco->impostazioni(), m_problemi, this);
+    // A panel over the pages, between the header and the status line, never over the office's
+    // name: no frame of its own, as wide as it needs up to the page's width.
+    finestra.setWindowFlag(Qt::FramelessWindowHint);
+    const QRect pagine(m_pagine->mapToGlobal(QPoint(0, 0)), m_pagine->size());
+    QRect pannello(0, 0, std::min(pagine.width(), std::max(760, pagine.width() / 2)),
+                   pagine.height());
+    pannello.moveCenter(pagine.center());
+    finestra.setGeometry(pannello);
+    const int esito = m_apertura ? m_apertura(finestra) : finestra.exec();
+    if (finestra.chiusuraRichiesta()) {
+        m_uscita = true;
+        close();
+        return;
+    }
+    if (esito != QDialog::Accepted)
         return;
     m_problemi.clear();
     m_chiosco->impostaImpostazioni(finestra.impostazioni());

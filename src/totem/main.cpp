@@ -1,5 +1,6 @@
 // qvr-totem: the ticket kiosk at the entrance.
 //   qvr-totem [--finestra] [--archivio CARTELLA] [--stampante NOME]
+//   qvr-totem --reimposta-pin      (on the PC's terminal: a new PIN for the settings)
 
 #include "archive/informazioni.h"
 #include "totem/chiosco.h"
@@ -12,7 +13,15 @@
 
 #include <memory>
 
+#include <cstdio>
+#include <cstring>
+
 int main(int argc, char* argv[]) {
+    // Without a display: the administrator's recovery of a forgotten or damaged PIN.
+    if (argc == 2 && std::strcmp(argv[1], "--reimposta-pin") == 0) {
+        QCoreApplication app(argc, argv);
+        return qvr::totem::reimpostaPinDaTerminale();
+    }
     // The help and the version need no screen.
     std::unique_ptr<QCoreApplication> programma;
     if (qvr::informazioni::soloInformazioni(argc, argv))
@@ -39,8 +48,15 @@ int main(int argc, char* argv[]) {
                                        QStringLiteral("Coda CUPS (sostituisce quella delle "
                                                       "impostazioni)."),
                                        QStringLiteral("nome"));
-    parser.addOptions({finestra, archivio, stampante});
+    const QCommandLineOption reimpostaPin(
+        QStringLiteral("reimposta-pin"),
+        QStringLiteral("Chiede sul terminale un nuovo PIN delle impostazioni (da solo)."));
+    parser.addOptions({finestra, archivio, stampante, reimpostaPin});
     parser.process(app);
+    if (parser.isSet(reimpostaPin)) {
+        std::fputs("qvr-totem: --reimposta-pin va usato da solo\n", stderr);
+        return 2;
+    }
     if (parser.isSet(versione)) {
         QTextStream(stdout) << qvr::informazioni::testoVersione(QStringLiteral("qvr-totem"));
         return 0;

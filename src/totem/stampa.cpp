@@ -10,6 +10,12 @@
 
 #include <cups/cups.h>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 namespace qvr::totem {
 
 namespace {
@@ -43,6 +49,56 @@ QByteArray cp858(const QString& testo) {
         b += sostituto;
     }
     return b;
+}
+
+// Writes the whole of `dati` to the device file without ever blocking past `scadenza`: an empty
+// text, or the Italian reason it was not written.
+QString scriviDispositivo(const QString& percorso, const QByteArray& dati,
+                          QDeadlineTimer scadenza) {
+    const QByteArray nome = QFile::encodeName(percorso);
+    const int fd =
+        ::open(nome.constData(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENXIO) // a FIFO without a reader, a device not connected
+            return QStringLiteral("%1: dispositivo non pronto").arg(percorso);
+        return QStringLiteral("%1: %2").arg(percorso, QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    QString errore;
+    qsizetype scritti = 0;
+    while (scritti < dati.size()) {
+        const ssize_t n =
+            ::write(fd, dati.constData() + scritti, static_cast<size_t>(dati.size() - scritti));
+        if (n > 0) {
+            scritti += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            errore = QStringLiteral("%1: %2").arg(percorso,
+                                                  QString::fromLocal8Bit(std::strerror(errno)));
+            break;
+        }
+        // The device takes no more bytes now: wait until it does, or the time is up.
+        pollfd attesa{fd, POLLOUT, 0};
+        const qint64 resta = scadenza.remainingTime();
+        const int pronto = resta == 0 ? 0 : ::poll(&attesa, 1, static_cast<int>(resta));
+        if (pronto < 0 && errno == EINTR)
+            continue;
+        if (pronto <= 0) {
+            errore = QStringLiteral("%1: il dispositivo non accetta il biglietto (%2 byte su %3)")
+                         .arg(percorso)
+                         .arg(scritti)
+                         .arg(dati.size());
+            break;
+        }
+        if (attesa.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            errore = QStringLiteral("%1: dispositivo scollegato").arg(percorso);
+            break;
+        }
+    }
+    ::close(fd);
+    return errore;
 }
 
 } // namespace
@@ -202,7 +258,7 @@ EsitoStampa Stampante::inviaCups(const QByteArray& dati, const char* formato, qi
     return e;
 }
 
-EsitoStampa Stampante::stampa(const DatiBiglietto& dati) const {
+EsitoStampa Stampante::stampa(const DatiBiglietto& dati, QDeadlineTimer scadenza) const {
     const QString motivo = problema();
     if (!motivo.isEmpty())
         return {false, 0, motivo};
@@ -212,18 +268,9 @@ EsitoStampa Stampante::stampa(const DatiBiglietto& dati) const {
     case ModoStampa::EscPosCups:
         return inviaCups(escPosBiglietto(dati, m_carta), CUPS_FORMAT_RAW, dati.numero);
     case ModoStampa::EscPosFile: {
-        QFile f(m_dispositivo);
         EsitoStampa e;
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-            e.errore = QStringLiteral("%1: %2").arg(m_dispositivo, f.errorString());
-            return e;
-        }
-        const QByteArray b = escPosBiglietto(dati, m_carta);
-        if (f.write(b) != b.size() || !f.flush()) {
-            e.errore = QStringLiteral("%1: %2").arg(m_dispositivo, f.errorString());
-            return e;
-        }
-        e.riuscita = true;
+        e.errore = scriviDispositivo(m_dispositivo, escPosBiglietto(dati, m_carta), scadenza);
+        e.riuscita = e.errore.isEmpty();
         return e;
     }
     }

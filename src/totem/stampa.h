@@ -8,11 +8,16 @@
 //
 // Before sending, the queue's state is asked: a missing queue, a stopped printer, a printer
 // out of paper or offline, or one that refuses jobs is reported instead of printing.
+//
+// A device file is opened and written without blocking: a device that takes no bytes (a printer
+// that stopped reading, a FIFO nobody reads) fails the ticket once its time is up, instead of
+// leaving a thread blocked for good.
 
 #include "totem/impostazioni_totem.h"
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QString>
 
 namespace qvr::totem {
@@ -47,8 +52,13 @@ public:
 
     // Whether the printer can print now: an empty text, or the Italian reason it cannot.
     QString problema() const;
-    // Prints one ticket (blocking: run off the user-interface thread).
-    EsitoStampa stampa(const DatiBiglietto& dati) const;
+    // Prints one ticket (blocking: run off the user-interface thread). A device file that does
+    // not take the ticket's bytes before `scadenza` fails it (CUPS has its own timeouts).
+    EsitoStampa stampa(const DatiBiglietto& dati,
+                       QDeadlineTimer scadenza = QDeadlineTimer(TempoDispositivo)) const;
+
+    // How long a device file may take to accept one ticket, in milliseconds.
+    static constexpr int TempoDispositivo = 3000;
 
 private:
     EsitoStampa inviaCups(const QByteArray& dati, const char* formato, qint32 numero) const;
