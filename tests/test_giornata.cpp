@@ -388,6 +388,13 @@ private slots:
             ini.setValue(QStringLiteral("etichetta"), Sportello);
             ini.setValue(QStringLiteral("sequenza"), QStringLiteral("P11"));
             ini.endArray();
+            // The kiosk serves only with a PIN set (here 1234, as in the demo).
+            ini.setValue(QStringLiteral("pin/sale"),
+                         QStringLiteral("5f1e0c9a3b7d42e8a6c1f0b9d3e7a254"));
+            ini.setValue(
+                QStringLiteral("pin/impronta"),
+                QStringLiteral("6af3381737057c02c07eae14184653368f6bfad346d859af5b56681e2bcfb6b7"));
+            ini.setValue(QStringLiteral("pin/iterazioni"), 100000);
             ini.sync();
             QCOMPARE(ini.status(), QSettings::NoError);
         }
