@@ -34,6 +34,8 @@ public:
             qFatal("qvr-server non parte");
     }
     ~ProcessoRegistratore() {
+        if (QTest::currentTestFailed())
+            qWarning("qvr-server:\n%s", qPrintable(log()));
         if (m_p.state() != QProcess::NotRunning) {
             m_p.terminate();
             if (!m_p.waitForFinished(5000)) {

@@ -178,7 +178,9 @@ void Registratore::inizia() {
     registro::Evento a = registro::evento(registro::Tipo::Avvio, ora);
     a.dettaglio = QStringLiteral("qvr-server %1").arg(QCoreApplication::applicationVersion());
     primi.push_back(a);
-    registra(std::move(primi), false);
+    // The start lands together with the first read of the archive, so that anything seen after
+    // the start is recorded from it.
+    m_primi = std::move(primi);
     scriviLog(6, QStringLiteral("Registrazione avviata in %1").arg(m_fileRegistro));
     controlla();
     m_timer.start(m_buco ? RiprovaMs : IntervalloMs);
@@ -187,7 +189,8 @@ void Registratore::inizia() {
 void Registratore::controlla() {
     if (!m_attivo)
         return;
-    std::vector<registro::Evento> eventi;
+    std::vector<registro::Evento> eventi = std::move(m_primi);
+    m_primi.clear();
     const QDateTime ora = adesso();
     try {
         // Marks first, all four, so that a failure anywhere reads nothing half.

@@ -77,6 +77,7 @@ private:
     std::optional<ImprontaFile> m_qvr, m_qvra, m_qvrb, m_totem;
     // The journal: events not written yet, the state to write with them, the last failure.
     std::deque<registro::Evento> m_inAttesa;
+    std::vector<registro::Evento> m_primi; // the start's events, written with the first read
     std::optional<QString> m_statoDaScrivere;
     QString m_statoScritto;
     qint64 m_persi = 0;
