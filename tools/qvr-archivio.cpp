@@ -13,14 +13,17 @@
 #include "archive/nuova_giornata.h"
 #include "archive/percorsi_archivio.h"
 #include "archive/server.h"
+#include "statistiche_archivio.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 
 using namespace qvr;
 
@@ -63,6 +66,12 @@ const char* const TestoAiuto =
     "                                  entrambi i sensi), poi confronta ogni campo di ogni\n"
     "                                  riga e Nr4All.txt: stato di uscita 1 a ogni differenza.\n"
     "                                  Con --sovrascrivi sostituisce l'archivio di destinazione.\n"
+    "  statistiche <cartella> [--dal AAAA-MM-GG] [--al AAAA-MM-GG] [--csv FILE] [--pdf FILE]\n"
+    "                                  Le cifre del registro Registro.mdb di qvr-server: per\n"
+    "                                  giorno, sequenza, postazione e ora biglietti, chiamate,\n"
+    "                                  richiami, mai chiamati, attese e tempi allo sportello;\n"
+    "                                  --csv per un foglio di calcolo (\";\", virgola\n"
+    "                                  decimale), --pdf un rapporto A4 con i grafici.\n"
     "  percorsi <cartella> <p>         Scrive percorsi.txt nella cartella di lavoro corrente\n"
     "                                  con la cartella dell'archivio (scritta così com'è:\n"
     "                                  un percorso relativo vale dalla cartella di lavoro)\n"
@@ -279,6 +288,9 @@ private:
 };
 
 int esegui(const QStringList& argomenti) {
+    if (argomenti.size() >= 2 && argomenti[1] == QStringLiteral("statistiche"))
+        return strumenti::statistiche(argomenti.mid(2));
+
     QCommandLineParser p;
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption aiuto({QStringLiteral("h"), QStringLiteral("help")},
@@ -398,7 +410,15 @@ int esegui(const QStringList& argomenti) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
+    // The PDF report draws text, which needs the GUI application object; no display is used.
+    std::unique_ptr<QCoreApplication> app;
+    if (strumenti::vuolePdf(argc, argv)) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("qvr-archivio"));
     try {
         return esegui(QCoreApplication::arguments());
