@@ -76,7 +76,8 @@ private:
     int m_pagina = 1;
 };
 
-void testo(Pagine& pg, const QString& t, double punti, bool grassetto, int sotto = 8) {
+void testo(Pagine& pg, const QString& t, double punti, bool grassetto, int sotto = 8,
+           int conSeguito = 0) {
     QFont f(QStringLiteral("DejaVu Sans"));
     f.setPointSizeF(punti);
     f.setBold(grassetto);
@@ -84,7 +85,7 @@ void testo(Pagine& pg, const QString& t, double punti, bool grassetto, int sotto
     pg.p().setPen(Qt::black);
     const QFontMetrics m(f, pg.p().device());
     const QRect r = m.boundingRect(QRect(0, 0, Larghezza, 10000), Qt::TextWordWrap, t);
-    pg.spazio(r.height() + sotto);
+    pg.spazio(r.height() + sotto + conSeguito);
     pg.p().drawText(QRect(0, pg.y(), Larghezza, r.height()), Qt::TextWordWrap, t);
     pg.y() += r.height() + sotto;
 }
@@ -94,8 +95,7 @@ void grafico(Pagine& pg, const QString& titolo, const QString& unita,
              const std::vector<Barra>& barre, const std::function<QString(double)>& valore,
              const QString& legenda1 = {}, const QString& legenda2 = {}) {
     const int h = 380;
-    testo(pg, titolo, 12, true, 4);
-    pg.spazio(h);
+    testo(pg, titolo, 12, true, 4, h);
     QPainter& p = pg.p();
     QFont f(QStringLiteral("DejaVu Sans"));
     f.setPointSizeF(7.5);
@@ -159,8 +159,9 @@ void tabella(Pagine& pg, const QStringList& intestazione, const std::vector<QStr
     QPainter& p = pg.p();
     QFont f(QStringLiteral("DejaVu Sans"));
     f.setPointSizeF(7.5);
-    const int alta = 26;
     auto riga = [&](const QStringList& celle, bool testa) {
+        // The header's words wrap onto a second line rather than being cut.
+        const int alta = testa ? 46 : 26;
         pg.spazio(alta);
         f.setBold(testa);
         p.setFont(f);
@@ -170,11 +171,15 @@ void tabella(Pagine& pg, const QStringList& intestazione, const std::vector<QStr
         int x = 0;
         for (int i = 0; i < celle.size() && i < int(larghezze.size()); ++i) {
             p.drawText(QRect(x + 4, pg.y(), larghezze[size_t(i)] - 8, alta),
-                       (i == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter, celle[i]);
+                       (i == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter |
+                           Qt::TextWordWrap,
+                       celle[i]);
             x += larghezze[size_t(i)];
         }
         pg.y() += alta;
     };
+    // A heading and the first rows stay on one page.
+    pg.spazio(46 + 26 * int(std::min<size_t>(righe.size(), 3)));
     riga(intestazione, true);
     for (const QStringList& r : righe)
         riga(r, false);
@@ -228,6 +233,24 @@ QByteArray pdf(const Risultato& r, const QString& archivio) {
                              "sportello: dalla chiamata alla chiamata successiva o all'assenza "
                              "della stessa postazione (mediana). Tempi in minuti:secondi."),
               8, false, 16);
+
+        testo(pg, QStringLiteral("Periodi non coperti dal registro"), 12, true, 4, 60);
+        if (r.buchi.empty()) {
+            testo(pg, QStringLiteral("Nessuno: il registro copre tutto il periodo."), 9, false);
+        } else {
+            QStringList righeBuchi;
+            for (const Buco& b : r.buchi)
+                righeBuchi << QStringLiteral("%1 – %2: %3")
+                                  .arg(b.inizio.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")),
+                                       b.fine.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")),
+                                       b.motivo);
+            for (const QString& x : righeBuchi)
+                testo(pg, x, 8.5, false, 4);
+            testo(pg,
+                  QStringLiteral("In questi periodi i biglietti e le chiamate sono registrati "
+                                 "con l'ora in cui il registratore li ha visti dopo."),
+                  8, false);
+        }
 
         int primaOra = 24, ultimaOra = -1;
         for (int h = 0; h < 24; ++h)
@@ -286,7 +309,8 @@ QByteArray pdf(const Risultato& r, const QString& archivio) {
             perPost.push_back(righe(QStringLiteral("Postazione %1").arg(k), v, false));
         for (const Giorno& g : r.giorni)
             perGiorno.push_back(
-                righe(g.data.toString(QStringLiteral("ddd dd/MM/yyyy")), g.totale, true));
+                righe(QLocale(QLocale::Italian).toString(g.data, QStringLiteral("ddd dd/MM/yyyy")),
+                      g.totale, true));
         for (int h = 0; h < 24; ++h) {
             const Ora& o = r.ore[h];
             if (!o.biglietti && !o.chiamate && !o.inAttesaMax)
@@ -299,36 +323,18 @@ QByteArray pdf(const Risultato& r, const QString& archivio) {
                               durata(o.attesa.media, aa), durata(o.attesa.massimo, aa),
                               QString::number(o.inAttesaMax)});
         }
-        testo(pg, QStringLiteral("Per sequenza del totem"), 12, true, 4);
+        testo(pg, QStringLiteral("Per sequenza del totem"), 12, true, 4, 130);
         tabella(pg, testaVoci, perSeq, colonne);
-        testo(pg, QStringLiteral("Per postazione"), 12, true, 4);
+        testo(pg, QStringLiteral("Per postazione"), 12, true, 4, 130);
         tabella(pg, testaVoci, perPost, colonne);
-        testo(pg, QStringLiteral("Per ora del giorno"), 12, true, 4);
+        testo(pg, QStringLiteral("Per ora del giorno"), 12, true, 4, 130);
         tabella(pg,
                 {QStringLiteral("Ora"), QStringLiteral("Biglietti"), QStringLiteral("Chiamate"),
                  QStringLiteral("Attesa media"), QStringLiteral("Attesa massima"),
                  QStringLiteral("Persone in attesa (max)")},
                 perOra, {150, 150, 150, 180, 180, 253});
-        testo(pg, QStringLiteral("Per giorno"), 12, true, 4);
+        testo(pg, QStringLiteral("Per giorno"), 12, true, 4, 130);
         tabella(pg, testaVoci, perGiorno, colonne);
-
-        testo(pg, QStringLiteral("Periodi non coperti dal registro"), 12, true, 4);
-        if (r.buchi.empty()) {
-            testo(pg, QStringLiteral("Nessuno: il registro copre tutto il periodo."), 9, false);
-        } else {
-            QStringList righeBuchi;
-            for (const Buco& b : r.buchi)
-                righeBuchi << QStringLiteral("%1 – %2: %3")
-                                  .arg(b.inizio.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")),
-                                       b.fine.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")),
-                                       b.motivo);
-            for (const QString& x : righeBuchi)
-                testo(pg, x, 8.5, false, 4);
-            testo(pg,
-                  QStringLiteral("In questi periodi i biglietti e le chiamate sono registrati "
-                                 "con l'ora in cui il registratore li ha visti dopo."),
-                  8, false);
-        }
     }
     buffer.close();
     return dati;
