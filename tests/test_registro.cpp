@@ -84,6 +84,7 @@ private slots:
     void creaScriveRilegge();
     void migraERifiuta();
     void danneggiato();
+    void copia();
     void contatori_data();
     void contatori();
     void postazioni();
@@ -192,6 +193,39 @@ void TestRegistro::danneggiato() {
     QCOMPARE(QFileInfo(seconda).fileName(),
              QStringLiteral("Registro-danneggiato-20260302-090000-2.mdb"));
     QCOMPARE(test::contenuto(copia), QByteArray(4096, 'x'));
+}
+
+// A copy holds the same events and state; the source is left as it was.
+void TestRegistro::copia() {
+    QTemporaryDir dir;
+    const QString da = dir.filePath(NomeFile);
+    const QString a = dir.filePath(QStringLiteral("copia/") + NomeFile);
+    QDir().mkpath(dir.filePath(QStringLiteral("copia")));
+    std::vector<Evento> v;
+    for (int i = 1; i <= 50; ++i) {
+        Evento e = evento(Tipo::Biglietto, Ora.addSecs(i));
+        e.sequenza = 1;
+        e.numero = i;
+        v.push_back(e);
+    }
+    {
+        Registro r(da);
+        r.apriScrittura();
+        r.aggiungi(v, QStringLiteral("{}"));
+    }
+    const QByteArray prima = test::contenuto(da);
+    QCOMPARE(Registro::copia(da, a), qint64(50));
+    QCOMPARE(test::contenuto(da), prima);
+    Registro r(a);
+    r.apriLettura();
+    const std::vector<Evento> letti = r.tutti();
+    QCOMPARE(letti.size(), v.size());
+    for (size_t i = 0; i < v.size(); ++i)
+        QCOMPARE(letti[i], v[i]);
+    QCOMPARE(r.stato(), QStringLiteral("{}"));
+    QCOMPARE(
+        test::numeroErrore([&] { Registro::copia(dir.filePath(QStringLiteral("no.mdb")), a); }),
+        Err::DatabaseNonTrovato);
 }
 
 // Kiosk counters between two reads: the tickets each move stands for.

@@ -141,6 +141,7 @@ private slots:
     void daFile();
     void comando_data();
     void comando();
+    void creaECopia();
 };
 
 void TestStatistiche::figure_data() {
@@ -336,6 +337,42 @@ void TestStatistiche::comando() {
     const QByteArray documento = test::contenuto(pdf);
     QVERIFY(documento.startsWith("%PDF-"));
     QVERIFY(documento.size() > 2000);
+}
+
+// qvr-archivio crea makes an empty journal and keeps an existing one; copia takes it along.
+void TestStatistiche::creaECopia() {
+    QTemporaryDir dir;
+    const QString arch = dir.filePath(QStringLiteral("a"));
+    const QString prog = test::cartellaBuild() + QStringLiteral("/qvr-archivio");
+    QProcess p;
+    p.start(prog, {QStringLiteral("crea"), arch});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    {
+        Registro r(arch + QStringLiteral("/") + NomeFile);
+        r.apriLettura();
+        QCOMPARE(r.versione(), VersioneSchema);
+        QVERIFY(r.tutti().empty());
+    }
+    {
+        Registro r(arch + QStringLiteral("/") + NomeFile);
+        r.apriScrittura();
+        auto v = giornale("09:00/b1:1 09:05/c1:1");
+        r.aggiungi(v);
+    }
+    p.start(prog, {QStringLiteral("crea"), arch, QStringLiteral("--sovrascrivi")});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    const QString copia = dir.filePath(QStringLiteral("b"));
+    p.start(prog, {QStringLiteral("copia"), arch, copia});
+    QVERIFY(p.waitForFinished(30000));
+    const QString detto = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY2(detto.contains(QStringLiteral("Registro copiato e verificato: 2 eventi")),
+             qPrintable(detto));
+    Registro r(copia + QStringLiteral("/") + NomeFile);
+    r.apriLettura();
+    QCOMPARE(r.tutti().size(), size_t(2));
 }
 
 QTEST_GUILESS_MAIN(TestStatistiche)

@@ -402,6 +402,41 @@ std::vector<Evento> Registro::tutti() {
     return v;
 }
 
+qint64 Registro::copia(const QString& da, const QString& a) {
+    Registro sorgente(da);
+    sorgente.apriLettura();
+    Registro destinazione(a);
+    destinazione.apri(true);
+    sqlite3_backup* b = sqlite3_backup_init(destinazione.m_db, "main", sorgente.m_db, "main");
+    if (!b)
+        destinazione.fallisci(sqlite3_errcode(destinazione.m_db), QStringLiteral("copia"));
+    int c;
+    while ((c = sqlite3_backup_step(b, -1)) == SQLITE_BUSY || c == SQLITE_LOCKED)
+        sqlite3_sleep(20);
+    const int fine = sqlite3_backup_finish(b);
+    if (c != SQLITE_DONE)
+        destinazione.fallisci(c, QStringLiteral("copia"));
+    if (fine != SQLITE_OK)
+        destinazione.fallisci(fine, QStringLiteral("copia"));
+    auto conta = [](Registro& r) {
+        Istruzione st(r.m_db, "SELECT count(*), coalesce(max(Seq), 0) FROM Eventi");
+        if (st.codice() != SQLITE_OK || sqlite3_step(*st) != SQLITE_ROW)
+            r.fallisci(sqlite3_errcode(r.m_db), QStringLiteral("Eventi"));
+        return std::pair{sqlite3_column_int64(*st, 0), sqlite3_column_int64(*st, 1)};
+    };
+    const auto [n, ultimoA] = conta(destinazione);
+    // The source may have grown meanwhile: the copy must hold its first n events exactly.
+    Istruzione st(sorgente.m_db, "SELECT count(*) FROM Eventi WHERE Seq <= ?");
+    sqlite3_bind_int64(*st, 1, ultimoA);
+    if (st.codice() != SQLITE_OK || sqlite3_step(*st) != SQLITE_ROW)
+        sorgente.fallisci(sqlite3_errcode(sorgente.m_db), QStringLiteral("Eventi"));
+    if (sqlite3_column_int64(*st, 0) != n)
+        throw ErroreRegistro(Err::ErroreArchivio,
+                             a + QStringLiteral(": la copia del registro non corrisponde"),
+                             SQLITE_ERROR);
+    return n;
+}
+
 QString Registro::mettiDaParte(const QString& file, const QDateTime& ora) {
     const QFileInfo info(file);
     const QString base = info.absolutePath() + QStringLiteral("/Registro-danneggiato-") +

@@ -130,6 +130,11 @@ public:
     // (with -2, -3 ... when taken) beside it, and returns the new native path. Never deletes.
     static QString mettiDaParte(const QString& file, const QDateTime& ora);
 
+    // Copies the journal `da` to `a` (native paths) as it stands at one moment, even while a
+    // recorder writes it (the engine's online backup), then checks that both hold the same
+    // events. Returns how many events were copied. The source is only read.
+    static qint64 copia(const QString& da, const QString& a);
+
 private:
     void apri(bool scrittura);
     void leggiCon(qint64 dal, qint64 al, void (*f)(void*, const Evento&), void* dati);
