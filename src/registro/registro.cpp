@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -180,8 +181,10 @@ void Registro::apri(bool scrittura) {
                              SQLITE_CANTOPEN);
     }
     const QByteArray nome = QFile::encodeName(m_file);
+    // One connection per object, used by one thread: no engine mutex needed.
     const int flag =
-        scrittura ? (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) : SQLITE_OPEN_READONLY;
+        (scrittura ? (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) : SQLITE_OPEN_READONLY) |
+        SQLITE_OPEN_NOMUTEX;
     const int c = sqlite3_open_v2(nome.constData(), &m_db, flag, nullptr);
     if (c != SQLITE_OK) {
         const QString testo = QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(c));
@@ -347,21 +350,42 @@ namespace {
 const char* const ColonneEvento = "Seq, OraUtcMs, Scostamento, Tipo, Sequenza, Postazione, "
                                   "Numero, Singola, Richiamo, Dettaglio, Registratore";
 
-Evento eventoDaRiga(sqlite3_stmt* st) {
+// The kind of a row, compared on its bytes (a year's journal has a million rows).
+std::optional<Tipo> tipoDellaRiga(sqlite3_stmt* st) {
+    const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(st, 3));
+    if (!t)
+        return std::nullopt;
+    for (const auto& [tipo, nome] : NomiTipi)
+        if (std::strcmp(t, nome) == 0)
+            return tipo;
+    return std::nullopt;
+}
+
+bool eventoUfficio(Tipo t) {
+    return t == Tipo::Biglietto || t == Tipo::Chiamata || t == Tipo::Attesa || t == Tipo::Assente ||
+           t == Tipo::Azzeramento;
+}
+
+// A row as an event; nothing for a kind this version does not know (written by a later one),
+// which readers skip rather than stop at. `leggero` leaves out the texts of the office's events.
+std::optional<Evento> eventoDaRiga(sqlite3_stmt* st, bool leggero = false) {
+    const std::optional<Tipo> tipo = tipoDellaRiga(st);
+    if (!tipo)
+        return std::nullopt;
     Evento e;
+    e.tipo = *tipo;
     e.seq = sqlite3_column_int64(st, 0);
     e.oraUtcMs = sqlite3_column_int64(st, 1);
     e.scostamento = sqlite3_column_int(st, 2);
-    // An unknown kind (written by a later version) is read as a detail-only event and skipped by
-    // the figures: it never stops the reading of the rest.
-    e.tipo = tipoDaNome(testoColonna(st, 3)).value_or(Tipo::Perdita);
     e.sequenza = sqlite3_column_int(st, 4);
     e.postazione = sqlite3_column_int(st, 5);
     e.numero = sqlite3_column_int(st, 6);
     e.singola = sqlite3_column_int(st, 7) != 0;
     e.richiamo = sqlite3_column_int(st, 8) != 0;
-    e.dettaglio = testoColonna(st, 9);
-    e.registratore = testoColonna(st, 10);
+    if (!leggero || !eventoUfficio(e.tipo)) {
+        e.dettaglio = testoColonna(st, 9);
+        e.registratore = testoColonna(st, 10);
+    }
     return e;
 }
 } // namespace
@@ -373,24 +397,55 @@ std::optional<Evento> Registro::ultimo() {
     if (st.codice() != SQLITE_OK)
         fallisci(st.codice(), QStringLiteral("Eventi"));
     const int c = sqlite3_step(*st);
-    if (c == SQLITE_ROW)
-        return eventoDaRiga(*st);
+    if (c == SQLITE_ROW) {
+        if (auto e = eventoDaRiga(*st))
+            return e;
+        Evento ignoto; // a kind of a later version: at least not a stop
+        ignoto.tipo = Tipo::Passaggio;
+        ignoto.seq = sqlite3_column_int64(*st, 0);
+        ignoto.registratore = testoColonna(*st, 10);
+        return ignoto;
+    }
     if (c != SQLITE_DONE)
         fallisci(c, QStringLiteral("Eventi"));
     return std::nullopt;
 }
 
-void Registro::leggiCon(qint64 dal, qint64 al, void (*f)(void*, const Evento&), void* dati) {
+void Registro::leggiCon(qint64 dal, qint64 al, bool leggero, void (*f)(void*, const Evento&),
+                        void* dati) {
+    // The events of the time range lie between the first and the last sequence number among
+    // them (found through the time index): those rows are then read in key order, with no sort
+    // of the whole range (the sort of a year's rows took seconds).
+    qint64 primo = 0, ultimo = -1;
+    {
+        Istruzione st(m_db, "SELECT min(Seq), max(Seq) FROM Eventi WHERE OraUtcMs >= ? AND "
+                            "OraUtcMs < ?");
+        if (st.codice() != SQLITE_OK)
+            fallisci(st.codice(), QStringLiteral("Eventi"));
+        sqlite3_bind_int64(*st, 1, dal);
+        sqlite3_bind_int64(*st, 2, al);
+        const int c = sqlite3_step(*st);
+        if (c != SQLITE_ROW)
+            fallisci(c, QStringLiteral("Eventi"));
+        if (sqlite3_column_type(*st, 0) == SQLITE_NULL)
+            return;
+        primo = sqlite3_column_int64(*st, 0);
+        ultimo = sqlite3_column_int64(*st, 1);
+    }
     const QByteArray sql = QByteArray("SELECT ") + ColonneEvento +
-                           " FROM Eventi WHERE OraUtcMs >= ? AND OraUtcMs < ? ORDER BY Seq";
+                           " FROM Eventi WHERE Seq BETWEEN ? AND ? AND +OraUtcMs >= ? AND "
+                           "+OraUtcMs < ? ORDER BY Seq";
     Istruzione st(m_db, sql.constData());
     if (st.codice() != SQLITE_OK)
         fallisci(st.codice(), QStringLiteral("Eventi"));
-    sqlite3_bind_int64(*st, 1, dal);
-    sqlite3_bind_int64(*st, 2, al);
+    sqlite3_bind_int64(*st, 1, primo);
+    sqlite3_bind_int64(*st, 2, ultimo);
+    sqlite3_bind_int64(*st, 3, dal);
+    sqlite3_bind_int64(*st, 4, al);
     int c;
     while ((c = sqlite3_step(*st)) == SQLITE_ROW)
-        f(dati, eventoDaRiga(*st));
+        if (const auto e = eventoDaRiga(*st, leggero))
+            f(dati, *e);
     if (c != SQLITE_DONE)
         fallisci(c, QStringLiteral("Eventi"));
 }

@@ -121,7 +121,14 @@ public:
     // each (so a year's journal is never held twice in memory).
     template <typename F> void leggi(qint64 dalUtcMs, qint64 alUtcMs, F ogni) {
         leggiCon(
-            dalUtcMs, alUtcMs, [](void* f, const Evento& e) { (*static_cast<F*>(f))(e); }, &ogni);
+            dalUtcMs, alUtcMs, false, [](void* f, const Evento& e) { (*static_cast<F*>(f))(e); },
+            &ogni);
+    }
+    // The same without the detail and recorder texts of the office's events (for the figures).
+    template <typename F> void leggiLeggero(qint64 dalUtcMs, qint64 alUtcMs, F ogni) {
+        leggiCon(
+            dalUtcMs, alUtcMs, true, [](void* f, const Evento& e) { (*static_cast<F*>(f))(e); },
+            &ogni);
     }
     // All events, in sequence order.
     std::vector<Evento> tutti();
@@ -137,7 +144,7 @@ public:
 
 private:
     void apri(bool scrittura);
-    void leggiCon(qint64 dal, qint64 al, void (*f)(void*, const Evento&), void* dati);
+    void leggiCon(qint64 dal, qint64 al, bool leggero, void (*f)(void*, const Evento&), void* dati);
     void esegui(const char* sql);
     [[noreturn]] void fallisci(int codice, const QString& cosa);
     void migra();
