@@ -91,7 +91,7 @@ void testo(Pagine& pg, const QString& t, double punti, bool grassetto, int sotto
 }
 
 // A bar chart with its title, a labelled value axis and a label under each bar.
-void grafico(Pagine& pg, const QString& titolo, const QString& unita,
+void grafico(Pagine& pg, const QString& titolo, const QString& unita, bool interi,
              const std::vector<Barra>& barre, const std::function<QString(double)>& valore,
              const QString& legenda1 = {}, const QString& legenda2 = {}) {
     const int h = 380;
@@ -104,14 +104,21 @@ void grafico(Pagine& pg, const QString& titolo, const QString& unita,
     double massimo = 0;
     for (const Barra& b : barre)
         massimo = std::max(massimo, b.valore + b.secondo);
-    const double top = massimoAsse(massimo);
+    // Counts never get an axis below 5 (no half tickets); the steps are round: a top of 2, 20
+    // ... in 4 steps, of 1, 5, 10 ... in 5.
+    const double top = interi ? std::max(5.0, massimoAsse(massimo)) : massimoAsse(massimo);
+    const double mantissa = top / std::pow(10.0, std::floor(std::log10(top)));
+    const int passi = std::lround(mantissa) == 2 ? 4 : 5;
+    const double passoAsse = top / passi;
+    const int decimali =
+        interi ? 0 : std::clamp(int(-std::floor(std::log10(passoAsse) + 1e-9)), 0, 2);
     p.setPen(QPen(QColor(0xdd, 0xdd, 0xdd), 1));
-    for (int i = 0; i <= 4; ++i) {
-        const int y = area.bottom() - int(area.height() * i / 4.0);
+    for (int i = 0; i <= passi; ++i) {
+        const int y = area.bottom() - int(area.height() * i / double(passi));
         p.drawLine(area.left(), y, area.right(), y);
         p.setPen(Qt::black);
         p.drawText(QRect(0, y - 12, area.left() - 8, 24), Qt::AlignRight | Qt::AlignVCenter,
-                   valore(top * i / 4.0));
+                   QLocale(QLocale::Italian).toString(passoAsse * i, 'f', decimali));
         p.setPen(QPen(QColor(0xdd, 0xdd, 0xdd), 1));
     }
     p.setPen(Qt::black);
@@ -266,17 +273,17 @@ QByteArray pdf(const Risultato& r, const QString& archivio) {
         }
         const auto intero = [](double v) { return QString::number(std::lround(v)); };
         const auto decimale = [](double v) {
-            return QLocale(QLocale::Italian).toString(v, 'f', v < 10 ? 1 : 0);
+            return QLocale(QLocale::Italian).toString(v, 'f', v < 1 ? 2 : v < 10 ? 1 : 0);
         };
         grafico(pg, QStringLiteral("Biglietti emessi per ora del giorno"),
-                QStringLiteral("biglietti"), bigliettiOra, intero);
+                QStringLiteral("biglietti"), true, bigliettiOra, intero);
         grafico(pg, QStringLiteral("Attesa media per ora di emissione del biglietto (minuti)"),
-                QStringLiteral("minuti"), attesaOra, decimale);
+                QStringLiteral("minuti"), false, attesaOra, decimale);
         std::vector<Barra> postazioni;
         for (const auto& [n, v] : r.perPostazione)
             postazioni.push_back({QStringLiteral("Post. %1").arg(n),
                                   double(v.chiamate - v.richiami), double(v.richiami)});
-        grafico(pg, QStringLiteral("Chiamate per postazione"), QStringLiteral("chiamate"),
+        grafico(pg, QStringLiteral("Chiamate per postazione"), QStringLiteral("chiamate"), true,
                 postazioni, intero, QStringLiteral("chiamate nuove"), QStringLiteral("richiami"));
 
         const QStringList testaVoci{QString(),
