@@ -3,6 +3,7 @@
 #   qvr-tabellone  the waiting-room board (when its target is built)
 #   qvr-totem      the ticket kiosk (when its target is built)
 #   qvr-strumenti  the command-line tools qvr-archivio and qvr-carico
+#   qvr-server     the office's recorder, a systemd system service
 # The libraries are static, so no package of a shared library is needed. Runtime dependencies
 # come from dpkg-shlibdeps on the installed executables; only the Qt plug-ins the programs load
 # at run time (the SQLite driver, the X11 platform) are named by hand, since no linked library
@@ -100,6 +101,28 @@ set(CPACK_COMPONENT_STRUMENTI_DESCRIPTION "command-line tools of a take-a-number
 qvr-archivio creates a complete archive folder, shows its state, issues
 kiosk tickets and writes a station's settings file; qvr-carico runs a load
 test of many stations calling at once on one archive.")
+# qvr-archivio statistiche --pdf draws its report on Qt's offscreen platform.
+set(CPACK_DEBIAN_STRUMENTI_PACKAGE_DEPENDS "libqt6sql6-sqlite, qt6-qpa-plugins")
+
+# The recorder: its own package with a system unit, its user (sysusers.d), its settings file
+# as a conffile, and the scripts that make the user and reload systemd.
+qvr_pacchetto(server PROGRAMMI qvr-server)
+install(FILES ${QVR_PACCHETTI}/systemd/qvr-server.service
+    DESTINATION lib/systemd/system COMPONENT server)
+install(FILES ${QVR_PACCHETTI}/server/qvr-server.sysusers
+    DESTINATION lib/sysusers.d RENAME qvr-server.conf COMPONENT server)
+install(FILES ${QVR_PACCHETTI}/server/qvr-server.ini
+    DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/qvr COMPONENT server)
+set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA ${QVR_PACCHETTI}/server/conffiles
+    ${QVR_PACCHETTI}/server/postinst ${QVR_PACCHETTI}/server/prerm
+    ${QVR_PACCHETTI}/server/postrm)
+set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "libqt6sql6-sqlite, systemd")
+set(CPACK_COMPONENT_SERVER_DESCRIPTION "recorder of a take-a-number queue system
+qvr-server runs as a system service beside the archive folder and keeps the
+office's journal Registro.mdb: every ticket issued, every call, wait and
+absence of the desks, and the spans it could not read the archive, so that
+qvr-archivio statistiche can tell how many people came, how long they
+waited, at which hours and how long each desk took.")
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME qvr)

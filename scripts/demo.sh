@@ -2,7 +2,9 @@
 # Installs what is missing, builds the client, the board and the kiosk in build/ and shows the
 # whole office at work on a demo archive: the kiosk, a station's console and the waiting-room
 # board come up together; three tickets are taken at the kiosk and called from the console; the
-# board shows each call and its announcement of the last one is saved as demo/annuncio.wav.
+# board shows each call and its announcement of the last one is saved as demo/annuncio.wav;
+# the office's recorder qvr-server keeps the journal meanwhile, and today's figures are left as
+# demo/statistiche.pdf and demo/statistiche.csv.
 #   bash scripts/demo.sh           keeps ./demo/archivio when it is already there
 #   bash scripts/demo.sh --nuovo   creates the demo archive afresh
 # Every run starts a new day on the archive (the counters go back to 0). The client runs with
@@ -53,6 +55,10 @@ if [ "${1:-}" = --scena ]; then
     chiamate() { [ -f registro.txt ] && [ "$(wc -l <registro.txt)" -ge "$1" ]; }
 
     rm -f registro.txt
+    # The office's recorder keeps the journal of everything below (demo/qvr-server.log).
+    "$RADICE/build/qvr-server" --archivio "$ARCHIVIO" 2>>qvr-server.log &
+    registratore=$!
+    pid+=("$registratore")
     "$RADICE/build/qvr-tabellone" --finestra --archivio "$ARCHIVIO" --registro registro.txt &
     pid+=($!)
     tabellone=$(finestra "QVR - Tabellone")
@@ -104,6 +110,13 @@ if [ "${1:-}" = --scena ]; then
     read -r postazione numero < <(tail -n 1 registro.txt)
     "$RADICE/build/qvr-tabellone" --wav annuncio.wav "$numero" "$postazione"
     echo "Annuncio di \"Numero $numero, postazione $postazione\": $DEMO/annuncio.wav"
+    # Today's figures from the recorder's journal, stopped first so that its stop is recorded.
+    kill -TERM "$registratore"
+    wait "$registratore" || true
+    oggi=$(date +%F)
+    "$STRUMENTO" statistiche "$ARCHIVIO" --dal "$oggi" --al "$oggi" \
+        --csv statistiche.csv --pdf statistiche.pdf 2>/dev/null | sed -n '1,8p'
+    echo "Statistiche di oggi: $DEMO/statistiche.pdf, $DEMO/statistiche.csv"
     if [ "${QVR_DEMO_RESTA:-0}" = 1 ]; then
         echo "Le finestre restano aperte: chiudere la postazione per terminare"
         wait "$client" || true
@@ -116,7 +129,7 @@ for arg in "$@"; do
     case "$arg" in
     --nuovo) nuovo=1 ;;
     -h | --help)
-        sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+        sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
         exit 0
         ;;
     *)
@@ -129,7 +142,7 @@ done
 source scripts/comune.sh
 installa_mancanti
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build build --target qvr-client qvr-archivio qvr-tabellone qvr-totem
+cmake --build build --target qvr-client qvr-archivio qvr-tabellone qvr-totem qvr-server
 
 mkdir -p "$DEMO"
 if [ "$nuovo" = 1 ] || [ ! -f "$ARCHIVIO/QVR.mdb" ]; then
@@ -156,11 +169,12 @@ chmod 600 "$DEMO/config/qvr/qvr-totem.ini"
 : >"$DEMO/biglietti.escpos"
 export XDG_CONFIG_HOME="$DEMO/config"
 scena=(bash "$RADICE/scripts/demo.sh" --scena)
-rm -f "$DEMO"/{totem,postazione,tabellone,schermata}.png "$DEMO/annuncio.wav"
+rm -f "$DEMO"/{totem,postazione,tabellone,schermata}.png "$DEMO/annuncio.wav" \
+    "$DEMO"/statistiche.{pdf,csv}
 if [ -n "${DISPLAY:-}" ]; then
     QVR_DEMO_RESTA=1 bash scripts/servizi/finestre.sh "${scena[@]}"
 else
     echo "Nessun display: l'ufficio gira sotto Xvfb, schermate in $DEMO/"
     xvfb-run -a -s "-screen 0 1920x1080x24" bash scripts/servizi/finestre.sh "${scena[@]}"
 fi
-ls "$DEMO"/*.png "$DEMO/annuncio.wav"
+ls "$DEMO"/*.png "$DEMO/annuncio.wav" "$DEMO/statistiche.pdf"

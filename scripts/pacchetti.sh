@@ -2,7 +2,8 @@
 # Builds the Debian 12 packages into dist/ (CPack's DEB generator) and checks them:
 # lintian (no error allowed), desktop-file-validate on the menu entries, appstreamcli on the
 # metainfo. One package per kind of PC: qvr-client, qvr-tabellone, qvr-totem (when built) and
-# qvr-strumenti. The build uses Debian's hardening flags (dpkg-buildflags) in build-pacchetti/.
+# qvr-strumenti and qvr-server. The build uses Debian's hardening flags (dpkg-buildflags) in
+# build-pacchetti/.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -18,7 +19,7 @@ cmake -S . -B "$COSTRUZIONE" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
 # Only what the packages hold: the test programs are not built here.
-obiettivi=(qvr-client qvr-archivio qvr-carico)
+obiettivi=(qvr-client qvr-archivio qvr-carico qvr-server)
 # (The list is read whole first: grep -q stopping early would break the pipe under pipefail.)
 bersagli=$(ninja -C "$COSTRUZIONE" -t targets all)
 for facoltativo in qvr-tabellone qvr-totem; do

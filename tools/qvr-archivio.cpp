@@ -14,14 +14,19 @@
 #include "archive/nuova_giornata.h"
 #include "archive/percorsi_archivio.h"
 #include "archive/server.h"
+#include "registro/registro.h"
+#include "statistiche_archivio.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QTextStream>
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 
 using namespace qvr;
 
@@ -50,7 +55,8 @@ const char* const TestoAiuto =
     "  crea <cartella>                 Crea un archivio completo nella cartella (creata se\n"
     "                                  manca): QVR.mdb, QVRA.mdb, QVRB.mdb, Totem.mdb,\n"
     "                                  Agenda.mdb e Nr4All.txt con 0, con dieci utenti e\n"
-    "                                  l'utente n assegnato alla postazione n.\n"
+    "                                  l'utente n assegnato alla postazione n, e il registro\n"
+    "                                  Registro.mdb di qvr-server (uno già presente resta).\n"
     "  stato <cartella>                Mostra lo stato: utente, numerazione, record del\n"
     "                                  display e record della numerazione singola di ogni\n"
     "                                  postazione, contatori del totem, RHDSN e Nr4All.txt.\n"
@@ -63,7 +69,14 @@ const char* const TestoAiuto =
     "  copia <da> <a>                  Copia un archivio in un altro (cartella o server, in\n"
     "                                  entrambi i sensi), poi confronta ogni campo di ogni\n"
     "                                  riga e Nr4All.txt: stato di uscita 1 a ogni differenza.\n"
+    "                                  Tra due cartelle copia anche il registro Registro.mdb.\n"
     "                                  Con --sovrascrivi sostituisce l'archivio di destinazione.\n"
+    "  statistiche <cartella> [--dal AAAA-MM-GG] [--al AAAA-MM-GG] [--csv FILE] [--pdf FILE]\n"
+    "                                  Le cifre del registro Registro.mdb di qvr-server: per\n"
+    "                                  giorno, sequenza, postazione e ora biglietti, chiamate,\n"
+    "                                  richiami, mai chiamati, attese e tempi allo sportello;\n"
+    "                                  --csv per un foglio di calcolo (\";\", virgola\n"
+    "                                  decimale), --pdf un rapporto A4 con i grafici.\n"
     "  percorsi <cartella> <p>         Scrive percorsi.txt nella cartella di lavoro corrente\n"
     "                                  con la cartella dell'archivio (scritta così com'è:\n"
     "                                  un percorso relativo vale dalla cartella di lavoro)\n"
@@ -282,6 +295,9 @@ private:
 };
 
 int esegui(const QStringList& argomenti) {
+    if (argomenti.size() >= 2 && argomenti[1] == QStringLiteral("statistiche"))
+        return strumenti::statistiche(argomenti.mid(2));
+
     QCommandLineParser p;
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption aiuto({QStringLiteral("h"), QStringLiteral("help")},
@@ -348,6 +364,13 @@ int esegui(const QStringList& argomenti) {
             return UscitaErrore;
         }
         out() << "Archivio copiato e verificato: ogni campo e Nr4All.txt corrispondono.\n";
+        // The office's journal goes with the archive when both are folders.
+        if (!eServer(pos[1]) && !eServer(pos[2]) &&
+            QFileInfo::exists(fileArchivio(pos[1], registro::NomeFile))) {
+            const qint64 n = registro::Registro::copia(fileArchivio(pos[1], registro::NomeFile),
+                                                       fileArchivio(pos[2], registro::NomeFile));
+            out() << "Registro copiato e verificato: " << n << " eventi.\n";
+        }
         out().flush();
         return 0;
     }
@@ -358,6 +381,11 @@ int esegui(const QStringList& argomenti) {
         attesi(2, QStringLiteral("crea <cartella> [opzioni]"));
         const OpzioniArchivio o = opzioniDa(p, singola, modo);
         creaArchivio(pos[1], o, p.isSet(QStringLiteral("sovrascrivi")));
+        // The office's journal: made when missing, an existing one kept (it is the history).
+        if (!eServer(pos[1])) {
+            registro::Registro giornale(fileArchivio(pos[1], registro::NomeFile));
+            giornale.apriScrittura();
+        }
         QStringList sg;
         for (int n = 1; n <= 10; ++n)
             if (o.modi[n - 1] == QStringLiteral("SG"))
@@ -409,7 +437,15 @@ int esegui(const QStringList& argomenti) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
+    // The PDF report draws text, which needs the GUI application object; no display is used.
+    std::unique_ptr<QCoreApplication> app;
+    if (strumenti::vuolePdf(argc, argv)) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("qvr-archivio"));
     try {
         return esegui(QCoreApplication::arguments());

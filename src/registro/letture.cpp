@@ -1,0 +1,144 @@
+#include "registro/letture.h"
+
+#include "archive/errori.h"
+#include "archive/nomi.h"
+#include "archive/percorsi_archivio.h"
+#include "registro/registro.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+
+namespace qvr::registro {
+
+namespace {
+
+// The first row of `tabella` in the database `nativo`, handed to `riga` column by column.
+void primaRiga(const QString& nativo, const QString& tabella,
+               const std::function<void(sqlite3_stmt*)>& riga) {
+    const QFileInfo info(nativo);
+    if (!info.exists())
+        throw ErroreQvr(QFileInfo(info.absolutePath()).isDir() ? Err::DatabaseNonTrovato
+                                                               : Err::PercorsoNonValido,
+                        nativo);
+    sqlite3* db = nullptr;
+    const QByteArray nome = QFile::encodeName(nativo);
+    int c = sqlite3_open_v2(nome.constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    auto fallisci = [&](int codice) {
+        const QString testo = QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(codice));
+        int numero = numeroDaCodice(codice);
+        if ((codice & 0xff) == SQLITE_ERROR && testo.contains(QStringLiteral("no such table")))
+            numero = Err::TabellaNonTrovata;
+        sqlite3_close_v2(db);
+        throw ErroreQvr(numero,
+                        nativo + QStringLiteral(", ") + tabella + QStringLiteral(": ") + testo);
+    };
+    if (c != SQLITE_OK)
+        fallisci(c);
+    sqlite3_busy_timeout(db, 2000);
+    sqlite3_stmt* st = nullptr;
+    const QByteArray sql = QStringLiteral("SELECT * FROM [%1] LIMIT 1").arg(tabella).toUtf8();
+    c = sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr);
+    if (c != SQLITE_OK)
+        fallisci(c);
+    c = sqlite3_step(st);
+    if (c == SQLITE_DONE) {
+        sqlite3_finalize(st);
+        sqlite3_close_v2(db);
+        throw ErroreQvr(Err::NessunRecordCorrente, nativo + QStringLiteral(", ") + tabella);
+    }
+    if (c != SQLITE_ROW) {
+        sqlite3_finalize(st);
+        fallisci(c);
+    }
+    try {
+        riga(st);
+    } catch (...) {
+        sqlite3_finalize(st);
+        sqlite3_close_v2(db);
+        throw;
+    }
+    sqlite3_finalize(st);
+    sqlite3_close_v2(db);
+}
+
+int colonna(sqlite3_stmt* st, const QString& nome, const QString& dove) {
+    const int n = sqlite3_column_count(st);
+    for (int i = 0; i < n; ++i)
+        if (nome.compare(QString::fromUtf8(sqlite3_column_name(st, i)), Qt::CaseInsensitive) == 0)
+            return i;
+    throw ErroreQvr(Err::CampoNonTrovato, dove + QStringLiteral(".") + nome);
+}
+
+qint32 numero(sqlite3_stmt* st, int i, const QString& dove) {
+    switch (sqlite3_column_type(st, i)) {
+    case SQLITE_NULL:
+        return 0;
+    case SQLITE_INTEGER: {
+        const sqlite3_int64 v = sqlite3_column_int64(st, i);
+        if (v < std::numeric_limits<qint32>::min() || v > std::numeric_limits<qint32>::max())
+            throw ErroreQvr(Err::Overflow, dove);
+        return static_cast<qint32>(v);
+    }
+    case SQLITE_FLOAT: {
+        const double v = sqlite3_column_double(st, i);
+        if (!(v >= std::numeric_limits<qint32>::min() && v <= std::numeric_limits<qint32>::max()))
+            throw ErroreQvr(Err::Overflow, dove);
+        return static_cast<qint32>(std::llround(v));
+    }
+    default: {
+        bool ok = false;
+        const QString t =
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, i))).trimmed();
+        const qint32 v = t.toInt(&ok);
+        if (!ok)
+            throw ErroreQvr(Err::TipoNonCorrispondente,
+                            dove + QStringLiteral(": \"") + t + QStringLiteral("\""));
+        return v;
+    }
+    }
+}
+
+} // namespace
+
+Contatori leggiContatori(const QString& cartella) {
+    Contatori c{};
+    const QString nativo = fileArchivio(cartella, nomi::FileTotem);
+    primaRiga(nativo, nomi::TabNumerazione, [&](sqlite3_stmt* st) {
+        for (int s = 1; s <= 11; ++s) {
+            const QString campo = nomi::campoP(s);
+            c[s - 1] = numero(st, colonna(st, campo, nomi::TabNumerazione),
+                              nomi::TabNumerazione + QStringLiteral(".") + campo);
+        }
+    });
+    return c;
+}
+
+biglietti::Regole leggiRegole(const QString& cartella) {
+    biglietti::Regole r;
+    const QString nativo = fileArchivio(cartella, nomi::FileQVR);
+    primaRiga(nativo, nomi::TabConfigurazione, [&](sqlite3_stmt* st) {
+        auto siNo = [&](const QString& campo) {
+            const int i = colonna(st, campo, nomi::TabConfigurazione);
+            if (sqlite3_column_type(st, i) == SQLITE_NULL)
+                return false;
+            if (sqlite3_column_type(st, i) == SQLITE_TEXT) {
+                const QString t =
+                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, i)));
+                return t.compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0 ||
+                       t == QStringLiteral("-1");
+            }
+            return sqlite3_column_int64(st, i) != 0;
+        };
+        r.dopo99Singola = siNo(nomi::CampoNovantanoveSingle);
+        r.dopo99Standard = siNo(nomi::CampoNovantanoveStandard);
+    });
+    return r;
+}
+
+} // namespace qvr::registro

@@ -1,0 +1,22 @@
+#pragma once
+// The reads the recorder makes beside the board's reader: the kiosk counters of Totem.mdb and
+// the wrap settings of QVR.mdb. Like the board's reader they only read: each database opened
+// read-only (a missing file is an error, never a new database), one short read, closed at once.
+// Failures are ErroreQvr with the numbers of archive/errori.h (3024 file missing, 3044 folder
+// missing, 3078 table missing, 3265 field missing, 3021 no row, 3260 locked, 3343 not a database).
+#include "archive/biglietti.h"
+
+#include <QString>
+
+#include <array>
+
+namespace qvr::registro {
+
+// P1..P10 and P11 of the first row of Numerazione (index 0 is P1, index 10 P11); Null is 0.
+using Contatori = std::array<qint32, 11>;
+Contatori leggiContatori(const QString& cartella);
+
+// NovantanoveSingle and NovantanoveStandard of QVR.mdb's Configurazione (Null is False).
+biglietti::Regole leggiRegole(const QString& cartella);
+
+} // namespace qvr::registro

@@ -1,0 +1,298 @@
+// The recorder qvr-server as a process of its own, beside the kiosk's and the stations' own
+// operations run by this test on the same archive: the journal must hold exactly what they did.
+#include "app/globali.h"
+#include "archive/biglietti.h"
+#include "archive/lettore.h"
+#include "archive/nomi.h"
+#include "console/display.h"
+#include "console/operazioni.h"
+#include "registro/registro.h"
+
+#include "supporto.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QtTest>
+
+#include <csignal>
+
+using namespace qvr;
+using namespace qvr::registro;
+
+namespace {
+
+// A recorder on an archive folder, stopped (SIGTERM, then killed) when the object goes.
+class ProcessoRegistratore {
+public:
+    explicit ProcessoRegistratore(const QString& cartella) {
+        m_p.setProgram(test::cartellaBuild() + QStringLiteral("/qvr-server"));
+        m_p.setArguments({QStringLiteral("--archivio"), cartella});
+        m_p.setProcessChannelMode(QProcess::SeparateChannels);
+        m_p.start();
+        if (!m_p.waitForStarted(5000))
+            qFatal("qvr-server non parte");
+    }
+    ~ProcessoRegistratore() {
+        if (QTest::currentTestFailed())
+            qWarning("qvr-server:\n%s", qPrintable(log()));
+        if (m_p.state() != QProcess::NotRunning) {
+            m_p.terminate();
+            if (!m_p.waitForFinished(5000)) {
+                m_p.kill();
+                m_p.waitForFinished(5000);
+            }
+        }
+    }
+    qint64 pid() const { return m_p.processId(); }
+    // SIGTERM and the exit status; -1 when it did not end within 5 s.
+    int ferma() {
+        m_p.terminate();
+        if (!m_p.waitForFinished(5000))
+            return -1;
+        return m_p.exitStatus() == QProcess::NormalExit ? m_p.exitCode() : -1;
+    }
+    void uccidi() {
+        ::kill(static_cast<pid_t>(m_p.processId()), SIGKILL);
+        m_p.waitForFinished(5000);
+    }
+    bool attivo() const { return m_p.state() == QProcess::Running; }
+    // What it logged so far.
+    QString log() {
+        m_log += QString::fromUtf8(m_p.readAllStandardError());
+        return m_log;
+    }
+
+private:
+    QProcess m_p;
+    QString m_log;
+};
+
+// The journal's events, read as any reader would (empty while the file is missing or busy).
+std::vector<Evento> eventi(const QString& cartella) {
+    try {
+        Registro r(QDir(cartella).filePath(NomeFile));
+        r.apriLettura();
+        return r.tutti();
+    } catch (const ErroreQvr&) {
+        return {};
+    }
+}
+
+// The station and kiosk events in short form ("b1:3" ticket, "c1:2" call, "r1:2" recall,
+// "s2:1" single-numbering call, "a1:2" wait, "x1" absent), the recorder's own by name.
+QString breve(const std::vector<Evento>& v, bool ancheRegistratore = false) {
+    QStringList s;
+    for (const Evento& e : v) {
+        switch (e.tipo) {
+        case Tipo::Biglietto:
+            s << QStringLiteral("b%1:%2").arg(e.sequenza).arg(e.numero);
+            break;
+        case Tipo::Chiamata:
+            s << QStringLiteral("%1%2:%3")
+                     .arg(QChar(e.singola    ? u's'
+                                : e.richiamo ? u'r'
+                                             : u'c'))
+                     .arg(e.postazione)
+                     .arg(e.numero);
+            break;
+        case Tipo::Attesa:
+            s << QStringLiteral("a%1:%2").arg(e.postazione).arg(e.numero);
+            break;
+        case Tipo::Assente:
+            s << QStringLiteral("x%1").arg(e.postazione);
+            break;
+        case Tipo::Azzeramento:
+            s << QStringLiteral("z%1").arg(e.sequenza);
+            break;
+        default:
+            if (ancheRegistratore)
+                s << nomeTipo(e.tipo);
+        }
+    }
+    return s.join(u' ');
+}
+
+int quanti(const std::vector<Evento>& v, Tipo t) {
+    return int(std::count_if(v.begin(), v.end(), [t](const Evento& e) { return e.tipo == t; }));
+}
+
+} // namespace
+
+class TestRegistratore : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void giornata();
+    void dueRegistratori();
+    void registroDanneggiato();
+    void archivioIrraggiungibile();
+    void riga();
+};
+
+void TestRegistratore::init() {
+    LettoreArchivio::impostaTimeoutOccupato(2000);
+}
+
+// Tickets at the kiosk, calls, a wait, a recall and a reset at a standard station, calls at a
+// station in single numbering: the journal holds each once, in order; the stations' databases
+// are not written by the recorder.
+void TestRegistratore::giornata() {
+    OpzioniArchivio o;
+    o.modi[1] = QStringLiteral("SG");
+    o.totem = true;
+    test::AmbienteProva amb(o);
+    const QString arch = amb.archivio();
+    const ImprontaFile qvrPrima = LettoreArchivio::improntaFile(amb.file(nomi::FileQVR));
+    ProcessoRegistratore rec(arch);
+    QTRY_COMPARE_WITH_TIMEOUT(quanti(eventi(arch), Tipo::Avvio), 1, 5000);
+
+    PercorsoArchivi = arch;
+    for (int i = 0; i < 3; ++i)
+        biglietti::emetti(arch, 1);
+    biglietti::emetti(arch, 11);
+    biglietti::emetti(arch, 11);
+    QTRY_COMPARE_WITH_TIMEOUT(breve(eventi(arch)), QStringLiteral("b1:1 b1:2 b1:3 b11:1 b11:2"),
+                              5000);
+
+    QString attesi = QStringLiteral("b1:1 b1:2 b1:3 b11:1 b11:2");
+    auto passo = [&](const std::function<void()>& operazione, const QString& evento) {
+        operazione();
+        attesi += QLatin1Char(' ') + evento;
+        QTRY_COMPARE_WITH_TIMEOUT(breve(eventi(arch)), attesi, 5000);
+    };
+    NumeroPostazione = 1;
+    passo([] { operazioni::ChiamaProssimo(false, false); }, QStringLiteral("c1:1"));
+    passo([] { operazioni::SegnalaAttesa(); }, QStringLiteral("a1:1"));
+    passo([] { AggiornaDisplay(qint32(1), 3, QStringLiteral("T")); }, QStringLiteral("r1:1"));
+    passo([] { operazioni::ChiamaProssimo(false, false); }, QStringLiteral("c1:2"));
+    NumeroPostazione = 2;
+    passo([] { operazioni::ChiamaSingola(false); }, QStringLiteral("s2:1"));
+    passo([] { operazioni::ChiamaSingola(false); }, QStringLiteral("s2:2"));
+    NumeroPostazione = 1;
+    passo([] { AggiornaDisplay(qint32(0), 1, QStringLiteral("F")); }, QStringLiteral("x1"));
+
+    QCOMPARE(rec.ferma(), 0);
+    const std::vector<Evento> v = eventi(arch);
+    QCOMPARE(breve(v, true), QStringLiteral("avvio ") + attesi + QStringLiteral(" arresto"));
+    for (size_t i = 1; i < v.size(); ++i)
+        QVERIFY(v[i].seq > v[i - 1].seq && v[i].oraUtcMs >= v[i - 1].oraUtcMs);
+    // Only its own files: the journal and its lock; QVR.mdb untouched.
+    QCOMPARE(LettoreArchivio::improntaFile(amb.file(nomi::FileQVR)), qvrPrima);
+    QStringList propri = QDir(arch).entryList({QStringLiteral("Registro*")}, QDir::Files);
+    propri.sort();
+    QCOMPARE(propri,
+             (QStringList{QStringLiteral("Registro.lock"), QStringLiteral("Registro.mdb")}));
+}
+
+// Two recorders on one archive: one records, the other waits; the first killed, the second
+// takes over within 5 s and records the handover; no event twice, none missing.
+void TestRegistratore::dueRegistratori() {
+    OpzioniArchivio o;
+    o.totem = true;
+    test::AmbienteProva amb(o);
+    const QString arch = amb.archivio();
+    auto primo = std::make_unique<ProcessoRegistratore>(arch);
+    QTRY_COMPARE_WITH_TIMEOUT(quanti(eventi(arch), Tipo::Avvio), 1, 5000);
+    ProcessoRegistratore secondo(arch);
+    biglietti::emetti(arch, 3);
+    biglietti::emetti(arch, 3);
+    QTRY_COMPARE_WITH_TIMEOUT(breve(eventi(arch)), QStringLiteral("b3:1 b3:2"), 5000);
+    QVERIFY(secondo.attivo());
+    QCOMPARE(quanti(eventi(arch), Tipo::Avvio), 1); // the second only waits
+
+    const qint64 pidPrimo = primo->pid();
+    primo->uccidi();
+    QElapsedTimer t;
+    t.start();
+    biglietti::emetti(arch, 3); // issued while nobody records
+    QTRY_COMPARE_WITH_TIMEOUT(quanti(eventi(arch), Tipo::Passaggio), 1, 5000);
+    QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+    QTRY_COMPARE_WITH_TIMEOUT(breve(eventi(arch)), QStringLiteral("b3:1 b3:2 b3:3"), 5000);
+    biglietti::emetti(arch, 3);
+    QTRY_COMPARE_WITH_TIMEOUT(breve(eventi(arch)), QStringLiteral("b3:1 b3:2 b3:3 b3:4"), 5000);
+    QCOMPARE(secondo.ferma(), 0);
+
+    const std::vector<Evento> v = eventi(arch);
+    QCOMPARE(breve(v, true), QStringLiteral("avvio b3:1 b3:2 passaggio avvio b3:3 b3:4 arresto"));
+    const auto p =
+        std::find_if(v.begin(), v.end(), [](const Evento& e) { return e.tipo == Tipo::Passaggio; });
+    QVERIFY2(p->dettaglio.contains(QStringLiteral(":%1").arg(pidPrimo)), qPrintable(p->dettaglio));
+    QVERIFY(p->dettaglio.contains(QStringLiteral("senza registrare l'arresto")));
+    QVERIFY(p->registratore != v.front().registratore);
+}
+
+// A journal that is not a database: kept aside with its bytes, a new one started, the fact
+// recorded in it.
+void TestRegistratore::registroDanneggiato() {
+    test::AmbienteProva amb;
+    const QString arch = amb.archivio();
+    const QByteArray guasto = QByteArray("SQLite format 3") + QByteArray(5000, '\x7f');
+    test::scriviFile(amb.file(NomeFile), guasto);
+    ProcessoRegistratore rec(arch);
+    QTRY_COMPARE_WITH_TIMEOUT(quanti(eventi(arch), Tipo::Avvio), 1, 5000);
+    QCOMPARE(rec.ferma(), 0);
+    const QStringList copie =
+        QDir(arch).entryList({QStringLiteral("Registro-danneggiato-*.mdb")}, QDir::Files);
+    QCOMPARE(copie.size(), 1);
+    QCOMPARE(test::contenuto(QDir(arch).filePath(copie.first())), guasto);
+    const std::vector<Evento> v = eventi(arch);
+    QCOMPARE(breve(v, true), QStringLiteral("danneggiato avvio arresto"));
+    QVERIFY(v.front().dettaglio.endsWith(copie.first()));
+}
+
+// The archive folder gone for a while: a gap with its error, then what was issued meanwhile
+// (here: right after it came back) recorded; the recorder never exits.
+void TestRegistratore::archivioIrraggiungibile() {
+    test::AmbienteProva amb;
+    const QString arch = amb.archivio();
+    ProcessoRegistratore rec(arch);
+    QTRY_COMPARE_WITH_TIMEOUT(quanti(eventi(arch), Tipo::Avvio), 1, 5000);
+    const QString via = arch + QStringLiteral("-via");
+    QVERIFY(QDir().rename(arch, via));
+    // The journal is gone with the folder: the gap is held in memory until it is back.
+    QTRY_VERIFY_WITH_TIMEOUT(rec.log().contains(QStringLiteral("Archivio non leggibile")), 5000);
+    QVERIFY(rec.attivo());
+    QVERIFY(QDir().rename(via, arch));
+    biglietti::emetti(arch, 5);
+    QTRY_COMPARE_WITH_TIMEOUT(breve(eventi(arch)), QStringLiteral("b5:1"), 6000);
+    QCOMPARE(rec.ferma(), 0);
+    const std::vector<Evento> v = eventi(arch);
+    QCOMPARE(breve(v, true), QStringLiteral("avvio inizio-buco fine-buco b5:1 arresto"));
+    QVERIFY(v[1].oraUtcMs < v[2].oraUtcMs);
+    QCOMPARE(v[1].numero, Err::PercorsoNonValido);
+    QVERIFY2(v[1].dettaglio.startsWith(QStringLiteral("Errore 3044")), qPrintable(v[1].dettaglio));
+}
+
+// The command line: help and version without an archive or a display; a missing settings file
+// is an Italian message and exit 2.
+void TestRegistratore::riga() {
+    QProcess p;
+    const QString prog = test::cartellaBuild() + QStringLiteral("/qvr-server");
+    p.start(prog, {QStringLiteral("--help")});
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(p.readAllStandardOutput().contains("--archivio CARTELLA"));
+    p.start(prog, {QStringLiteral("--version")});
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(p.readAllStandardOutput().startsWith("qvr-server "));
+    p.start(prog, {QStringLiteral("--impostazioni"), QStringLiteral("/nessuna/qvr-server.ini")});
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 2);
+    QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral("non trovato")));
+    // The settings file names the archive.
+    test::AmbienteProva amb;
+    const QString ini = amb.cartella() + QStringLiteral("/qvr-server.ini");
+    test::scriviFile(ini, "Archivio=" + amb.archivio().toUtf8() + "\n");
+    p.start(prog, {QStringLiteral("--impostazioni"), ini});
+    QVERIFY(p.waitForStarted(5000));
+    QTRY_COMPARE_WITH_TIMEOUT(quanti(eventi(amb.archivio()), Tipo::Avvio), 1, 5000);
+    p.terminate();
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(breve(eventi(amb.archivio()), true), QStringLiteral("avvio arresto"));
+}
+
+QTEST_GUILESS_MAIN(TestRegistratore)
+#include "test_registratore.moc"

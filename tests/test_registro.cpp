@@ -1,0 +1,329 @@
+// The journal file and the observer that turns records into its events.
+#include "registro/osservatore.h"
+#include "registro/registro.h"
+
+#include "supporto.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimeZone>
+#include <QtTest>
+
+#include <sqlite3.h>
+
+using namespace qvr;
+using namespace qvr::registro;
+
+namespace {
+
+QVariant sql(const QString& file, const char* query) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(file).constData(), &db,
+                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    sqlite3_stmt* st = nullptr;
+    QVariant v;
+    if (sqlite3_prepare_v2(db, query, -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
+        v = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return v;
+}
+
+const QDateTime Ora(QDate(2026, 3, 2), QTime(9, 0), QTimeZone(3600));
+
+RecordsDisplay display(std::initializer_list<std::pair<int, RecordDisplay>> r) {
+    RecordsDisplay d{};
+    for (int i = 0; i < 10; ++i)
+        d[i] = {0, 1, QStringLiteral("F")};
+    for (const auto& [n, x] : r)
+        d[n - 1] = x;
+    return d;
+}
+
+// The events as short text: "b1:5" ticket of P1 number 5, "c3:7" call at station 3 of 7,
+// "r3:7" a recall, "s2:4" a single-numbering call at station 2, "a3:7" wait, "x3" absent,
+// "z1" counter 1 back to 0.
+QString breve(const std::vector<Evento>& v) {
+    QStringList s;
+    for (const Evento& e : v) {
+        switch (e.tipo) {
+        case Tipo::Biglietto:
+            s << QStringLiteral("b%1:%2").arg(e.sequenza).arg(e.numero);
+            break;
+        case Tipo::Chiamata:
+            s << QStringLiteral("%1%2:%3")
+                     .arg(QChar(e.singola    ? u's'
+                                : e.richiamo ? u'r'
+                                             : u'c'))
+                     .arg(e.postazione)
+                     .arg(e.numero);
+            break;
+        case Tipo::Attesa:
+            s << QStringLiteral("a%1:%2").arg(e.postazione).arg(e.numero);
+            break;
+        case Tipo::Assente:
+            s << QStringLiteral("x%1").arg(e.postazione);
+            break;
+        case Tipo::Azzeramento:
+            s << QStringLiteral("z%1").arg(e.sequenza);
+            break;
+        default:
+            s << nomeTipo(e.tipo);
+        }
+    }
+    return s.join(u' ');
+}
+
+} // namespace
+
+class TestRegistro : public QObject {
+    Q_OBJECT
+private slots:
+    void creaScriveRilegge();
+    void migraERifiuta();
+    void danneggiato();
+    void copia();
+    void contatori_data();
+    void contatori();
+    void postazioni();
+    void statoSalvato();
+};
+
+// A new journal: rollback journal mode, version 1, events read back as written, sequence
+// numbers growing also when the clock goes back, the state written with them.
+void TestRegistro::creaScriveRilegge() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(NomeFile);
+    {
+        Registro r(file);
+        r.apriScrittura();
+        QCOMPARE(r.versione(), VersioneSchema);
+        std::vector<Evento> v;
+        Evento a = evento(Tipo::Biglietto, Ora);
+        a.sequenza = 11;
+        a.numero = 42;
+        a.registratore = QStringLiteral("pc:1");
+        Evento b = evento(Tipo::Chiamata, Ora.addSecs(-3600)); // the clock set back an hour
+        b.postazione = 3;
+        b.numero = 42;
+        b.singola = true;
+        b.dettaglio = QStringLiteral("è così");
+        v = {a, b};
+        r.aggiungi(v, QStringLiteral("{\"x\":1}"));
+        QVERIFY(v[0].seq > 0);
+        QVERIFY(v[1].seq > v[0].seq);
+    }
+    QCOMPARE(sql(file, "PRAGMA journal_mode").toString(), QStringLiteral("delete"));
+    QVERIFY(!QFile::exists(file + QStringLiteral("-wal")));
+    Registro r(file);
+    r.apriLettura();
+    const std::vector<Evento> letti = r.tutti();
+    QCOMPARE(letti.size(), size_t(2));
+    QCOMPARE(letti[0].tipo, Tipo::Biglietto);
+    QCOMPARE(letti[0].numero, 42);
+    QCOMPARE(letti[0].sequenza, 11);
+    QCOMPARE(letti[0].registratore, QStringLiteral("pc:1"));
+    QCOMPARE(letti[0].ora(), Ora);
+    QCOMPARE(letti[0].ora().offsetFromUtc(), 3600);
+    QCOMPARE(letti[1].dettaglio, QStringLiteral("è così"));
+    QVERIFY(letti[1].singola);
+    QCOMPARE(letti[1].postazione, 3);
+    QCOMPARE(r.stato(), QStringLiteral("{\"x\":1}"));
+    QCOMPARE(sql(file, "SELECT Ora FROM Eventi WHERE Seq = 1").toString(),
+             QStringLiteral("2026-03-02T09:00:00.000+01:00"));
+    // Reading a missing journal creates nothing.
+    Registro mancante(dir.filePath(QStringLiteral("altro.mdb")));
+    QCOMPARE(test::numeroErrore([&] { mancante.apriLettura(); }), Err::DatabaseNonTrovato);
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("altro.mdb"))));
+    // A journal switched to WAL by someone else goes back to the rollback journal.
+    sql(file, "PRAGMA journal_mode=WAL");
+    QCOMPARE(sql(file, "PRAGMA journal_mode").toString(), QStringLiteral("wal"));
+    Registro w(file);
+    w.apriScrittura();
+    w.chiudi();
+    QCOMPARE(sql(file, "PRAGMA journal_mode").toString(), QStringLiteral("delete"));
+}
+
+// An empty file is migrated; a file of a later version is refused for writing and reading.
+void TestRegistro::migraERifiuta() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(NomeFile);
+    sql(file, "CREATE TABLE Altro (x)"); // an empty journal: a database of version 0
+    QVERIFY(QFile::exists(file));
+    {
+        Registro r(file);
+        QCOMPARE(test::numeroErrore([&] { r.apriLettura(); }), Err::TabellaNonTrovata);
+        r.apriScrittura();
+        QCOMPARE(r.versione(), 1);
+    }
+    sql(file, "PRAGMA user_version=7");
+    Registro r(file);
+    QString dettaglio;
+    QCOMPARE(test::numeroErrore([&] { r.apriScrittura(); }, &dettaglio),
+             Err::FormatoNonRiconosciuto);
+    QVERIFY2(dettaglio.contains(QStringLiteral("versione 7")), qPrintable(dettaglio));
+    QCOMPARE(test::numeroErrore([&] { r.apriLettura(); }), Err::FormatoNonRiconosciuto);
+    QCOMPARE(sql(file, "PRAGMA user_version").toInt(), 7);
+}
+
+// A file that is not a database is reported as damaged, and kept aside under a new name with
+// its content, never deleted.
+void TestRegistro::danneggiato() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(NomeFile);
+    test::scriviFile(file, QByteArray(4096, 'x'));
+    Registro r(file);
+    bool visto = false;
+    try {
+        r.apriScrittura();
+    } catch (const ErroreRegistro& e) {
+        visto = true;
+        QVERIFY(e.danneggiato());
+    }
+    QVERIFY(visto);
+    const QString copia = Registro::mettiDaParte(file, Ora);
+    QCOMPARE(QFileInfo(copia).fileName(),
+             QStringLiteral("Registro-danneggiato-20260302-090000.mdb"));
+    QCOMPARE(test::contenuto(copia), QByteArray(4096, 'x'));
+    QVERIFY(!QFile::exists(file));
+    test::scriviFile(file, QByteArray(10, 'y'));
+    const QString seconda = Registro::mettiDaParte(file, Ora);
+    QCOMPARE(QFileInfo(seconda).fileName(),
+             QStringLiteral("Registro-danneggiato-20260302-090000-2.mdb"));
+    QCOMPARE(test::contenuto(copia), QByteArray(4096, 'x'));
+}
+
+// A copy holds the same events and state; the source is left as it was.
+void TestRegistro::copia() {
+    QTemporaryDir dir;
+    const QString da = dir.filePath(NomeFile);
+    const QString a = dir.filePath(QStringLiteral("copia/") + NomeFile);
+    QDir().mkpath(dir.filePath(QStringLiteral("copia")));
+    std::vector<Evento> v;
+    for (int i = 1; i <= 50; ++i) {
+        Evento e = evento(Tipo::Biglietto, Ora.addSecs(i));
+        e.sequenza = 1;
+        e.numero = i;
+        v.push_back(e);
+    }
+    {
+        Registro r(da);
+        r.apriScrittura();
+        r.aggiungi(v, QStringLiteral("{}"));
+    }
+    const QByteArray prima = test::contenuto(da);
+    QCOMPARE(Registro::copia(da, a), qint64(50));
+    QCOMPARE(test::contenuto(da), prima);
+    Registro r(a);
+    r.apriLettura();
+    const std::vector<Evento> letti = r.tutti();
+    QCOMPARE(letti.size(), v.size());
+    for (size_t i = 0; i < v.size(); ++i)
+        QCOMPARE(letti[i], v[i]);
+    QCOMPARE(r.stato(), QStringLiteral("{}"));
+    QCOMPARE(
+        test::numeroErrore([&] { Registro::copia(dir.filePath(QStringLiteral("no.mdb")), a); }),
+        Err::DatabaseNonTrovato);
+}
+
+// Kiosk counters between two reads: the tickets each move stands for.
+void TestRegistro::contatori_data() {
+    QTest::addColumn<int>("sequenza");
+    QTest::addColumn<int>("prima");
+    QTest::addColumn<int>("dopo");
+    QTest::addColumn<bool>("dopo99");
+    QTest::addColumn<QString>("attesi");
+    QTest::newRow("one ticket") << 1 << 4 << 5 << false << "b1:5";
+    QTest::newRow("three at once") << 3 << 0 << 3 << false << "b3:1 b3:2 b3:3";
+    QTest::newRow("unchanged") << 1 << 7 << 7 << false << "";
+    QTest::newRow("back to 0: a new day") << 2 << 57 << 0 << false << "z2";
+    QTest::newRow("new day and tickets between reads") << 2 << 57 << 2 << false << "z2 b2:1 b2:2";
+    QTest::newRow("round after 99") << 11 << 98 << 2 << true << "b11:99 b11:1 b11:2";
+    QTest::newRow("99 to 1") << 4 << 99 << 1 << true << "b4:1";
+    QTest::newRow("past 99 without the wrap") << 4 << 99 << 100 << false << "b4:100";
+    QTest::newRow("down from above 99 is a reset") << 5 << 150 << 1 << true << "z5 b5:1";
+    QTest::newRow("a jump set by hand") << 6 << 3 << 50000 << false << "z6";
+}
+
+void TestRegistro::contatori() {
+    QFETCH(int, sequenza);
+    QFETCH(int, prima);
+    QFETCH(int, dopo);
+    QFETCH(bool, dopo99);
+    QFETCH(QString, attesi);
+    Osservatore o;
+    biglietti::Regole regole;
+    // The wrap setting of the sequence's own mode only.
+    (sequenza == 11 ? regole.dopo99Singola : regole.dopo99Standard) = dopo99;
+    o.aggiornaRegole(regole);
+    Contatori c{};
+    c[sequenza - 1] = prima;
+    QVERIFY(o.aggiornaContatori(c, Ora).empty()); // the first read only sets the start
+    c[sequenza - 1] = dopo;
+    const std::vector<Evento> v = o.aggiornaContatori(c, Ora);
+    QCOMPARE(breve(v), attesi);
+    for (const Evento& e : v)
+        QCOMPARE(e.ora(), Ora);
+}
+
+// Stations: calls, recalls, waits and absences in standard numbering, calls in single
+// numbering, and a change of mode that records nothing.
+void TestRegistro::postazioni() {
+    Osservatore o;
+    Assegnazioni a{};
+    a[1].singola = true; // station 2 in single numbering
+    o.aggiornaAssegnazioni(a);
+    RecordsSingoli s{};
+    QVERIFY(o.aggiornaDisplay(display({}), Ora).empty());
+    QVERIFY(o.aggiornaSingoli(s, Ora).empty());
+    const RecordDisplay chiamato7{7, 3, QStringLiteral("F")};
+    QCOMPARE(breve(o.aggiornaDisplay(display({{1, chiamato7}}), Ora)), QStringLiteral("c1:7"));
+    QCOMPARE(breve(o.aggiornaDisplay(display({{1, {7, 2, "F"}}}), Ora)), QStringLiteral("a1:7"));
+    QCOMPARE(breve(o.aggiornaDisplay(display({{1, chiamato7}}), Ora)), QStringLiteral("r1:7"));
+    QCOMPARE(breve(o.aggiornaDisplay(display({{1, {8, 3, "F"}}, {3, {1, 3, "T"}}}), Ora)),
+             QStringLiteral("c1:8 c3:1"));
+    QCOMPARE(breve(o.aggiornaDisplay(display({{1, {0, 1, "F"}}, {3, {1, 3, "T"}}}), Ora)),
+             QStringLiteral("x1"));
+    // Station 2's display record is not its own in single numbering.
+    QCOMPARE(breve(o.aggiornaDisplay(display({{2, {5, 3, "F"}}}), Ora)), QStringLiteral("x3"));
+    s[1] = {12, 3};
+    s[3] = {40, 3}; // station 4 is in standard numbering: its single record does not count
+    QCOMPARE(breve(o.aggiornaSingoli(s, Ora)), QStringLiteral("s2:12"));
+    QCOMPARE(breve(o.aggiornaSingoli(s, Ora)), QString());
+    // Station 2 goes to standard numbering: its display record as it stands is the start.
+    a[1].singola = false;
+    o.aggiornaAssegnazioni(a);
+    QCOMPARE(breve(o.aggiornaDisplay(display({{2, {5, 3, "F"}}}), Ora)), QString());
+    QCOMPARE(breve(o.aggiornaDisplay(display({{2, {6, 3, "F"}}}), Ora)), QStringLiteral("c2:6"));
+}
+
+// A saved state continues in a new observer: what changed since is recorded, nothing twice;
+// a damaged state text is refused.
+void TestRegistro::statoSalvato() {
+    Osservatore primo;
+    primo.aggiornaAssegnazioni({});
+    Contatori c{};
+    c[0] = 3;
+    primo.aggiornaContatori(c, Ora);
+    primo.aggiornaDisplay(display({{1, {3, 3, "F"}}}), Ora);
+    primo.aggiornaSingoli({}, Ora);
+    const QString stato = primo.salva();
+
+    Osservatore secondo;
+    QVERIFY(secondo.ripristina(stato));
+    c[0] = 5;
+    QCOMPARE(breve(secondo.aggiornaContatori(c, Ora)), QStringLiteral("b1:4 b1:5"));
+    QCOMPARE(breve(secondo.aggiornaDisplay(display({{1, {3, 3, "F"}}}), Ora)), QString());
+    QCOMPARE(breve(secondo.aggiornaDisplay(display({{1, {4, 3, "F"}}}), Ora)),
+             QStringLiteral("c1:4"));
+
+    Osservatore terzo;
+    QVERIFY(!terzo.ripristina(QStringLiteral("{\"contatori\":[1,2]}")));
+    QVERIFY(!terzo.ripristina(QStringLiteral("non json")));
+    QVERIFY(!terzo.contatori());
+}
+
+QTEST_GUILESS_MAIN(TestRegistro)
+#include "test_registro.moc"
