@@ -16,6 +16,7 @@
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -67,6 +68,24 @@ public:
     mutable QSemaphore fermi;
     mutable QSemaphore via;
 };
+
+// A reader that counts the change marks it reads, each after `ritardo` ms: a network share's
+// round trip.
+class LettoreLento : public LettoreArchivio {
+public:
+    LettoreLento(const QString& cartella, int ritardo)
+        : LettoreArchivio(cartella), m_ritardo(ritardo) {}
+    ImprontaFile impronta(const QString& nomeFile) const override {
+        if (m_ritardo > 0)
+            QThread::msleep(static_cast<unsigned long>(m_ritardo));
+        ++letture;
+        return LettoreArchivio::impronta(nomeFile);
+    }
+    mutable QAtomicInt letture{0};
+
+private:
+    int m_ritardo;
+};
 } // namespace
 
 class TestTabelloneModello : public QObject {
@@ -85,6 +104,8 @@ private slots:
     void guastoDiUnaPostazione();
     void ordineNellaStessaLettura();
     void archivioCheNonRisponde();
+    void cadenza_data();
+    void cadenza();
     void impostazioni();
 };
 
@@ -467,6 +488,34 @@ void TestTabelloneModello::archivioCheNonRisponde() {
     l->sblocca();
     QTRY_VERIFY_WITH_TIMEOUT(ripresi.size() == 1, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(m.tessere()[0].numero, 3, 5000);
+}
+
+// How often the started watch polls, on a local disk and with a share's round trip on each of
+// the three change marks: often enough that calls 60 ms apart each stand through a poll.
+void TestTabelloneModello::cadenza_data() {
+    QTest::addColumn<int>("ritardo");
+    QTest::newRow("disco locale") << 0;
+    QTest::newRow("condivisione, 2 ms per file") << 2;
+}
+
+void TestTabelloneModello::cadenza() {
+    QFETCH(int, ritardo);
+    QTemporaryDir dir;
+    creaArchivio(dir.path());
+    ModelloTabellone m;
+    auto lettore = std::make_unique<LettoreLento>(dir.path(), ritardo);
+    LettoreLento* l = lettore.get();
+    Sorvegliante s(std::move(lettore), &m);
+    s.avvia();
+    QTRY_VERIFY(s.letto());
+    const int inizio = l->letture.loadAcquire();
+    QElapsedTimer t;
+    t.start();
+    QTest::qWait(1000);
+    const double polls = (l->letture.loadAcquire() - inizio) / 3.0;
+    const double alSecondo = polls * 1000.0 / static_cast<double>(t.elapsed());
+    qInfo("%.1f controlli al secondo, uno ogni %.1f ms", alSecondo, 1000.0 / alSecondo);
+    QVERIFY2(alSecondo >= 20, qPrintable(QString::number(alSecondo)));
 }
 
 void TestTabelloneModello::impostazioni() {
