@@ -116,7 +116,9 @@ install(FILES ${QVR_PACCHETTI}/server/qvr-server.ini
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA ${QVR_PACCHETTI}/server/conffiles
     ${QVR_PACCHETTI}/server/postinst ${QVR_PACCHETTI}/server/prerm
     ${QVR_PACCHETTI}/server/postrm)
-set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "libqt6sql6-sqlite, systemd")
+# No dependency on systemd itself (every Debian system that runs the unit has it; a package of
+# its own would stay behind on removal): without systemd-sysusers the user is made by useradd.
+set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "libqt6sql6-sqlite")
 set(CPACK_COMPONENT_SERVER_DESCRIPTION "recorder of a take-a-number queue system
 qvr-server runs as a system service beside the archive folder and keeps the
 office's journal Registro.mdb: every ticket issued, every call, wait and
