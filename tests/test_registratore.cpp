@@ -9,6 +9,7 @@
 #include "registro/registro.h"
 
 #include "supporto.h"
+#include "supporto_registro.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,6 +20,7 @@
 
 using namespace qvr;
 using namespace qvr::registro;
+using qvr::test::breve;
 
 namespace {
 
@@ -77,40 +79,6 @@ std::vector<Evento> eventi(const QString& cartella) {
     } catch (const ErroreQvr&) {
         return {};
     }
-}
-
-// The station and kiosk events in short form ("b1:3" ticket, "c1:2" call, "r1:2" recall,
-// "s2:1" single-numbering call, "a1:2" wait, "x1" absent), the recorder's own by name.
-QString breve(const std::vector<Evento>& v, bool ancheRegistratore = false) {
-    QStringList s;
-    for (const Evento& e : v) {
-        switch (e.tipo) {
-        case Tipo::Biglietto:
-            s << QStringLiteral("b%1:%2").arg(e.sequenza).arg(e.numero);
-            break;
-        case Tipo::Chiamata:
-            s << QStringLiteral("%1%2:%3")
-                     .arg(QChar(e.singola    ? u's'
-                                : e.richiamo ? u'r'
-                                             : u'c'))
-                     .arg(e.postazione)
-                     .arg(e.numero);
-            break;
-        case Tipo::Attesa:
-            s << QStringLiteral("a%1:%2").arg(e.postazione).arg(e.numero);
-            break;
-        case Tipo::Assente:
-            s << QStringLiteral("x%1").arg(e.postazione);
-            break;
-        case Tipo::Azzeramento:
-            s << QStringLiteral("z%1").arg(e.sequenza);
-            break;
-        default:
-            if (ancheRegistratore)
-                s << nomeTipo(e.tipo);
-        }
-    }
-    return s.join(u' ');
 }
 
 int quanti(const std::vector<Evento>& v, Tipo t) {

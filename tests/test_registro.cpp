@@ -3,6 +3,7 @@
 #include "registro/registro.h"
 
 #include "supporto.h"
+#include "supporto_registro.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,44 +37,15 @@ const QDateTime Ora(QDate(2026, 3, 2), QTime(9, 0), QTimeZone(3600));
 RecordsDisplay display(std::initializer_list<std::pair<int, RecordDisplay>> r) {
     RecordsDisplay d{};
     for (int i = 0; i < 10; ++i)
-        d[i] = {0, 1, QStringLiteral("F")};
+        d[i] = {0, 1, QStringLiteral("F"), {}};
     for (const auto& [n, x] : r)
         d[n - 1] = x;
     return d;
 }
 
-// The events as short text: "b1:5" ticket of P1 number 5, "c3:7" call at station 3 of 7,
-// "r3:7" a recall, "s2:4" a single-numbering call at station 2, "a3:7" wait, "x3" absent,
-// "z1" counter 1 back to 0.
+// The events in short form, the recorder's own included.
 QString breve(const std::vector<Evento>& v) {
-    QStringList s;
-    for (const Evento& e : v) {
-        switch (e.tipo) {
-        case Tipo::Biglietto:
-            s << QStringLiteral("b%1:%2").arg(e.sequenza).arg(e.numero);
-            break;
-        case Tipo::Chiamata:
-            s << QStringLiteral("%1%2:%3")
-                     .arg(QChar(e.singola    ? u's'
-                                : e.richiamo ? u'r'
-                                             : u'c'))
-                     .arg(e.postazione)
-                     .arg(e.numero);
-            break;
-        case Tipo::Attesa:
-            s << QStringLiteral("a%1:%2").arg(e.postazione).arg(e.numero);
-            break;
-        case Tipo::Assente:
-            s << QStringLiteral("x%1").arg(e.postazione);
-            break;
-        case Tipo::Azzeramento:
-            s << QStringLiteral("z%1").arg(e.sequenza);
-            break;
-        default:
-            s << nomeTipo(e.tipo);
-        }
-    }
-    return s.join(u' ');
+    return test::breve(v, true);
 }
 
 } // namespace
@@ -278,25 +250,25 @@ void TestRegistro::postazioni() {
     RecordsSingoli s{};
     QVERIFY(o.aggiornaDisplay(display({}), Ora).empty());
     QVERIFY(o.aggiornaSingoli(s, Ora).empty());
-    const RecordDisplay chiamato7{7, 3, QStringLiteral("F")};
+    const RecordDisplay chiamato7{7, 3, QStringLiteral("F"), {}};
     QCOMPARE(breve(o.aggiornaDisplay(display({{1, chiamato7}}), Ora)), QStringLiteral("c1:7"));
-    QCOMPARE(breve(o.aggiornaDisplay(display({{1, {7, 2, "F"}}}), Ora)), QStringLiteral("a1:7"));
+    QCOMPARE(breve(o.aggiornaDisplay(display({{1, {7, 2, "F", {}}}}), Ora)), QStringLiteral("a1:7"));
     QCOMPARE(breve(o.aggiornaDisplay(display({{1, chiamato7}}), Ora)), QStringLiteral("r1:7"));
-    QCOMPARE(breve(o.aggiornaDisplay(display({{1, {8, 3, "F"}}, {3, {1, 3, "T"}}}), Ora)),
+    QCOMPARE(breve(o.aggiornaDisplay(display({{1, {8, 3, "F", {}}}, {3, {1, 3, "T", {}}}}), Ora)),
              QStringLiteral("c1:8 c3:1"));
-    QCOMPARE(breve(o.aggiornaDisplay(display({{1, {0, 1, "F"}}, {3, {1, 3, "T"}}}), Ora)),
+    QCOMPARE(breve(o.aggiornaDisplay(display({{1, {0, 1, "F", {}}}, {3, {1, 3, "T", {}}}}), Ora)),
              QStringLiteral("x1"));
     // Station 2's display record is not its own in single numbering.
-    QCOMPARE(breve(o.aggiornaDisplay(display({{2, {5, 3, "F"}}}), Ora)), QStringLiteral("x3"));
-    s[1] = {12, 3};
-    s[3] = {40, 3}; // station 4 is in standard numbering: its single record does not count
+    QCOMPARE(breve(o.aggiornaDisplay(display({{2, {5, 3, "F", {}}}}), Ora)), QStringLiteral("x3"));
+    s[1] = {12, 3, {}};
+    s[3] = {40, 3, {}}; // station 4 is in standard numbering: its single record does not count
     QCOMPARE(breve(o.aggiornaSingoli(s, Ora)), QStringLiteral("s2:12"));
     QCOMPARE(breve(o.aggiornaSingoli(s, Ora)), QString());
     // Station 2 goes to standard numbering: its display record as it stands is the start.
     a[1].singola = false;
     o.aggiornaAssegnazioni(a);
-    QCOMPARE(breve(o.aggiornaDisplay(display({{2, {5, 3, "F"}}}), Ora)), QString());
-    QCOMPARE(breve(o.aggiornaDisplay(display({{2, {6, 3, "F"}}}), Ora)), QStringLiteral("c2:6"));
+    QCOMPARE(breve(o.aggiornaDisplay(display({{2, {5, 3, "F", {}}}}), Ora)), QString());
+    QCOMPARE(breve(o.aggiornaDisplay(display({{2, {6, 3, "F", {}}}}), Ora)), QStringLiteral("c2:6"));
 }
 
 // A saved state continues in a new observer: what changed since is recorded, nothing twice;
@@ -307,7 +279,7 @@ void TestRegistro::statoSalvato() {
     Contatori c{};
     c[0] = 3;
     primo.aggiornaContatori(c, Ora);
-    primo.aggiornaDisplay(display({{1, {3, 3, "F"}}}), Ora);
+    primo.aggiornaDisplay(display({{1, {3, 3, "F", {}}}}), Ora);
     primo.aggiornaSingoli({}, Ora);
     const QString stato = primo.salva();
 
@@ -315,8 +287,8 @@ void TestRegistro::statoSalvato() {
     QVERIFY(secondo.ripristina(stato));
     c[0] = 5;
     QCOMPARE(breve(secondo.aggiornaContatori(c, Ora)), QStringLiteral("b1:4 b1:5"));
-    QCOMPARE(breve(secondo.aggiornaDisplay(display({{1, {3, 3, "F"}}}), Ora)), QString());
-    QCOMPARE(breve(secondo.aggiornaDisplay(display({{1, {4, 3, "F"}}}), Ora)),
+    QCOMPARE(breve(secondo.aggiornaDisplay(display({{1, {3, 3, "F", {}}}}), Ora)), QString());
+    QCOMPARE(breve(secondo.aggiornaDisplay(display({{1, {4, 3, "F", {}}}}), Ora)),
              QStringLiteral("c1:4"));
 
     Osservatore terzo;

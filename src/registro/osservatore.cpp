@@ -194,7 +194,7 @@ bool Osservatore::ripristina(const QString& testo) {
                 const QJsonArray r = a->at(i).toArray();
                 if (r.size() != 3)
                     throw false;
-                (*display)[i] = {r.at(0).toInt(), r.at(1).toInt(), r.at(2).toString()};
+                (*display)[i] = {r.at(0).toInt(), r.at(1).toInt(), r.at(2).toString(), {}};
             }
         }
         if (const auto a = elenco("singoli", 10)) {
@@ -203,7 +203,7 @@ bool Osservatore::ripristina(const QString& testo) {
                 const QJsonArray r = a->at(i).toArray();
                 if (r.size() != 2)
                     throw false;
-                (*singoli)[i] = {r.at(0).toInt(), r.at(1).toInt()};
+                (*singoli)[i] = {r.at(0).toInt(), r.at(1).toInt(), {}};
             }
         }
         m_contatori = contatori;
