@@ -72,13 +72,15 @@ struct ConsoleProva {
 };
 
 // Presses the button PB1(indice) of the next modal window that appears (the message window),
-// and records the texts of its first line.
-inline void rispondiFinestraModale(int indice, QString* primaRiga = nullptr, int tentativi = 200) {
-    QTimer::singleShot(10, [=] {
+// and records the texts of its first line. The looking ends with `contesto` (the console that
+// opens the window): it never answers a later test's window or writes into a finished one.
+inline void rispondiFinestraModale(QObject* contesto, int indice, QString* primaRiga = nullptr,
+                                   int tentativi = 200) {
+    QTimer::singleShot(10, contesto, [=] {
         QWidget* modale = QApplication::activeModalWidget();
         if (!modale) {
             if (tentativi > 0)
-                rispondiFinestraModale(indice, primaRiga, tentativi - 1);
+                rispondiFinestraModale(contesto, indice, primaRiga, tentativi - 1);
             return;
         }
         if (primaRiga)

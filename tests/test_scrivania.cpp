@@ -479,8 +479,9 @@ private slots:
 
         QWidget* genitore = nullptr;
         QRect dove;
+        QObject contesto; // ends the looking with this block
         std::function<void(int)> cerca = [&](int tentativi) {
-            QTimer::singleShot(10, [&, tentativi] {
+            QTimer::singleShot(10, &contesto, [&, tentativi] {
                 for (QWidget* w : QApplication::topLevelWidgets()) {
                     auto* box = qobject_cast<QMessageBox*>(w);
                     if (box && box->isVisible() && QTest::qWaitForWindowExposed(box)) {
