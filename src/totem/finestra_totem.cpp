@@ -3,12 +3,12 @@
 #include "totem/finestra_impostazioni.h"
 
 #include "archive/errori.h"
+#include "finestre/richiesta_pin.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFormLayout>
 #include <QGridLayout>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -314,17 +314,7 @@ void FinestraTotem::apriImpostazioni() {
         avvisa(QStringLiteral("Troppi PIN errati: riprovare tra %1 s").arg((attesa + 999) / 1000));
         return;
     }
-    std::optional<QString> pin;
-    if (m_richiestaPin) {
-        pin = m_richiestaPin();
-    } else {
-        bool ok = false;
-        const QString testo =
-            QInputDialog::getText(this, QStringLiteral("Impostazioni"), QStringLiteral("PIN:"),
-                                  QLineEdit::Password, {}, &ok);
-        if (ok)
-            pin = testo;
-    }
+    const std::optional<QString> pin = m_richiestaPin ? m_richiestaPin() : chiediPin(this);
     if (!pin)
         return;
     if (!attuali.verificaPin(*pin)) {

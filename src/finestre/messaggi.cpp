@@ -1,7 +1,8 @@
-#include "dialogs/messaggi.h"
+#include "finestre/messaggi.h"
 
 #include "archive/errori.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QQueue>
 #include <QWidget>
@@ -52,9 +53,9 @@ QWidget* finestraDelProgramma(QWidget* genitore) {
 
 QMessageBox::StandardButton mostra(QWidget* genitore, Icona icona, const QString& titolo,
                                    const QString& testo, QMessageBox::StandardButtons pulsanti,
-                                   QMessageBox::StandardButton predefinito,
-                                   const QString& dettagli) {
-    mostrati.append({icona, titolo, testo, pulsanti, predefinito, dettagli});
+                                   QMessageBox::StandardButton predefinito, const QString& dettagli,
+                                   const TestiPulsanti& testiPulsanti) {
+    mostrati.append({icona, titolo, testo, pulsanti, predefinito, dettagli, testiPulsanti});
     if (!risposte.isEmpty())
         return risposte.dequeue();
     if (automatica)
@@ -65,6 +66,9 @@ QMessageBox::StandardButton mostra(QWidget* genitore, Icona icona, const QString
         box.setDetailedText(dettagli);
     if (predefinito != QMessageBox::NoButton)
         box.setDefaultButton(predefinito);
+    for (auto it = testiPulsanti.cbegin(); it != testiPulsanti.cend(); ++it)
+        if (QAbstractButton* pulsante = box.button(it.key()))
+            pulsante->setText(it.value());
     box.setObjectName(QStringLiteral("messaggioQvr"));
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
