@@ -98,6 +98,16 @@ ImpoRete::ImpoRete(QWidget* parent) : QDialog(parent) {
     m_image1->setAccessibleName(QStringLiteral("Biglietto numerato"));
     m_image1->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
 
+    disponi();
+
+    // Read at the first showing and whenever a window of the program opened over this one
+    // closes; not when the folder chooser closes or the operator returns from elsewhere, so a
+    // folder just chosen stays until it is saved or the window is closed.
+    connect(new Attivazione(this), &Attivazione::attivata, this, [this] { attivazione(); });
+}
+
+// The stations beside the picture, the archive's line, the buttons below.
+void ImpoRete::disponi() {
     auto* alto = new QHBoxLayout;
     alto->addWidget(m_groupBox1, 1);
     alto->addWidget(m_image1);
@@ -119,11 +129,6 @@ ImpoRete::ImpoRete(QWidget* parent) : QDialog(parent) {
     colonna->addLayout(percorso);
     colonna->addSpacing(twipsY(120));
     colonna->addLayout(pulsanti);
-
-    // Read at the first showing and whenever a window of the program opened over this one
-    // closes; not when the folder chooser closes or the operator returns from elsewhere, so a
-    // folder just chosen stays until it is saved or the window is closed.
-    connect(new Attivazione(this), &Attivazione::attivata, this, [this] { attivazione(); });
 }
 
 void ImpoRete::mostraValore(const QString& valore) {
