@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QIcon>
 #include <QQueue>
 #include <QWidget>
 
@@ -67,8 +68,11 @@ QMessageBox::StandardButton mostra(QWidget* genitore, Icona icona, const QString
     if (predefinito != QMessageBox::NoButton)
         box.setDefaultButton(predefinito);
     for (auto it = testiPulsanti.cbegin(); it != testiPulsanti.cend(); ++it)
-        if (QAbstractButton* pulsante = box.button(it.key()))
+        if (QAbstractButton* pulsante = box.button(it.key())) {
+            // A caption of its own, without the standard button's icon.
             pulsante->setText(it.value());
+            pulsante->setIcon(QIcon());
+        }
     box.setObjectName(QStringLiteral("messaggioQvr"));
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
