@@ -1,10 +1,10 @@
 #include "tabellone/finestra.h"
 
 #include "archive/errori.h"
+#include "finestre/campo_archivio.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QFrame>
 #include <QGridLayout>
@@ -65,7 +65,28 @@ FinestraTabellone::FinestraTabellone(const Impostazioni& impostazioni, const QSt
                        "QFrame[tessera=\"Guasto\"] QLabel { color: #f3c1bc; }"
                        "#numeroGrande[vuoto=\"true\"] { color: #9aa6b5; }"
                        "#riga { color: #c8d2de; }"));
+    costruisci();
 
+    m_evidenza.setSingleShot(true);
+    connect(&m_evidenza, &QTimer::timeout, this, [this] { evidenzia(false); });
+    connect(&m_orologio, &QTimer::timeout, this,
+            [this] { m_ora->setText(ora(QDateTime::currentDateTime())); });
+    m_orologio.start(1000);
+    m_ora->setText(ora(QDateTime::currentDateTime()));
+
+    m_annunciatore = new Annunciatore(this);
+    connect(m_annunciatore, &Annunciatore::statoCambiato, this, &FinestraTabellone::aggiornaStato);
+
+    if (!registro.isEmpty()) {
+        m_registro.setFileName(registro);
+        if (!m_registro.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+            m_erroreImpostazioni =
+                QStringLiteral("Registro non scrivibile: ") + m_registro.errorString();
+    }
+    applica(impostazioni);
+}
+
+void FinestraTabellone::costruisci() {
     auto* radice = new QVBoxLayout(this);
     // The fonts follow the window's size, never the other way round: no minimum size from the
     // labels, so a 1280x720 screen takes the board whole.
@@ -85,6 +106,20 @@ FinestraTabellone::FinestraTabellone(const Impostazioni& impostazioni, const QSt
     radice->addWidget(m_banner);
 
     auto* centro = new QHBoxLayout;
+    centro->addWidget(costruisciPannello(), 3);
+    centro->addWidget(costruisciPrecedenti(), 2);
+    radice->addLayout(centro, 1);
+
+    m_zonaTessere = new QWidget;
+    new QGridLayout(m_zonaTessere);
+    radice->addWidget(m_zonaTessere);
+
+    m_riga = new QLabel;
+    m_riga->setObjectName(QStringLiteral("riga"));
+    radice->addWidget(m_riga);
+}
+
+QWidget* FinestraTabellone::costruisciPannello() {
     m_pannello = new QFrame;
     m_pannello->setObjectName(QStringLiteral("pannello"));
     auto* pannello = new QVBoxLayout(m_pannello);
@@ -100,8 +135,10 @@ FinestraTabellone::FinestraTabellone(const Impostazioni& impostazioni, const QSt
     pannello->addWidget(m_numero, 1);
     pannello->addWidget(m_postazione);
     pannello->addWidget(m_nominativo);
-    centro->addWidget(m_pannello, 3);
+    return m_pannello;
+}
 
+QWidget* FinestraTabellone::costruisciPrecedenti() {
     auto* precedenti = new QFrame;
     precedenti->setObjectName(QStringLiteral("precedenti"));
     auto* listaPrecedenti = new QVBoxLayout(precedenti);
@@ -112,42 +149,7 @@ FinestraTabellone::FinestraTabellone(const Impostazioni& impostazioni, const QSt
         m_precedenti.append(l);
         listaPrecedenti->addWidget(l, 1);
     }
-    centro->addWidget(precedenti, 2);
-    radice->addLayout(centro, 1);
-
-    m_zonaTessere = new QWidget;
-    new QGridLayout(m_zonaTessere);
-    radice->addWidget(m_zonaTessere);
-
-    m_riga = new QLabel;
-    m_riga->setObjectName(QStringLiteral("riga"));
-    radice->addWidget(m_riga);
-
-    m_evidenza.setSingleShot(true);
-    connect(&m_evidenza, &QTimer::timeout, this, [this] {
-        m_evidenziata = false;
-        m_pannello->setProperty("evidenza", false);
-        m_pannello->style()->unpolish(m_pannello);
-        m_pannello->style()->polish(m_pannello);
-        for (QObject* o : m_pannello->children())
-            if (auto* w = qobject_cast<QWidget*>(o))
-                w->style()->polish(w);
-    });
-    connect(&m_orologio, &QTimer::timeout, this,
-            [this] { m_ora->setText(ora(QDateTime::currentDateTime())); });
-    m_orologio.start(1000);
-    m_ora->setText(ora(QDateTime::currentDateTime()));
-
-    m_annunciatore = new Annunciatore(this);
-    connect(m_annunciatore, &Annunciatore::statoCambiato, this, &FinestraTabellone::aggiornaStato);
-
-    if (!registro.isEmpty()) {
-        m_registro.setFileName(registro);
-        if (!m_registro.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
-            m_erroreImpostazioni =
-                QStringLiteral("Registro non scrivibile: ") + m_registro.errorString();
-    }
-    applica(impostazioni);
+    return precedenti;
 }
 
 void FinestraTabellone::applica(const Impostazioni& i) {
@@ -244,15 +246,19 @@ void FinestraTabellone::nuoveChiamate(const QVector<Chiamata>& c) {
             m_registro.flush();
         }
     }
-    m_evidenziata = true;
-    m_pannello->setProperty("evidenza", true);
+    evidenzia(true);
+    m_evidenza.start(DurataEvidenzaMs);
+    mostra();
+}
+
+void FinestraTabellone::evidenzia(bool accesa) {
+    m_evidenziata = accesa;
+    m_pannello->setProperty("evidenza", accesa);
     m_pannello->style()->unpolish(m_pannello);
     m_pannello->style()->polish(m_pannello);
     for (QObject* o : m_pannello->children())
         if (auto* w = qobject_cast<QWidget*>(o))
             w->style()->polish(w);
-    m_evidenza.start(DurataEvidenzaMs);
-    mostra();
 }
 
 void FinestraTabellone::mostra() {
@@ -298,6 +304,11 @@ void FinestraTabellone::mostra() {
             l->setAccessibleName(QString());
         }
     }
+    mostraTessere();
+    aggiornaStato();
+}
+
+void FinestraTabellone::mostraTessere() {
     const QVector<Tessera> tessere = m_modello->tessere();
     for (int k = 0; k < tessere.size() && k < m_tessere.size(); ++k) {
         const Tessera& t = tessere[k];
@@ -334,7 +345,6 @@ void FinestraTabellone::mostra() {
         v.riquadro->setAccessibleName(accessibile);
         v.numero->setAccessibleName(accessibile);
     }
-    aggiornaStato();
 }
 
 void FinestraTabellone::scala() {
@@ -390,10 +400,12 @@ void FinestraTabellone::apriImpostazioni() {
     if (f.exec() != QDialog::Accepted)
         return;
     const Impostazioni nuove = f.impostazioni();
-    QString errore;
     m_erroreImpostazioni.clear();
-    if (!nuove.scrivi(&errore))
-        m_erroreImpostazioni = errore;
+    try {
+        nuove.salva();
+    } catch (const ErroreQvr& e) {
+        m_erroreImpostazioni = QStringLiteral("Impostazioni non salvate: ") + e.testoCompleto();
+    }
     applica(nuove);
     avvia();
 }
@@ -401,22 +413,19 @@ void FinestraTabellone::apriImpostazioni() {
 FinestraImpostazioni::FinestraImpostazioni(const Impostazioni& i, QWidget* parent)
     : QDialog(parent), m_base(i) {
     setWindowTitle(QStringLiteral("Impostazioni del tabellone"));
+    setObjectName(QStringLiteral("impostazioniTabellone"));
     // The board's light-on-dark labels are not for this window.
     setStyleSheet(QStringLiteral("QLabel { color: palette(window-text); }"));
     auto* modulo = new QFormLayout(this);
-    auto* rigaArchivio = new QHBoxLayout;
-    m_archivio = new QLineEdit(i.archivio);
-    m_archivio->setAccessibleName(QStringLiteral("Cartella dell'archivio"));
-    m_archivio->setPlaceholderText(QStringLiteral("cartella, oppure postgresql://server/ufficio"));
+    m_archivio = new CampoArchivio(i.archivio);
+    QLineEdit* testoArchivio = m_archivio->testo();
+    testoArchivio->setPlaceholderText(
+        QStringLiteral("cartella, oppure postgresql://server/ufficio"));
     // Wide enough for its whole hint, with room for the margins and the cursor.
-    const QFontMetrics misure = m_archivio->fontMetrics();
-    m_archivio->setMinimumWidth(misure.horizontalAdvance(m_archivio->placeholderText()) +
-                                4 * misure.averageCharWidth());
-    auto* sfoglia = new QPushButton(QStringLiteral("&Sfoglia..."));
-    connect(sfoglia, &QPushButton::clicked, this, &FinestraImpostazioni::sfoglia);
-    rigaArchivio->addWidget(m_archivio, 1);
-    rigaArchivio->addWidget(sfoglia);
-    modulo->addRow(QStringLiteral("Cartella dell'archivio:"), rigaArchivio);
+    const QFontMetrics misure = testoArchivio->fontMetrics();
+    testoArchivio->setMinimumWidth(misure.horizontalAdvance(testoArchivio->placeholderText()) +
+                                   4 * misure.averageCharWidth());
+    modulo->addRow(QStringLiteral("Cartella dell'archivio:"), m_archivio);
     m_titolo = new QLineEdit(i.titolo);
     m_titolo->setAccessibleName(QStringLiteral("Titolo"));
     modulo->addRow(QStringLiteral("Titolo:"), m_titolo);
@@ -442,22 +451,18 @@ FinestraImpostazioni::FinestraImpostazioni(const Impostazioni& i, QWidget* paren
     modulo->addRow(QStringLiteral("Volume:"), m_volume);
     auto* pulsanti = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     pulsanti->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Annulla"));
-    connect(pulsanti, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    // A server address is checked before it is saved.
+    connect(pulsanti, &QDialogButtonBox::accepted, this, [this] {
+        if (m_archivio->controlla())
+            accept();
+    });
     connect(pulsanti, &QDialogButtonBox::rejected, this, &QDialog::reject);
     modulo->addRow(pulsanti);
 }
 
-void FinestraImpostazioni::sfoglia() {
-    const QString scelta =
-        QFileDialog::getExistingDirectory(this, QStringLiteral("Selezionare la cartella"),
-                                          m_archivio->text(), QFileDialog::ShowDirsOnly);
-    if (!scelta.isEmpty())
-        m_archivio->setText(scelta);
-}
-
 Impostazioni FinestraImpostazioni::impostazioni() const {
     Impostazioni i = m_base;
-    i.archivio = m_archivio->text();
+    i.archivio = m_archivio->valore();
     i.titolo = m_titolo->text();
     i.postazioni.clear();
     for (int n = 1; n <= 10; ++n)

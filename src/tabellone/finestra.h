@@ -19,6 +19,10 @@ class QFrame;
 class QLineEdit;
 class QSlider;
 
+namespace qvr {
+class CampoArchivio;
+}
+
 namespace qvr::tabellone {
 
 // The big number: tells when it has been painted with a new text (the benchmark measures the
@@ -57,9 +61,15 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
 
 private:
+    void costruisci();
+    QWidget* costruisciPannello();
+    QWidget* costruisciPrecedenti();
     void applica(const Impostazioni& i);
     void nuoveChiamate(const QVector<Chiamata>& c);
+    // The last call's panel lit (a new call) or back to its colour.
+    void evidenzia(bool accesa);
     void mostra();
+    void mostraTessere();
     void scala();
     void apriImpostazioni();
     void aggiornaStato();
@@ -101,11 +111,11 @@ public:
     explicit FinestraImpostazioni(const Impostazioni& i, QWidget* parent = nullptr);
     Impostazioni impostazioni() const;
 
-private:
-    void sfoglia();
+    CampoArchivio* campoArchivio() const { return m_archivio; }
 
+private:
     Impostazioni m_base;
-    QLineEdit* m_archivio;
+    CampoArchivio* m_archivio;
     QLineEdit* m_titolo;
     QVector<QCheckBox*> m_postazioni;
     QCheckBox* m_nominativi;

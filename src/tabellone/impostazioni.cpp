@@ -1,9 +1,7 @@
 #include "tabellone/impostazioni.h"
 
 #include "archive/errori.h"
-#include "archive/file_percorsi.h"
 
-#include <QSettings>
 #include <QStringList>
 
 #include <algorithm>
@@ -11,10 +9,7 @@
 namespace qvr::tabellone {
 
 namespace {
-QSettings apri() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("qvr"),
-                     QStringLiteral("qvr-tabellone"));
-}
+const QString Programma = QStringLiteral("qvr-tabellone");
 } // namespace
 
 QList<int> analizzaPostazioni(const QString& testo) {
@@ -37,25 +32,25 @@ QString testoPostazioni(const QList<int>& postazioni) {
 }
 
 QString Impostazioni::percorsoFile() {
-    return apri().fileName();
+    return FileImpostazioni(Programma).percorso();
 }
 
-Impostazioni Impostazioni::leggi(QString* errore) {
+Impostazioni Impostazioni::carica(QList<Problema>* problemi) {
     Impostazioni i;
-    QSettings s = apri();
-    if (errore)
-        errore->clear();
-    if (s.status() != QSettings::NoError) {
-        const int numero =
-            s.status() == QSettings::AccessError ? Err::AccessoNegato : Err::TipoNonCorrispondente;
-        if (errore)
-            *errore = QStringLiteral("Impostazioni non leggibili, si usano quelle predefinite: ") +
-                      ErroreQvr(numero, s.fileName()).testoCompleto();
+    FileImpostazioni f(Programma);
+    if (problemi)
+        problemi->clear();
+    if (const int numero = f.numeroErroreLettura(); numero != 0) {
+        if (problemi)
+            *problemi << Problema{
+                {},
+                QStringLiteral("Impostazioni non leggibili, si usano quelle predefinite: ") +
+                    ErroreQvr(numero, f.percorso()).testoCompleto()};
         return i;
     }
-    i.archivio = s.value(QStringLiteral("archivio")).toString();
-    if (s.contains(QStringLiteral("postazioni"))) {
-        const QVariant v = s.value(QStringLiteral("postazioni"));
+    i.archivio = f.valore(chiavi::archivio);
+    if (f.contiene(chiavi::postazioni.nome)) {
+        const QVariant v = f.grezzo(chiavi::postazioni);
         const QString testo = v.typeId() == QMetaType::QStringList
                                   ? v.toStringList().join(QLatin1Char(','))
                                   : v.toString();
@@ -63,41 +58,28 @@ Impostazioni Impostazioni::leggi(QString* errore) {
         if (!p.isEmpty())
             i.postazioni = p;
     }
-    i.titolo = s.value(QStringLiteral("titolo"), i.titolo).toString();
-    i.nominativi = s.value(QStringLiteral("nominativi"), i.nominativi).toBool();
-    i.voce = s.value(QStringLiteral("voce"), i.voce).toBool();
+    i.titolo = f.valore(chiavi::titolo);
+    i.nominativi = f.grezzo(chiavi::nominativi).toBool();
+    i.voce = f.grezzo(chiavi::voce).toBool();
     bool ok = false;
-    const int volume = s.value(QStringLiteral("volume"), i.volume).toInt(&ok);
+    const int volume = f.grezzo(chiavi::volume).toInt(&ok);
     if (ok)
         i.volume = std::clamp(volume, 0, 100);
     return i;
 }
 
-bool Impostazioni::scrivi(QString* errore) const {
-    QSettings s = apri();
+void Impostazioni::salva() const {
+    FileImpostazioni f(Programma);
     // The archive value may be a server address with its password: the file is its owner's
     // only, before the first value is written.
-    try {
-        rendiFilePrivato(s.fileName());
-    } catch (const ErroreQvr& e) {
-        if (errore)
-            *errore = QStringLiteral("Impostazioni non salvate: ") + e.testoCompleto();
-        return false;
-    }
-    s.setValue(QStringLiteral("archivio"), archivio);
-    s.setValue(QStringLiteral("postazioni"), testoPostazioni(postazioni));
-    s.setValue(QStringLiteral("titolo"), titolo);
-    s.setValue(QStringLiteral("nominativi"), nominativi);
-    s.setValue(QStringLiteral("voce"), voce);
-    s.setValue(QStringLiteral("volume"), volume);
-    s.sync();
-    if (s.status() != QSettings::NoError) {
-        if (errore)
-            *errore = QStringLiteral("Impostazioni non salvate: ") +
-                      ErroreQvr(Err::AccessoNegato, s.fileName()).testoCompleto();
-        return false;
-    }
-    return true;
+    f.preparaPrivato();
+    f.imposta(chiavi::archivio, archivio);
+    f.imposta(chiavi::postazioni, testoPostazioni(postazioni));
+    f.imposta(chiavi::titolo, titolo);
+    f.imposta(chiavi::nominativi, nominativi);
+    f.imposta(chiavi::voce, voce);
+    f.imposta(chiavi::volume, volume);
+    f.scrivi();
 }
 
 } // namespace qvr::tabellone

@@ -1,29 +1,41 @@
 #pragma once
 // The board's settings: Qt's INI format in the user's configuration folder
 // (~/.config/qvr/qvr-tabellone.ini on Linux).
+#include "finestre/impostazioni_programma.h"
+
 #include <QList>
 #include <QString>
 
 namespace qvr::tabellone {
 
-struct Impostazioni {
-    QString archivio;                                        // archive folder, as text
-    QList<int> postazioni = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}; // stations shown
-    QString titolo = QStringLiteral("Sala d'attesa");        // title line
-    bool nominativi = false;                                 // show the station user's name
-    bool voce = true;                                        // announce the calls
-    int volume = 80;                                         // 0..100
-
-    // Reads the settings; values out of range fall back to the defaults. `errore` receives a
-    // message with its number when the file cannot be read ("" otherwise).
-    static Impostazioni leggi(QString* errore = nullptr);
-    // Writes the settings; false with `errore` set when the file cannot be written.
-    bool scrivi(QString* errore = nullptr) const;
-    static QString percorsoFile();
-};
+// The file's keys and what a missing key stands for.
+namespace chiavi {
+inline const Chiave<QString> archivio{"archivio", QString()};
+inline const Chiave<QString> postazioni{"postazioni", QStringLiteral("1,2,3,4,5,6,7,8,9,10")};
+inline const Chiave<QString> titolo{"titolo", QStringLiteral("Sala d'attesa")};
+inline constexpr Chiave<bool> nominativi{"nominativi", false};
+inline constexpr Chiave<bool> voce{"voce", true};
+inline constexpr Chiave<int> volume{"volume", 80};
+} // namespace chiavi
 
 // "1,2,3" -> {1,2,3}: stations 1..10 only, each once, in order.
 QList<int> analizzaPostazioni(const QString& testo);
 QString testoPostazioni(const QList<int>& postazioni);
+
+struct Impostazioni {
+    QString archivio = chiavi::archivio.predefinito; // archive folder or server address
+    QList<int> postazioni = analizzaPostazioni(chiavi::postazioni.predefinito); // stations shown
+    QString titolo = chiavi::titolo.predefinito;                                // title line
+    bool nominativi = chiavi::nominativi.predefinito; // show the station user's name
+    bool voce = chiavi::voce.predefinito;             // announce the calls
+    int volume = chiavi::volume.predefinito;          // 0..100
+
+    // Reads the settings; values out of range fall back to the defaults. A file that cannot be
+    // read leaves every default and one problem about the whole file.
+    static Impostazioni carica(QList<Problema>* problemi = nullptr);
+    // Writes the settings; an ErroreQvr when the file cannot be written.
+    void salva() const;
+    static QString percorsoFile();
+};
 
 } // namespace qvr::tabellone

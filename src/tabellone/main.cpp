@@ -16,6 +16,34 @@
 
 using namespace qvr::tabellone;
 
+namespace {
+
+// --wav FILE NUMERO POSTAZIONE: one announcement into a WAV file. The exit status: 0 written,
+// 1 not written, 2 a wrong use.
+int scriviAnnuncio(const QString& file, const QStringList& a) {
+    QTextStream err(stderr);
+    bool okN = false, okP = false;
+    const int numero = a.size() == 2 ? a[0].toInt(&okN) : 0;
+    const int postazione = a.size() == 2 ? a[1].toInt(&okP) : 0;
+    if (!okN || !okP || numero < 1 || postazione < 1 || postazione > 10) {
+        err << "Uso: qvr-tabellone --wav FILE NUMERO POSTAZIONE (postazione da 1 a 10)\n";
+        return 2;
+    }
+    const QString motivo = Voce::prepara();
+    if (!motivo.isEmpty()) {
+        err << motivo << "\n";
+        return 1;
+    }
+    QString errore;
+    if (!scriviWav(file, Voce::annuncio(postazione, numero), &errore)) {
+        err << "Impossibile scrivere " << file << ": " << errore << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     // Rendering a WAV, the help and the version need no screen.
     bool soloWav = qvr::informazioni::soloInformazioni(argc, argv);
@@ -58,30 +86,12 @@ int main(int argc, char** argv) {
     }
 
     QTextStream err(stderr);
-    if (p.isSet(wav)) {
-        const QStringList a = p.positionalArguments();
-        bool okN = false, okP = false;
-        const int numero = a.size() == 2 ? a[0].toInt(&okN) : 0;
-        const int postazione = a.size() == 2 ? a[1].toInt(&okP) : 0;
-        if (!okN || !okP || numero < 1 || postazione < 1 || postazione > 10) {
-            err << "Uso: qvr-tabellone --wav FILE NUMERO POSTAZIONE (postazione da 1 a 10)\n";
-            return 2;
-        }
-        const QString motivo = Voce::prepara();
-        if (!motivo.isEmpty()) {
-            err << motivo << "\n";
-            return 1;
-        }
-        QString errore;
-        if (!scriviWav(p.value(wav), Voce::annuncio(postazione, numero), &errore)) {
-            err << "Impossibile scrivere " << p.value(wav) << ": " << errore << "\n";
-            return 1;
-        }
-        return 0;
-    }
+    if (p.isSet(wav))
+        return scriviAnnuncio(p.value(wav), p.positionalArguments());
 
-    QString erroreImpostazioni;
-    Impostazioni imp = Impostazioni::leggi(&erroreImpostazioni);
+    QList<qvr::Problema> problemi;
+    Impostazioni imp = Impostazioni::carica(&problemi);
+    const QString erroreImpostazioni = qvr::testiProblemi(problemi).join(QLatin1Char('\n'));
     if (p.isSet(archivio))
         imp.archivio = p.value(archivio);
     FinestraTabellone f(imp, p.value(registro));

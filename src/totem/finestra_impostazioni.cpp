@@ -2,16 +2,16 @@
 
 #include "archive/errori.h"
 #include "archive/nuova_giornata.h"
+#include "finestre/campo_archivio.h"
+#include "finestre/messaggi.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QScrollArea>
@@ -25,6 +25,7 @@ FinestraImpostazioni::FinestraImpostazioni(const ImpostazioniTotem& impostazioni
                                            const QStringList& problemi, QWidget* parent)
     : QDialog(parent), m_imp(impostazioni) {
     setWindowTitle(QStringLiteral("Impostazioni del totem"));
+    setObjectName(QStringLiteral("impostazioniTotem"));
     auto* esterno = new QVBoxLayout(this);
     auto* intestazione = new QLabel(QStringLiteral("Impostazioni del totem"));
     intestazione->setObjectName(QStringLiteral("intestazione"));
@@ -53,19 +54,25 @@ FinestraImpostazioni::FinestraImpostazioni(const ImpostazioniTotem& impostazioni
     auto* form = new QFormLayout;
     principale->addLayout(form);
 
-    m_cartella = new QLineEdit(m_imp.cartella);
-    m_cartella->setAccessibleName(QStringLiteral("Cartella dell'archivio"));
-    auto* sfoglia = new QPushButton(QStringLiteral("&Sfoglia..."));
-    connect(sfoglia, &QPushButton::clicked, this, &FinestraImpostazioni::sfoglia);
-    auto* rigaCartella = new QHBoxLayout;
-    rigaCartella->addWidget(m_cartella);
-    rigaCartella->addWidget(sfoglia);
-    form->addRow(QStringLiteral("Cartella dell'archivio:"), rigaCartella);
-
+    m_cartella = new CampoArchivio(m_imp.cartella);
+    form->addRow(QStringLiteral("Cartella dell'archivio:"), m_cartella);
     m_ufficio = new QLineEdit(m_imp.ufficio);
     m_ufficio->setAccessibleName(QStringLiteral("Nome dell'ufficio"));
     form->addRow(QStringLiteral("Nome dell'ufficio:"), m_ufficio);
+    form->addRow(QStringLiteral("Servizi:"), costruisciServizi());
+    costruisciStampa(form);
+    costruisciPin(form);
 
+    m_esito = new QLabel;
+    m_esito->setObjectName(QStringLiteral("esito"));
+    m_esito->setWordWrap(true);
+    principale->addWidget(m_esito);
+    principale->addStretch();
+    esterno->addLayout(costruisciBottoni());
+    resize(760, 640);
+}
+
+QLayout* FinestraImpostazioni::costruisciServizi() {
     m_servizi = new QTableWidget(0, 2);
     m_servizi->setAccessibleName(QStringLiteral("Servizi"));
     m_servizi->setHorizontalHeaderLabels({QStringLiteral("Servizio"), QStringLiteral("Sequenza")});
@@ -94,8 +101,10 @@ FinestraImpostazioni::FinestraImpostazioni(const ImpostazioniTotem& impostazioni
     spiegazione->setWordWrap(true);
     colonnaServizi->addWidget(spiegazione);
     colonnaServizi->addLayout(rigaServizi);
-    form->addRow(QStringLiteral("Servizi:"), colonnaServizi);
+    return colonnaServizi;
+}
 
+void FinestraImpostazioni::costruisciStampa(QFormLayout* form) {
     m_modo = new QComboBox;
     m_modo->addItem(QStringLiteral("CUPS (PDF del biglietto)"), QStringLiteral("cups"));
     m_modo->addItem(QStringLiteral("ESC/POS su coda CUPS grezza"), QStringLiteral("escpos-cups"));
@@ -126,7 +135,9 @@ FinestraImpostazioni::FinestraImpostazioni(const ImpostazioniTotem& impostazioni
     m_ritorno->setSuffix(QStringLiteral(" s"));
     m_ritorno->setValue(m_imp.ritorno);
     form->addRow(QStringLiteral("Ritorno ai servizi dopo:"), m_ritorno);
+}
 
+void FinestraImpostazioni::costruisciPin(QFormLayout* form) {
     m_pin = new QLineEdit;
     m_pin->setEchoMode(QLineEdit::Password);
     m_pin->setPlaceholderText(m_imp.haPin() ? QStringLiteral("vuoto: PIN invariato")
@@ -137,16 +148,13 @@ FinestraImpostazioni::FinestraImpostazioni(const ImpostazioniTotem& impostazioni
     m_conferma->setEchoMode(QLineEdit::Password);
     m_conferma->setAccessibleName(QStringLiteral("Conferma del nuovo PIN"));
     form->addRow(QStringLiteral("Ripetere il nuovo PIN:"), m_conferma);
+}
 
+QLayout* FinestraImpostazioni::costruisciBottoni() {
     auto* giornata = new QPushButton(QStringLiteral("&Nuova giornata"));
+    giornata->setObjectName(QStringLiteral("nuovaGiornata"));
     giornata->setToolTip(QStringLiteral("Azzera contatori del totem, Nr4All.txt e postazioni"));
     connect(giornata, &QPushButton::clicked, this, &FinestraImpostazioni::nuovaGiornata);
-    m_esito = new QLabel;
-    m_esito->setObjectName(QStringLiteral("esito"));
-    m_esito->setWordWrap(true);
-    principale->addWidget(m_esito);
-    principale->addStretch();
-
     // The office's actions on the left, well apart from saving.
     auto* chiudi = new QPushButton(QStringLiteral("&Chiudi il totem"));
     chiudi->setObjectName(QStringLiteral("chiudiTotem"));
@@ -166,8 +174,7 @@ FinestraImpostazioni::FinestraImpostazioni(const ImpostazioniTotem& impostazioni
     rigaBottoni->addWidget(bottoni);
     connect(bottoni, &QDialogButtonBox::accepted, this, &FinestraImpostazioni::conferma);
     connect(bottoni, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    esterno->addLayout(rigaBottoni);
-    resize(760, 640);
+    return rigaBottoni;
 }
 
 void FinestraImpostazioni::aggiungiServizio(const Servizio& s) {
@@ -181,24 +188,17 @@ void FinestraImpostazioni::aggiungiServizio(const Servizio& s) {
     m_servizi->setCellWidget(r, 1, sequenza);
 }
 
-void FinestraImpostazioni::sfoglia() {
-    const QString scelta = QFileDialog::getExistingDirectory(
-        this, QStringLiteral("Selezionare la cartella"), m_cartella->text());
-    if (!scelta.isEmpty())
-        m_cartella->setText(scelta);
-}
-
 void FinestraImpostazioni::nuovaGiornata() {
-    const QString cartella = m_cartella->text().trimmed();
-    QMessageBox domanda(QMessageBox::Question, QStringLiteral("Nuova giornata"),
-                        QStringLiteral("Azzerare contatori del totem, Nr4All.txt e tutte "
-                                       "le postazioni dell'archivio\n%1 ?")
-                            .arg(cartella),
-                        QMessageBox::NoButton, this);
-    QPushButton* azzera = domanda.addButton(QStringLiteral("A&zzera"), QMessageBox::YesRole);
-    domanda.setDefaultButton(domanda.addButton(QStringLiteral("&Annulla"), QMessageBox::NoRole));
-    domanda.exec();
-    if (domanda.clickedButton() != azzera)
+    const QString cartella = m_cartella->valore().trimmed();
+    const auto risposta =
+        messaggi::mostra(this, messaggi::Icona::Domanda, QStringLiteral("Nuova giornata"),
+                         QStringLiteral("Azzerare contatori del totem, Nr4All.txt e tutte "
+                                        "le postazioni dell'archivio\n%1 ?")
+                             .arg(cartella),
+                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No, {},
+                         {{QMessageBox::Yes, QStringLiteral("A&zzera")},
+                          {QMessageBox::No, QStringLiteral("&Annulla")}});
+    if (risposta != QMessageBox::Yes)
         return;
     QStringList fatti;
     try {
@@ -213,7 +213,7 @@ void FinestraImpostazioni::nuovaGiornata() {
 
 void FinestraImpostazioni::conferma() {
     ImpostazioniTotem s = m_imp;
-    s.cartella = m_cartella->text().trimmed();
+    s.cartella = m_cartella->valore().trimmed();
     s.ufficio = m_ufficio->text().trimmed();
     s.servizi.clear();
     for (int r = 0; r < m_servizi->rowCount(); ++r) {
@@ -248,6 +248,9 @@ void FinestraImpostazioni::conferma() {
         m_esito->setText(QStringLiteral("Servono la cartella dell'archivio e almeno un servizio."));
         return;
     }
+    // A server address is checked before it is saved.
+    if (!m_cartella->controlla())
+        return;
     try {
         s.salva();
     } catch (const ErroreQvr& e) {

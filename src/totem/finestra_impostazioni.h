@@ -8,10 +8,16 @@
 #include <QDialog>
 
 class QComboBox;
+class QFormLayout;
+class QLayout;
 class QLabel;
 class QLineEdit;
 class QSpinBox;
 class QTableWidget;
+
+namespace qvr {
+class CampoArchivio;
+}
 
 namespace qvr::totem {
 
@@ -26,17 +32,20 @@ public:
     // The office asked to close the kiosk (the window was rejected).
     bool chiusuraRichiesta() const { return m_chiudi; }
 
-    QLineEdit* campoCartella() const { return m_cartella; }
+    CampoArchivio* campoCartella() const { return m_cartella; }
     QTableWidget* tabellaServizi() const { return m_servizi; }
 
 private:
-    void sfoglia();
+    QLayout* costruisciServizi();
+    void costruisciStampa(QFormLayout* form);
+    void costruisciPin(QFormLayout* form);
+    QLayout* costruisciBottoni();
     void aggiungiServizio(const Servizio& s);
     void nuovaGiornata();
     void conferma();
 
     ImpostazioniTotem m_imp;
-    QLineEdit* m_cartella;
+    CampoArchivio* m_cartella;
     QLineEdit* m_ufficio;
     QTableWidget* m_servizi;
     QComboBox* m_modo;

@@ -3,12 +3,12 @@
 #include "totem/finestra_impostazioni.h"
 
 #include "archive/errori.h"
+#include "finestre/richiesta_pin.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFormLayout>
 #include <QGridLayout>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -58,41 +58,13 @@ FinestraTotem::FinestraTotem(Chiosco* chiosco, const QStringList& problemi, QWid
     m_griglia->setSpacing(24);
     m_pagine->addWidget(m_paginaServizi);
 
-    auto* paginaNumero = new QWidget;
-    auto* colonnaNumero = new QVBoxLayout(paginaNumero);
-    m_numero = etichetta(QStringLiteral("numero"), 64, true);
-    m_servizio = etichetta(QStringLiteral("servizio"), 32, true);
-    m_davanti = etichetta(QStringLiteral("davanti"), 24);
-    m_avvisoStampa = etichetta(QStringLiteral("avvisoStampa"), 24, true);
-    m_avvisoStampa->setStyleSheet(QStringLiteral("color: #b00000;"));
-    colonnaNumero->addStretch();
-    colonnaNumero->addWidget(m_numero);
-    colonnaNumero->addWidget(m_servizio);
-    colonnaNumero->addWidget(m_davanti);
-    colonnaNumero->addWidget(m_avvisoStampa);
-    colonnaNumero->addStretch();
-    m_pagine->addWidget(paginaNumero);
+    m_pagine->addWidget(costruisciPaginaNumero());
 
     m_avviso = etichetta(QStringLiteral("avviso"), 36, true);
     m_pagine->addWidget(m_avviso);
     m_pagine->addWidget(costruisciPaginaPin());
 
-    auto* rigaStato = new QHBoxLayout;
-    m_stato = new QLabel;
-    m_stato->setObjectName(QStringLiteral("stato"));
-    m_stato->setAccessibleName(QStringLiteral("Stato del totem"));
-    m_stato->setWordWrap(true);
-    m_impostazioni = new QPushButton(QStringLiteral("Impostazioni"));
-    m_impostazioni->setObjectName(QStringLiteral("impostazioni"));
-    m_impostazioni->setFlat(true);
-    m_impostazioni->setFocusPolicy(Qt::NoFocus);
-    connect(m_impostazioni, &QPushButton::clicked, this, &FinestraTotem::apriImpostazioni);
-    m_finoAvviso = new QTimer(this);
-    m_finoAvviso->setSingleShot(true);
-    connect(m_finoAvviso, &QTimer::timeout, this, &FinestraTotem::aggiornaStato);
-    rigaStato->addWidget(m_stato, 1);
-    rigaStato->addWidget(m_impostazioni);
-    colonna->addLayout(rigaStato);
+    colonna->addLayout(costruisciRigaStato());
 
     for (int i = 0; i < 9; ++i) {
         auto* tasto = new QShortcut(QKeySequence(Qt::Key_1 + i), this);
@@ -120,6 +92,44 @@ FinestraTotem::FinestraTotem(Chiosco* chiosco, const QStringList& problemi, QWid
     aggiornaOra();
     aggiornaSchermata();
     aggiornaStato();
+}
+
+// The ticket's page: the number, the service, the people before, a printer's warning.
+QWidget* FinestraTotem::costruisciPaginaNumero() {
+    auto* paginaNumero = new QWidget;
+    auto* colonnaNumero = new QVBoxLayout(paginaNumero);
+    m_numero = etichetta(QStringLiteral("numero"), 64, true);
+    m_servizio = etichetta(QStringLiteral("servizio"), 32, true);
+    m_davanti = etichetta(QStringLiteral("davanti"), 24);
+    m_avvisoStampa = etichetta(QStringLiteral("avvisoStampa"), 24, true);
+    m_avvisoStampa->setStyleSheet(QStringLiteral("color: #b00000;"));
+    colonnaNumero->addStretch();
+    colonnaNumero->addWidget(m_numero);
+    colonnaNumero->addWidget(m_servizio);
+    colonnaNumero->addWidget(m_davanti);
+    colonnaNumero->addWidget(m_avvisoStampa);
+    colonnaNumero->addStretch();
+    return paginaNumero;
+}
+
+// The status line and the office's button to the settings.
+QLayout* FinestraTotem::costruisciRigaStato() {
+    auto* rigaStato = new QHBoxLayout;
+    m_stato = new QLabel;
+    m_stato->setObjectName(QStringLiteral("stato"));
+    m_stato->setAccessibleName(QStringLiteral("Stato del totem"));
+    m_stato->setWordWrap(true);
+    m_impostazioni = new QPushButton(QStringLiteral("Impostazioni"));
+    m_impostazioni->setObjectName(QStringLiteral("impostazioni"));
+    m_impostazioni->setFlat(true);
+    m_impostazioni->setFocusPolicy(Qt::NoFocus);
+    connect(m_impostazioni, &QPushButton::clicked, this, &FinestraTotem::apriImpostazioni);
+    m_finoAvviso = new QTimer(this);
+    m_finoAvviso->setSingleShot(true);
+    connect(m_finoAvviso, &QTimer::timeout, this, &FinestraTotem::aggiornaStato);
+    rigaStato->addWidget(m_stato, 1);
+    rigaStato->addWidget(m_impostazioni);
+    return rigaStato;
 }
 
 QWidget* FinestraTotem::costruisciPaginaPin() {
@@ -314,17 +324,7 @@ void FinestraTotem::apriImpostazioni() {
         avvisa(QStringLiteral("Troppi PIN errati: riprovare tra %1 s").arg((attesa + 999) / 1000));
         return;
     }
-    std::optional<QString> pin;
-    if (m_richiestaPin) {
-        pin = m_richiestaPin();
-    } else {
-        bool ok = false;
-        const QString testo =
-            QInputDialog::getText(this, QStringLiteral("Impostazioni"), QStringLiteral("PIN:"),
-                                  QLineEdit::Password, {}, &ok);
-        if (ok)
-            pin = testo;
-    }
+    const std::optional<QString> pin = m_richiestaPin ? m_richiestaPin() : chiediPin(this);
     if (!pin)
         return;
     if (!attuali.verificaPin(*pin)) {

@@ -17,6 +17,7 @@
 #include <optional>
 
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QPushButton;
 class QStackedWidget;
@@ -63,6 +64,8 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
+    QWidget* costruisciPaginaNumero();
+    QLayout* costruisciRigaStato();
     QWidget* costruisciPaginaPin();
     void impostaPrimoPin();
     void avvisa(const QString& testo);

@@ -4,7 +4,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageAuthenticationCode>
@@ -25,10 +24,7 @@ namespace qvr::totem {
 
 namespace {
 
-QSettings apri() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("qvr"),
-                     QStringLiteral("qvr-totem"));
-}
+const QString Programma = QStringLiteral("qvr-totem");
 
 QString problema(int numero, const QString& dettaglio) {
     return ErroreQvr(numero, dettaglio).testoCompleto();
@@ -64,35 +60,110 @@ std::optional<QString> fileNonValido(const QString& percorso) {
     return std::nullopt;
 }
 
-// The file exists mode 600 before anything is written into it: the settings are replaced whole
-// through a new file that takes the old one's permissions.
-void preparaFile(const QString& percorso) {
-    QDir().mkpath(QFileInfo(percorso).absolutePath());
-    const QByteArray nome = QFile::encodeName(percorso);
-    struct stat st {};
-    if (::lstat(nome.constData(), &st) == 0 && !S_ISREG(st.st_mode))
-        throw ErroreQvr(Err::AccessoNegato, percorso + QStringLiteral(": non è un file"));
-    const int fd = ::open(nome.constData(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw ErroreQvr(numeroDaErrno(errno), percorso);
-    const int esito = ::fchmod(fd, 0600);
-    const int codice = errno;
-    ::close(fd);
-    if (esito != 0)
-        throw ErroreQvr(numeroDaErrno(codice), percorso);
+void scriviPin(FileImpostazioni& f, const ImpostazioniTotem& s) {
+    f.imposta(chiavi::sale, s.sale);
+    f.imposta(chiavi::impronta, s.impronta);
+    f.imposta(chiavi::iterazioni, s.iterazioni);
 }
 
-void scriviPin(QSettings& ini, const ImpostazioniTotem& s) {
-    ini.setValue(QStringLiteral("pin/sale"), s.sale);
-    ini.setValue(QStringLiteral("pin/impronta"), s.impronta);
-    ini.setValue(QStringLiteral("pin/iterazioni"), s.iterazioni);
+bool esadecimale(const QByteArray& b, int lunghezza) {
+    if (b.size() != lunghezza)
+        return false;
+    for (char c : b)
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+    return true;
 }
 
-void controllaScrittura(QSettings& ini) {
-    ini.sync();
-    if (ini.status() != QSettings::NoError)
-        throw ErroreQvr(ini.status() == QSettings::AccessError ? Err::AccessoNegato : Err::ErroreIO,
-                        ini.fileName());
+// The parts of the file, each into `s`, each bad value a problem.
+void leggiGenerale(const FileImpostazioni& f, ImpostazioniTotem& s, QList<Problema>& p) {
+    s.cartella = f.valore(chiavi::cartella);
+    s.ufficio = f.valore(chiavi::ufficio);
+    const QVariant ritorno = f.grezzo(chiavi::ritorno);
+    bool ok = false;
+    const int r = ritorno.toInt(&ok);
+    if (ok && r >= 1 && r <= 120)
+        s.ritorno = r;
+    else
+        p << Problema{
+            chiavi::ritorno.testo(),
+            problema(
+                Err::TipoNonCorrispondente,
+                QStringLiteral("ritorno = \"%1\" (secondi da 1 a 120)").arg(ritorno.toString()))};
+}
+
+void leggiStampa(const FileImpostazioni& f, ImpostazioniTotem& s, QList<Problema>& p) {
+    const QString modo = f.valore(chiavi::modo);
+    if (modo == QStringLiteral("cups"))
+        s.modo = ModoStampa::Cups;
+    else if (modo == QStringLiteral("escpos-cups"))
+        s.modo = ModoStampa::EscPosCups;
+    else if (modo == QStringLiteral("escpos-file"))
+        s.modo = ModoStampa::EscPosFile;
+    else
+        p << Problema{
+            chiavi::modo.testo(),
+            problema(Err::TipoNonCorrispondente,
+                     QStringLiteral("modo di stampa = \"%1\" (cups, escpos-cups, escpos-file)")
+                         .arg(modo))};
+    s.stampante = f.valore(chiavi::stampante);
+    s.dispositivo = f.valore(chiavi::dispositivo);
+    const QString carta = f.grezzo(chiavi::carta).toString();
+    if (carta == QStringLiteral("58") || carta == QStringLiteral("80"))
+        s.carta = carta.toInt();
+    else
+        p << Problema{chiavi::carta.testo(),
+                      problema(Err::TipoNonCorrispondente,
+                               QStringLiteral("carta = \"%1\" (58 o 80 mm)").arg(carta))};
+}
+
+// `fileGuasto`: a file that cannot be trusted may have lost its PIN: locked, not open.
+void leggiPin(const FileImpostazioni& f, bool fileGuasto, ImpostazioniTotem& s,
+              QList<Problema>& p) {
+    const QByteArray sale = f.valore(chiavi::sale);
+    const QByteArray impronta = f.valore(chiavi::impronta);
+    bool ok = false;
+    const int it = f.grezzo(chiavi::iterazioni).toInt(&ok);
+    const bool iterazioniValide = ok && it >= 1000 && it <= 100000000;
+    if (sale.isEmpty() && impronta.isEmpty() && !f.contiene(chiavi::iterazioni.nome)) {
+        s.pinDanneggiato = fileGuasto;
+        return;
+    }
+    if (esadecimale(sale, 32) && esadecimale(impronta, 64) && iterazioniValide) {
+        s.sale = sale;
+        s.impronta = impronta.toLower();
+        s.iterazioni = it;
+        return;
+    }
+    s.pinDanneggiato = true;
+    p << Problema{QString::fromLatin1(chiavi::GruppoPin),
+                  problema(Err::TipoNonCorrispondente,
+                           QStringLiteral("PIN danneggiato: impostazioni bloccate finché "
+                                          "l'amministratore del PC non esegue "
+                                          "qvr-totem --reimposta-pin"))};
+}
+
+void leggiServizi(FileImpostazioni& f, ImpostazioniTotem& s, QList<Problema>& p) {
+    QSettings& ini = f.ini();
+    const QString chiave = QString::fromLatin1(chiavi::Servizi);
+    const int n = ini.beginReadArray(chiave);
+    for (int i = 0; i < n && i < 99; ++i) {
+        ini.setArrayIndex(i);
+        Servizio v;
+        v.etichetta = ini.value(QLatin1String(chiavi::Etichetta)).toString().trimmed();
+        const QString seq = ini.value(QLatin1String(chiavi::Sequenza)).toString();
+        v.sequenza = sequenzaDaNome(seq);
+        if (v.etichetta.isEmpty() || v.sequenza == 0) {
+            p << Problema{chiave, problema(Err::TipoNonCorrispondente,
+                                           QStringLiteral("servizio %1: \"%2\", sequenza \"%3\" "
+                                                          "(da P1 a P11)")
+                                               .arg(i + 1)
+                                               .arg(v.etichetta, seq))};
+            continue;
+        }
+        s.servizi << v;
+    }
+    ini.endArray();
 }
 
 } // namespace
@@ -139,22 +210,23 @@ QByteArray pbkdf2(const QByteArray& pin, const QByteArray& sale, int iterazioni)
 }
 
 QString ImpostazioniTotem::percorsoFile() {
-    return apri().fileName();
+    return FileImpostazioni(Programma).percorso();
 }
 
-ImpostazioniTotem ImpostazioniTotem::carica(QStringList* problemi) {
-    QStringList p;
+ImpostazioniTotem ImpostazioniTotem::carica(QList<Problema>* problemi) {
+    QList<Problema> p;
     ImpostazioniTotem s;
     const QString percorso = percorsoFile();
+    const QString senzaCartella = QStringLiteral("Cartella dell'archivio non impostata");
     const std::optional<QString> guasto = fileNonValido(percorso);
     if (guasto) {
-        p << *guasto;
+        p << Problema{{}, *guasto};
         const QFileInfo info(percorso);
         if (info.exists() && !info.isFile()) {
             // Not opened at all; nothing of it is trusted.
             s.pinDanneggiato = true;
             if (problemi)
-                *problemi = p << QStringLiteral("Cartella dell'archivio non impostata");
+                *problemi = p << Problema{chiavi::cartella.testo(), senzaCartella};
             return s;
         }
     }
@@ -163,142 +235,68 @@ ImpostazioniTotem ImpostazioniTotem::carica(QStringList* problemi) {
         (QFile::permissions(percorso) & (QFileDevice::ReadGroup | QFileDevice::ReadOther |
                                          QFileDevice::WriteGroup | QFileDevice::WriteOther)))
         QFile::setPermissions(percorso, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    QSettings ini = apri();
-    if (ini.status() == QSettings::AccessError && !guasto)
-        p << problema(Err::AccessoNegato, ini.fileName());
-    else if (ini.status() == QSettings::FormatError && !guasto)
-        p << problema(Err::TipoNonCorrispondente, ini.fileName() + QStringLiteral(": formato"));
-    const bool fileGuasto = guasto || ini.status() != QSettings::NoError;
+    FileImpostazioni f(Programma);
+    const int numero = f.numeroErroreLettura();
+    if (numero == Err::AccessoNegato && !guasto)
+        p << Problema{{}, problema(numero, f.percorso())};
+    else if (numero != 0 && !guasto)
+        p << Problema{{}, problema(numero, f.percorso() + QStringLiteral(": formato"))};
 
-    s.cartella = ini.value(QStringLiteral("generale/cartella")).toString();
-    s.ufficio = ini.value(QStringLiteral("generale/ufficio")).toString();
-    const QVariant ritorno = ini.value(QStringLiteral("generale/ritorno"), 6);
-    bool ok = false;
-    const int r = ritorno.toInt(&ok);
-    if (ok && r >= 1 && r <= 120)
-        s.ritorno = r;
-    else
-        p << problema(
-            Err::TipoNonCorrispondente,
-            QStringLiteral("ritorno = \"%1\" (secondi da 1 a 120)").arg(ritorno.toString()));
-
-    const QString modo =
-        ini.value(QStringLiteral("stampa/modo"), QStringLiteral("cups")).toString();
-    if (modo == QStringLiteral("cups"))
-        s.modo = ModoStampa::Cups;
-    else if (modo == QStringLiteral("escpos-cups"))
-        s.modo = ModoStampa::EscPosCups;
-    else if (modo == QStringLiteral("escpos-file"))
-        s.modo = ModoStampa::EscPosFile;
-    else
-        p << problema(
-            Err::TipoNonCorrispondente,
-            QStringLiteral("modo di stampa = \"%1\" (cups, escpos-cups, escpos-file)").arg(modo));
-    s.stampante = ini.value(QStringLiteral("stampa/stampante")).toString();
-    s.dispositivo = ini.value(QStringLiteral("stampa/dispositivo")).toString();
-    const QString carta = ini.value(QStringLiteral("stampa/carta"), 80).toString();
-    if (carta == QStringLiteral("58") || carta == QStringLiteral("80"))
-        s.carta = carta.toInt();
-    else
-        p << problema(Err::TipoNonCorrispondente,
-                      QStringLiteral("carta = \"%1\" (58 o 80 mm)").arg(carta));
-
-    const QByteArray sale = ini.value(QStringLiteral("pin/sale")).toByteArray();
-    const QByteArray impronta = ini.value(QStringLiteral("pin/impronta")).toByteArray();
-    const auto esadecimale = [](const QByteArray& b, int lunghezza) {
-        if (b.size() != lunghezza)
-            return false;
-        for (char c : b)
-            if (!std::isxdigit(static_cast<unsigned char>(c)))
-                return false;
-        return true;
-    };
-    const QVariant iterazioni = ini.value(QStringLiteral("pin/iterazioni"), IterazioniPrima);
-    const int it = iterazioni.toInt(&ok);
-    const bool iterazioniValide = ok && it >= 1000 && it <= 100000000;
-    if (!sale.isEmpty() || !impronta.isEmpty() || ini.contains(QStringLiteral("pin/iterazioni"))) {
-        if (esadecimale(sale, 32) && esadecimale(impronta, 64) && iterazioniValide) {
-            s.sale = sale;
-            s.impronta = impronta.toLower();
-            s.iterazioni = it;
-        } else {
-            s.pinDanneggiato = true;
-            p << problema(Err::TipoNonCorrispondente,
-                          QStringLiteral("PIN danneggiato: impostazioni bloccate finché "
-                                         "l'amministratore del PC non esegue "
-                                         "qvr-totem --reimposta-pin"));
-        }
-    } else if (fileGuasto) {
-        // A file that cannot be trusted may have lost its PIN: locked, not open.
-        s.pinDanneggiato = true;
-    }
-
-    const int n = ini.beginReadArray(QStringLiteral("servizi"));
-    for (int i = 0; i < n && i < 99; ++i) {
-        ini.setArrayIndex(i);
-        Servizio v;
-        v.etichetta = ini.value(QStringLiteral("etichetta")).toString().trimmed();
-        const QString seq = ini.value(QStringLiteral("sequenza")).toString();
-        v.sequenza = sequenzaDaNome(seq);
-        if (v.etichetta.isEmpty() || v.sequenza == 0) {
-            p << problema(Err::TipoNonCorrispondente,
-                          QStringLiteral("servizio %1: \"%2\", sequenza \"%3\" (da P1 a P11)")
-                              .arg(i + 1)
-                              .arg(v.etichetta, seq));
-            continue;
-        }
-        s.servizi << v;
-    }
-    ini.endArray();
+    leggiGenerale(f, s, p);
+    leggiStampa(f, s, p);
+    leggiPin(f, guasto || numero != 0, s, p);
+    leggiServizi(f, s, p);
     if (s.cartella.trimmed().isEmpty())
-        p << QStringLiteral("Cartella dell'archivio non impostata");
+        p << Problema{chiavi::cartella.testo(), senzaCartella};
     if (s.servizi.isEmpty())
-        p << QStringLiteral("Nessun servizio impostato");
+        p << Problema{QString::fromLatin1(chiavi::Servizi),
+                      QStringLiteral("Nessun servizio impostato")};
     if (problemi)
         *problemi = p;
     return s;
 }
 
 void ImpostazioniTotem::salva() const {
-    preparaFile(percorsoFile());
-    QSettings ini = apri();
+    FileImpostazioni f(Programma);
+    f.preparaPrivato();
+    QSettings& ini = f.ini();
     // A damaged PIN stays as it was found: only the administrator's command replaces it.
     QList<std::pair<QString, QVariant>> pinTrovato;
     if (!haPin() && pinDanneggiato) {
-        ini.beginGroup(QStringLiteral("pin"));
+        ini.beginGroup(QLatin1String(chiavi::GruppoPin));
         for (const QString& chiave : ini.childKeys())
             pinTrovato << std::pair(chiave, ini.value(chiave));
         ini.endGroup();
     }
     ini.clear();
-    ini.setValue(QStringLiteral("generale/cartella"), cartella);
-    ini.setValue(QStringLiteral("generale/ufficio"), ufficio);
-    ini.setValue(QStringLiteral("generale/ritorno"), ritorno);
-    ini.setValue(QStringLiteral("stampa/modo"), nomeModo(modo));
-    ini.setValue(QStringLiteral("stampa/stampante"), stampante);
-    ini.setValue(QStringLiteral("stampa/dispositivo"), dispositivo);
-    ini.setValue(QStringLiteral("stampa/carta"), carta);
+    f.imposta(chiavi::cartella, cartella);
+    f.imposta(chiavi::ufficio, ufficio);
+    f.imposta(chiavi::ritorno, ritorno);
+    f.imposta(chiavi::modo, nomeModo(modo));
+    f.imposta(chiavi::stampante, stampante);
+    f.imposta(chiavi::dispositivo, dispositivo);
+    f.imposta(chiavi::carta, carta);
     if (haPin())
-        scriviPin(ini, *this);
+        scriviPin(f, *this);
     for (const auto& [chiave, valore] : pinTrovato)
-        ini.setValue(QStringLiteral("pin/") + chiave, valore);
-    ini.beginWriteArray(QStringLiteral("servizi"), static_cast<int>(servizi.size()));
+        ini.setValue(QLatin1String(chiavi::GruppoPin) + QLatin1Char('/') + chiave, valore);
+    ini.beginWriteArray(QLatin1String(chiavi::Servizi), static_cast<int>(servizi.size()));
     for (int i = 0; i < servizi.size(); ++i) {
         ini.setArrayIndex(i);
-        ini.setValue(QStringLiteral("etichetta"), servizi[i].etichetta);
-        ini.setValue(QStringLiteral("sequenza"), nomeSequenza(servizi[i].sequenza));
+        ini.setValue(QLatin1String(chiavi::Etichetta), servizi[i].etichetta);
+        ini.setValue(QLatin1String(chiavi::Sequenza), nomeSequenza(servizi[i].sequenza));
     }
     ini.endArray();
-    controllaScrittura(ini);
+    f.scrivi();
 }
 
 void ImpostazioniTotem::salvaPin() const {
-    preparaFile(percorsoFile());
-    QSettings ini = apri();
-    ini.remove(QStringLiteral("pin"));
+    FileImpostazioni f(Programma);
+    f.preparaPrivato();
+    f.ini().remove(QLatin1String(chiavi::GruppoPin));
     if (haPin())
-        scriviPin(ini, *this);
-    controllaScrittura(ini);
+        scriviPin(f, *this);
+    f.scrivi();
 }
 
 QString ImpostazioniTotem::pinNonValido(const QString& pin) {
@@ -330,31 +328,6 @@ bool ImpostazioniTotem::verificaPin(const QString& pin) const {
     for (int i = 0; i < calcolata.size() && i < impronta.size(); ++i)
         diff |= static_cast<unsigned char>(calcolata[i] ^ impronta.toLower()[i]);
     return diff == 0;
-}
-
-TentativiPin::TentativiPin(Orologio orologio) : m_orologio(std::move(orologio)) {
-    if (!m_orologio) {
-        auto avvio = std::make_shared<QElapsedTimer>();
-        avvio->start();
-        m_orologio = [avvio] { return avvio->elapsed(); };
-    }
-}
-
-qint64 TentativiPin::attesa() const {
-    return std::max<qint64>(0, m_finoA - m_orologio());
-}
-
-void TentativiPin::errato() {
-    ++m_errati;
-    if (m_errati < TentativiLiberi)
-        return;
-    const int raddoppi = std::min(m_errati - TentativiLiberi, 20);
-    m_finoA = m_orologio() + std::min(PrimaPausa << raddoppi, PausaMassima);
-}
-
-void TentativiPin::giusto() {
-    m_errati = 0;
-    m_finoA = 0;
 }
 
 namespace {

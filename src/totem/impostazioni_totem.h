@@ -12,19 +12,21 @@
 // The file holds the PIN's hash: it is written mode 600 (replaced whole, never half written) and
 // a file found readable by others is made 600 when read.
 //
-// Reading never fails: every bad value is left at its default and described in `problemi`
-// with its error number, so that the kiosk can say what is wrong in its status line. The PIN
+// Reading never fails: every bad value is left at its default and described in a Problema
+// (its key, the text with its error number), so that the kiosk can say what is wrong in its
+// status line. The PIN
 // fails closed: a damaged [pin] section, or a file that cannot be read or is no settings text
 // (without a sound PIN in it), leaves `pinDanneggiato` set, and the settings stay locked until
 // the PC's administrator runs `qvr-totem --reimposta-pin`. A file without any PIN (a fresh
 // install) leaves the kiosk asking for one before it serves.
 
+#include "finestre/impostazioni_programma.h"
+#include "finestre/richiesta_pin.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
-
-#include <functional>
 
 namespace qvr::totem {
 
@@ -36,29 +38,49 @@ struct Servizio {
 
 enum class ModoStampa { Cups, EscPosCups, EscPosFile };
 
+// The file's keys and what a missing key stands for.
+namespace chiavi {
+inline const Chiave<QString> cartella{"generale/cartella", QString()};
+inline const Chiave<QString> ufficio{"generale/ufficio", QString()};
+inline constexpr Chiave<int> ritorno{"generale/ritorno", 6}; // seconds
+inline const Chiave<QString> modo{"stampa/modo", QStringLiteral("cups")};
+inline const Chiave<QString> stampante{"stampa/stampante", QString()};
+inline const Chiave<QString> dispositivo{"stampa/dispositivo", QString()};
+inline constexpr Chiave<int> carta{"stampa/carta", 80}; // mm, 58 or 80
+inline const Chiave<QByteArray> sale{"pin/sale", QByteArray()};
+inline const Chiave<QByteArray> impronta{"pin/impronta", QByteArray()};
+// Missing in files written before the count was kept with the hash.
+inline constexpr Chiave<int> iterazioni{"pin/iterazioni", 20000};
+constexpr const char* GruppoPin = "pin";
+// An array of etichetta + sequenza.
+constexpr const char* Servizi = "servizi";
+constexpr const char* Etichetta = "etichetta";
+constexpr const char* Sequenza = "sequenza";
+} // namespace chiavi
+
 struct ImpostazioniTotem {
-    QString cartella;
-    QString ufficio;
+    QString cartella = chiavi::cartella.predefinito;
+    QString ufficio = chiavi::ufficio.predefinito;
     QList<Servizio> servizi;
     ModoStampa modo = ModoStampa::Cups;
-    QString stampante;
-    QString dispositivo;
-    int carta = 80;      // mm, 58 or 80
-    int ritorno = 6;     // seconds
-    QByteArray sale;     // hex
-    QByteArray impronta; // hex
+    QString stampante = chiavi::stampante.predefinito;
+    QString dispositivo = chiavi::dispositivo.predefinito;
+    int carta = chiavi::carta.predefinito;     // mm, 58 or 80
+    int ritorno = chiavi::ritorno.predefinito; // seconds
+    QByteArray sale;                           // hex
+    QByteArray impronta;                       // hex
     int iterazioni = IterazioniPrima;
     bool pinDanneggiato = false; // a PIN was there but cannot be checked: settings locked
 
     // PBKDF2 iterations of a new PIN (a check costs about a quarter of a second), and of the
     // hashes stored before the count was kept with them.
     static constexpr int IterazioniPin = 100000;
-    static constexpr int IterazioniPrima = 20000;
+    static constexpr int IterazioniPrima = chiavi::iterazioni.predefinito;
     // The shortest PIN accepted.
     static constexpr int LunghezzaMinimaPin = 4;
 
-    // Reads the settings file; `problemi` receives one Italian line per bad value.
-    static ImpostazioniTotem carica(QStringList* problemi = nullptr);
+    // Reads the settings file; `problemi` receives one problem per bad value.
+    static ImpostazioniTotem carica(QList<Problema>* problemi = nullptr);
     // Writes the whole settings file (a damaged PIN is kept as found); an ErroreQvr (75, 57) when
     // it cannot be written.
     void salva() const;
@@ -75,29 +97,8 @@ struct ImpostazioniTotem {
     static QString pinNonValido(const QString& pin);
 };
 
-// Wrong PIN tries make the next one wait: none for the first TentativiLiberi, then 5 s, doubled
-// at every further wrong try up to 15 minutes. The right PIN starts again from nothing.
-class TentativiPin {
-public:
-    // Milliseconds of a monotonic clock (tests give their own).
-    using Orologio = std::function<qint64()>;
-    explicit TentativiPin(Orologio orologio = {});
-
-    static constexpr int TentativiLiberi = 3;
-    static constexpr qint64 PrimaPausa = 5000;
-    static constexpr qint64 PausaMassima = 15 * 60 * 1000;
-
-    // Milliseconds before the next try is taken; 0 when it is taken now.
-    qint64 attesa() const;
-    void errato();
-    void giusto();
-    int errati() const { return m_errati; }
-
-private:
-    Orologio m_orologio;
-    int m_errati = 0;
-    qint64 m_finoA = 0;
-};
+// The pause after wrong PIN tries lives with the PIN prompt.
+using qvr::TentativiPin;
 
 // `qvr-totem --reimposta-pin`: asks the new PIN twice on the terminal (not echoed) and writes it
 // into the settings file, the rest of the file kept. The exit status: 0 done, 1 not done.

@@ -62,17 +62,17 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
-    QStringList problemi;
+    QList<qvr::Problema> problemi;
     qvr::totem::ImpostazioniTotem impostazioni = qvr::totem::ImpostazioniTotem::carica(&problemi);
     if (parser.isSet(archivio)) {
         impostazioni.cartella = parser.value(archivio);
-        problemi.removeAll(QStringLiteral("Cartella dell'archivio non impostata"));
+        problemi = qvr::senzaProblemiDi(problemi, qvr::totem::chiavi::cartella.testo());
     }
     if (parser.isSet(stampante))
         impostazioni.stampante = parser.value(stampante);
 
     qvr::totem::Chiosco chiosco(impostazioni);
-    qvr::totem::FinestraTotem w(&chiosco, problemi);
+    qvr::totem::FinestraTotem w(&chiosco, qvr::testiProblemi(problemi));
     if (parser.isSet(finestra)) {
         w.resize(1024, 768);
         w.show();

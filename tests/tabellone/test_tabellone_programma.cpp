@@ -5,13 +5,17 @@
 #include "archive/cursore.h"
 #include "archive/nomi.h"
 #include "archive/percorsi_archivio.h"
+#include "finestre/campo_archivio.h"
+#include "finestre/messaggi.h"
 #include "tabellone/finestra.h"
 
 #include <QAccessible>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QImage>
 #include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -51,6 +55,8 @@ private slots:
     void processi();
     void schermata();
     void primaDellaPrimaChiamata();
+    void finestraImpostazioni_data();
+    void finestraImpostazioni();
 };
 
 void TestTabelloneProgramma::wav() {
@@ -250,6 +256,45 @@ void TestTabelloneProgramma::primaDellaPrimaChiamata() {
     const int suggerimento = campo->fontMetrics().horizontalAdvance(campo->placeholderText());
     QVERIFY2(campo->width() - 8 >= suggerimento,
              qPrintable(QStringLiteral("%1 %2").arg(campo->width()).arg(suggerimento)));
+}
+
+void TestTabelloneProgramma::finestraImpostazioni_data() {
+    QTest::addColumn<QString>("scritto");
+    QTest::addColumn<bool>("salvato");
+    QTest::newRow("cartella") << "/srv/qvr" << true;
+    QTest::newRow("server") << "postgresql://qvr@127.0.0.1:1/ufficio1" << true;
+    QTest::newRow("porta non numerica") << "postgresql://srv:x/u" << false;
+}
+
+void TestTabelloneProgramma::finestraImpostazioni() {
+    // F2 opens the settings; a server address is checked before it is saved.
+    QFETCH(QString, scritto);
+    QFETCH(bool, salvato);
+    // The settings' folder is taken once per process: one for every row, the file removed.
+    static QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    QFile::remove(Impostazioni::percorsoFile());
+    messaggi::azzeraRegistro();
+    messaggi::impostaRispostaAutomatica(true);
+    FinestraTabellone tabellone(Impostazioni{});
+    bool aperta = false;
+    QTimer::singleShot(0, [&] {
+        auto* f = qobject_cast<FinestraImpostazioni*>(QApplication::activeModalWidget());
+        QVERIFY(f);
+        aperta = true;
+        f->campoArchivio()->testo()->setText(scritto);
+        f->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        QCOMPARE(f->isVisible(), !salvato);
+        if (!salvato)
+            f->reject();
+    });
+    QTest::keyClick(&tabellone, Qt::Key_F2);
+    messaggi::impostaRispostaAutomatica(false);
+    QVERIFY(aperta);
+    QCOMPARE(messaggi::registro().size(), salvato ? 0 : 1);
+    if (!salvato)
+        QVERIFY(messaggi::registro()[0].testo.startsWith(archivio_campo::TestoServerNonValido));
+    QCOMPARE(Impostazioni::carica().archivio, salvato ? scritto : QString());
 }
 
 QTEST_MAIN(TestTabelloneProgramma)

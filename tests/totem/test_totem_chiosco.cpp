@@ -4,6 +4,8 @@
 // bytes.
 #include "archive/biglietti.h"
 #include "archive/nomi.h"
+#include "finestre/campo_archivio.h"
+#include "finestre/messaggi.h"
 #include "supporto.h"
 #include "totem/chiosco.h"
 #include "totem/finestra_impostazioni.h"
@@ -172,6 +174,7 @@ private slots:
     void tuttoSchermo();
     void pannelloImpostazioni_data();
     void pannelloImpostazioni();
+    void finestraImpostazioni();
     void escPos();
 
 private:
@@ -490,8 +493,9 @@ void TestTotemChiosco::impostazioniEPin() {
     QCOMPARE(ImpostazioniTotem::percorsoFile(), m_config.path() + "/qvr/qvr-totem.ini");
     const QByteArray file = contenuto(ImpostazioniTotem::percorsoFile());
     QVERIFY(!file.contains("4711"));
-    QStringList problemi;
-    const ImpostazioniTotem letta = ImpostazioniTotem::carica(&problemi);
+    QList<Problema> trovati;
+    const ImpostazioniTotem letta = ImpostazioniTotem::carica(&trovati);
+    const QStringList problemi = testiProblemi(trovati);
     QVERIFY2(problemi.isEmpty(), qPrintable(problemi.join('\n')));
     QCOMPARE(letta.servizi, s.servizi);
     QCOMPARE(letta.carta, 58);
@@ -517,8 +521,9 @@ void TestTotemChiosco::impostazioniDanneggiate() {
                "[generale]\ncartella=/srv/qvr\nritorno=mai\n[stampa]\ncarta=A4\n"
                "[pin]\nsale=zz\nimpronta=1234\n[servizi]\n1\\etichetta=Anagrafe\n"
                "1\\sequenza=P12\n2\\etichetta=Referti\n2\\sequenza=P11\nsize=2\n\x01\x02\xff\n");
-    QStringList problemi;
-    const ImpostazioniTotem s = ImpostazioniTotem::carica(&problemi);
+    QList<Problema> trovati;
+    const ImpostazioniTotem s = ImpostazioniTotem::carica(&trovati);
+    const QStringList problemi = testiProblemi(trovati);
     QCOMPARE(problemi.size(), 5); // not text, ritorno, carta, PIN, servizio 1
     QVERIFY2(problemi[0].startsWith("Errore 13") && problemi[0].contains("non di testo"),
              qPrintable(problemi[0]));
@@ -568,8 +573,9 @@ void TestTotemChiosco::pinChiuso() {
         scriviFile(percorso, file);
     }
     const GuardiaImpostazioni guardia;
-    QStringList problemi;
-    const ImpostazioniTotem s = ImpostazioniTotem::carica(&problemi);
+    QList<Problema> trovati;
+    const ImpostazioniTotem s = ImpostazioniTotem::carica(&trovati);
+    const QStringList problemi = testiProblemi(trovati);
     QVERIFY(s.pinDanneggiato);
     QVERIFY(!problemi.isEmpty());
     Chiosco chiosco(s);
@@ -822,6 +828,49 @@ void TestTotemChiosco::pannelloImpostazioni() {
              qPrintable(QString("%1 %2").arg(pannello.top()).arg(ora.bottom())));
     QVERIFY(pannello.bottom() < stato.top());
     QVERIFY(pannello.contains(salva));
+}
+
+void TestTotemChiosco::finestraImpostazioni() {
+    // Behind the PIN: a bad server address is refused with the message, a sound one saved; the
+    // new day's confirmation goes through the message boxes. (Before any file: the folder given
+    // on the command line takes away its own problem, by its key.)
+    QList<Problema> nessunFile;
+    ImpostazioniTotem::carica(&nessunFile);
+    QCOMPARE(testiProblemi(senzaProblemiDi(nessunFile, chiavi::cartella.testo())),
+             QStringList{"Nessun servizio impostato"});
+    Chiosco chiosco(impostazioniProva(QStringLiteral("/nessuna")));
+    FinestraTotem w(&chiosco, {});
+    w.impostaRichiestaPin([] { return std::optional<QString>(PinProva); });
+    messaggi::azzeraRegistro();
+    const QString buono = QStringLiteral("postgresql://qvr@127.0.0.1:1/ufficio1");
+    w.impostaApertura([&](FinestraImpostazioni& f) {
+        auto* esito = f.findChild<QLabel*>("esito");
+        messaggi::accodaRisposta(QMessageBox::No);
+        f.findChild<QPushButton*>("nuovaGiornata")->click();
+        [&] {
+            QCOMPARE(messaggi::registro().size(), 1);
+            QCOMPARE(messaggi::registro()[0].titolo, QStringLiteral("Nuova giornata"));
+            QCOMPARE(messaggi::registro()[0].testiPulsanti.value(QMessageBox::Yes),
+                     QStringLiteral("A&zzera"));
+            QVERIFY(esito->text().isEmpty());
+            messaggi::accodaRisposta(QMessageBox::Yes);
+            f.findChild<QPushButton*>("nuovaGiornata")->click();
+            QVERIFY2(esito->text().contains("interrotta"), qPrintable(esito->text()));
+            messaggi::accodaRisposta(QMessageBox::Ok);
+            f.campoCartella()->testo()->setText(QStringLiteral("postgresql://srv:x/u"));
+            f.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+            QCOMPARE(messaggi::registro().size(), 3);
+            QVERIFY(messaggi::registro()[2].testo.startsWith(archivio_campo::TestoServerNonValido));
+            QCOMPARE(f.result(), int(QDialog::Rejected));
+            f.campoCartella()->testo()->setText(buono);
+            f.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        }();
+        return f.result();
+    });
+    QTest::mouseClick(w.bottoneImpostazioni(), Qt::LeftButton);
+    QCOMPARE(messaggi::registro().size(), 3);
+    QCOMPARE(ImpostazioniTotem::carica().cartella, buono);
+    QCOMPARE(chiosco.impostazioni().cartella, buono);
 }
 
 void TestTotemChiosco::escPos() {

@@ -189,6 +189,11 @@ Apertura::Apertura(QWidget* parent) : QWidget(parent) {
     m_image1->setAccessibleName(QStringLiteral("Biglietto numerato"));
     m_image1->setAlignment(Qt::AlignCenter);
 
+    disponi();
+}
+
+// The picture beside the station's data, the buttons below.
+void Apertura::disponi() {
     auto* dati = new QVBoxLayout;
     dati->addWidget(m_label1_0);
     dati->addWidget(m_label3);

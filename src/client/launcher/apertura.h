@@ -71,6 +71,7 @@ protected:
     void keyPressEvent(QKeyEvent* evento) override;
 
 private:
+    void disponi();
     void leggiImpostazioni();
     bool apriPostazioni();
     void impostazioniInAvvio();

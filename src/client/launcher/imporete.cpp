@@ -10,18 +10,15 @@
 
 #include "archive/errori.h"
 #include "archive/percorsi_archivio.h"
-#include "archive/server.h"
+#include "finestre/campo_archivio.h"
 
 #include <QButtonGroup>
 #include <QDir>
 #include <QEvent>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QInputDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -101,6 +98,16 @@ ImpoRete::ImpoRete(QWidget* parent) : QDialog(parent) {
     m_image1->setAccessibleName(QStringLiteral("Biglietto numerato"));
     m_image1->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
 
+    disponi();
+
+    // Read at the first showing and whenever a window of the program opened over this one
+    // closes; not when the folder chooser closes or the operator returns from elsewhere, so a
+    // folder just chosen stays until it is saved or the window is closed.
+    connect(new Attivazione(this), &Attivazione::attivata, this, [this] { attivazione(); });
+}
+
+// The stations beside the picture, the archive's line, the buttons below.
+void ImpoRete::disponi() {
     auto* alto = new QHBoxLayout;
     alto->addWidget(m_groupBox1, 1);
     alto->addWidget(m_image1);
@@ -122,17 +129,12 @@ ImpoRete::ImpoRete(QWidget* parent) : QDialog(parent) {
     colonna->addLayout(percorso);
     colonna->addSpacing(twipsY(120));
     colonna->addLayout(pulsanti);
-
-    // Read at the first showing and whenever a window of the program opened over this one
-    // closes; not when the folder chooser closes or the operator returns from elsewhere, so a
-    // folder just chosen stays until it is saved or the window is closed.
-    connect(new Attivazione(this), &Attivazione::attivata, this, [this] { attivazione(); });
 }
 
 void ImpoRete::mostraValore(const QString& valore) {
     m_valore = valore;
     // A server address may hold a password: shown without it.
-    m_txtshortcutdir->setText(eServer(valore) ? server::uriPerMessaggi(valore) : valore);
+    m_txtshortcutdir->setText(archivio_campo::perSchermo(valore));
 }
 
 void ImpoRete::attivazione() {
@@ -147,61 +149,28 @@ void ImpoRete::attivazione() {
 }
 
 void ImpoRete::SfogliaCartella() {
-    QString scelta;
-    if (sceltaCartella) {
-        scelta = sceltaCartella(this);
-    } else {
-        scelta = QFileDialog::getExistingDirectory(this, QStringLiteral("Selezionare la cartella"),
-                                                   QString(), QFileDialog::ShowDirsOnly);
-    }
+    const QString scelta = sceltaCartella ? QDir::toNativeSeparators(sceltaCartella(this))
+                                          : archivio_campo::scegliCartella(this);
     if (scelta.isEmpty())
         return;
-    // The folder as the system writes it; a drive root keeps its trailing separator.
-    mostraValore(QDir::toNativeSeparators(scelta));
+    mostraValore(scelta);
 }
 
 void ImpoRete::ImpostaServer() {
     // The address is offered without its password; given back unchanged, it keeps it.
     const QString attuale =
-        eServer(m_valore) ? server::uriPerMessaggi(m_valore) : QStringLiteral("postgresql://");
-    QString scelta;
-    if (sceltaServer) {
-        scelta = sceltaServer(this, attuale);
-    } else {
-        bool ok = false;
-        scelta = QInputDialog::getText(this, QStringLiteral("Archivio su server"),
-                                       QStringLiteral("Indirizzo del server PostgreSQL\n"
-                                                      "(postgresql://utente@server:5432/ufficio):"),
-                                       QLineEdit::Normal, attuale, &ok);
-        if (!ok)
-            scelta.clear();
-    }
-    scelta = scelta.trimmed();
+        eServer(m_valore) ? archivio_campo::perSchermo(m_valore) : QStringLiteral("postgresql://");
+    QString scelta =
+        (sceltaServer ? sceltaServer(this, attuale) : archivio_campo::chiediServer(this, attuale))
+            .trimmed();
     if (scelta.isEmpty())
         return;
     if (eServer(m_valore) && scelta == attuale)
         scelta = m_valore;
-    QString motivo;
-    if (!eServer(scelta)) {
-        motivo = QStringLiteral("l'indirizzo deve iniziare con postgresql:// o postgres://");
-    } else {
-        try {
-            const server::Parametri p = server::analizzaUri(scelta);
-            // The masked password of the address offered, kept in an address changed otherwise,
-            // would become the password itself.
-            bool nascosta = p.password == QLatin1String("***");
-            for (const auto& [chiave, valore] : p.opzioni)
-                nascosta = nascosta ||
-                           (chiave == QLatin1String("password") && valore == QLatin1String("***"));
-            if (nascosta && scelta != m_valore)
-                motivo = QStringLiteral("la password nascosta (***) va scritta per intero");
-        } catch (const ErroreQvr& e) {
-            motivo = e.testoCompleto();
-        }
-    }
-    if (!motivo.isEmpty()) {
+    if (const QString motivo = archivio_campo::motivoServerNonValido(scelta, m_valore);
+        !motivo.isEmpty()) {
         MsgForm messaggio(this);
-        messaggio.Label2(0)->setText(QStringLiteral("Indirizzo del server non valido !"));
+        messaggio.Label2(0)->setText(archivio_campo::TestoServerNonValido);
         messaggio.Label2(1)->setText(motivo);
         messaggio.exec();
         return;

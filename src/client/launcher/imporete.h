@@ -61,6 +61,7 @@ public slots:
     void Salva();
 
 private:
+    void disponi();
     void attivazione();
     // Keeps the archive value and shows it (a server address without its password).
     void mostraValore(const QString& valore);

@@ -1,8 +1,10 @@
-#include "dialogs/messaggi.h"
+#include "finestre/messaggi.h"
 
 #include "archive/errori.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QIcon>
 #include <QQueue>
 #include <QWidget>
 
@@ -52,9 +54,9 @@ QWidget* finestraDelProgramma(QWidget* genitore) {
 
 QMessageBox::StandardButton mostra(QWidget* genitore, Icona icona, const QString& titolo,
                                    const QString& testo, QMessageBox::StandardButtons pulsanti,
-                                   QMessageBox::StandardButton predefinito,
-                                   const QString& dettagli) {
-    mostrati.append({icona, titolo, testo, pulsanti, predefinito, dettagli});
+                                   QMessageBox::StandardButton predefinito, const QString& dettagli,
+                                   const TestiPulsanti& testiPulsanti) {
+    mostrati.append({icona, titolo, testo, pulsanti, predefinito, dettagli, testiPulsanti});
     if (!risposte.isEmpty())
         return risposte.dequeue();
     if (automatica)
@@ -65,6 +67,12 @@ QMessageBox::StandardButton mostra(QWidget* genitore, Icona icona, const QString
         box.setDetailedText(dettagli);
     if (predefinito != QMessageBox::NoButton)
         box.setDefaultButton(predefinito);
+    for (auto it = testiPulsanti.cbegin(); it != testiPulsanti.cend(); ++it)
+        if (QAbstractButton* pulsante = box.button(it.key())) {
+            // A caption of its own, without the standard button's icon.
+            pulsante->setText(it.value());
+            pulsante->setIcon(QIcon());
+        }
     box.setObjectName(QStringLiteral("messaggioQvr"));
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
