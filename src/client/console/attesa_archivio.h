@@ -1,12 +1,24 @@
 #pragma once
-// What the console shows while the archive is busy (another program holds a database: a backup,
-// a board, a tool): the busy pointer and the state text "Archivio occupato, attendere...", and
-// the window keeps painting. Nothing else runs meanwhile: no key, click or timer reaches the
-// program until the archive answers, so no operation starts inside another. When the wait is
-// over the pointer and the state text come back as they were.
+// What the console shows while the archive is busy or slow: the busy pointer and the state text
+// "Archivio occupato, attendere...", and the window keeps painting. Nothing else runs meanwhile:
+// no key, click or timer reaches the program until the archive answers, so no operation starts
+// inside another. When the wait is over the pointer and the state text come back as they were.
+//
+// The console's archive work runs through esegui(): on a thread of the archive's own, while the
+// window's thread waits for it. A database another program holds (a backup, a board, a tool)
+// shows the wait at once; any other operation that has not answered after SogliaMs (a server
+// that stopped answering, a slow share) shows it then. Connections to a server archive are kept
+// per thread, so the archive's thread keeps its own between operations.
 
 #include <QPointer>
 #include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <type_traits>
+#include <utility>
 
 class QLabel;
 
@@ -15,6 +27,7 @@ namespace qvr {
 class AttesaArchivio {
 public:
     // Installs itself as the cursors' waiting hook; `stato` is the label of the state text.
+    // Starts the archive's thread. One at a time in a program (the console's).
     explicit AttesaArchivio(QLabel* stato);
     ~AttesaArchivio();
     AttesaArchivio(const AttesaArchivio&) = delete;
@@ -22,7 +35,32 @@ public:
 
     bool inAttesa() const { return m_inAttesa; }
 
+    // Runs `lavoro` on the archive's thread and returns its result; a failure it throws is
+    // thrown again here, as it is. Called on the archive's thread itself (work inside work), it
+    // runs at once.
+    template <typename F> auto esegui(F&& lavoro) -> std::invoke_result_t<F&> {
+        using Risultato = std::invoke_result_t<F&>;
+        if constexpr (std::is_void_v<Risultato>) {
+            eseguiLavoro([&] { lavoro(); });
+        } else {
+            std::optional<Risultato> esito;
+            eseguiLavoro([&] { esito.emplace(lavoro()); });
+            return std::move(*esito);
+        }
+    }
+
+    // The program's instance, or null when there is none (work then runs where it is called).
+    static AttesaArchivio* attiva();
+
+    // How long an operation may go without an answer before the wait is shown, and how often
+    // the window paints while it waits.
+    static constexpr int SogliaMs = 250;
+    static constexpr int PassoMs = 25;
+
 private:
+    struct Filo;
+
+    void eseguiLavoro(const std::function<void()>& lavoro);
     void inizio();
     void continua();
     void fine();
@@ -30,7 +68,17 @@ private:
     QPointer<QLabel> m_stato;
     QString m_testoPrima;
     bool m_inAttesa = false;
+    bool m_inLavoro = false;
+    std::atomic<bool> m_occupato{false}; // the archive's thread waits on a busy database
+    std::unique_ptr<Filo> m_filo;
 };
+
+// Runs `lavoro` through the program's AttesaArchivio, or right here when there is none.
+template <typename F> auto eseguiArchivio(F&& lavoro) -> std::invoke_result_t<F&> {
+    if (AttesaArchivio* attesa = AttesaArchivio::attiva())
+        return attesa->esegui(std::forward<F>(lavoro));
+    return lavoro();
+}
 
 inline constexpr const char* TestoArchivioOccupato = "Archivio occupato, attendere...";
 
