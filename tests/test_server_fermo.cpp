@@ -380,6 +380,7 @@ private slots:
         auto form = apriConsole(archivio, stazione, monitor);
         QVERIFY(form);
         const QString stato = form->Label1(2)->text();
+        const QRect posto = form->Label1(2)->geometry();
         const QString prossimo = QString::number(form->Label1(1)->text().toInt() + 1);
         auto operazione = [&] {
             if (monitor)
@@ -401,6 +402,7 @@ private slots:
             return v.second == QString::fromUtf8(TestoArchivioOccupato);
         }));
         QCOMPARE(form->Label1(2)->text(), stato);
+        QCOMPARE(form->Label1(2)->geometry(), posto);
         QVERIFY(!QApplication::overrideCursor());
         QCOMPARE(messaggi::registro().size(), 1);
         QVERIFY(messaggi::registro().first().testo.startsWith(

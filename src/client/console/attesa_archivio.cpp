@@ -75,7 +75,8 @@ struct AttesaArchivio::Filo {
     }
 };
 
-AttesaArchivio::AttesaArchivio(QLabel* stato) : m_stato(stato), m_filo(std::make_unique<Filo>()) {
+AttesaArchivio::AttesaArchivio(QLabel* stato, const QRect& area)
+    : m_stato(stato), m_area(area), m_filo(std::make_unique<Filo>()) {
     g_attiva = this;
     Cursore::impostaAttesa([this](Cursore::FaseAttesa fase) {
         if (m_filo->proprio()) {
@@ -153,6 +154,15 @@ void AttesaArchivio::inizio() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     if (m_stato) {
         m_testoPrima = m_stato->text();
+        if (m_area.isValid()) {
+            m_geometriaPrima = m_stato->geometry();
+            m_aCapoPrima = m_stato->wordWrap();
+            m_sfondoPrima = m_stato->autoFillBackground();
+            m_stato->setGeometry(m_area);
+            m_stato->setWordWrap(true);
+            m_stato->setAutoFillBackground(true);
+            m_stato->raise();
+        }
         m_stato->setText(QString::fromUtf8(TestoArchivioOccupato));
     }
     continua();
@@ -170,7 +180,14 @@ void AttesaArchivio::fine() {
         return;
     m_inAttesa = false;
     QApplication::restoreOverrideCursor();
-    if (m_stato && m_stato->text() == QString::fromUtf8(TestoArchivioOccupato))
+    if (!m_stato)
+        return;
+    if (m_area.isValid()) {
+        m_stato->setGeometry(m_geometriaPrima);
+        m_stato->setWordWrap(m_aCapoPrima);
+        m_stato->setAutoFillBackground(m_sfondoPrima);
+    }
+    if (m_stato->text() == QString::fromUtf8(TestoArchivioOccupato))
         m_stato->setText(m_testoPrima);
 }
 

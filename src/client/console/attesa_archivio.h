@@ -11,6 +11,7 @@
 // per thread, so the archive's thread keeps its own between operations.
 
 #include <QPointer>
+#include <QRect>
 #include <QString>
 
 #include <atomic>
@@ -27,8 +28,11 @@ namespace qvr {
 class AttesaArchivio {
 public:
     // Installs itself as the cursors' waiting hook; `stato` is the label of the state text.
-    // Starts the archive's thread. One at a time in a program (the console's).
-    explicit AttesaArchivio(QLabel* stato);
+    // While the wait shows, the label covers `area` (in its parent) when one is given, on a
+    // background of its own and wrapping its words, so that the whole text is seen where the
+    // label alone is too narrow for it. Starts the archive's thread. One at a time in a program
+    // (the console's).
+    explicit AttesaArchivio(QLabel* stato, const QRect& area = {});
     ~AttesaArchivio();
     AttesaArchivio(const AttesaArchivio&) = delete;
     AttesaArchivio& operator=(const AttesaArchivio&) = delete;
@@ -66,7 +70,11 @@ private:
     void fine();
 
     QPointer<QLabel> m_stato;
+    QRect m_area;
     QString m_testoPrima;
+    QRect m_geometriaPrima;
+    bool m_aCapoPrima = false;
+    bool m_sfondoPrima = false;
     bool m_inAttesa = false;
     bool m_inLavoro = false;
     std::atomic<bool> m_occupato{false}; // the archive's thread waits on a busy database

@@ -129,7 +129,10 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
     connect(new Attivazione(this), &Attivazione::attivata, this,
             [this] { eseguiGestito([this] { colloca(); }); });
 
-    m_attesa = std::make_unique<AttesaArchivio>(m_label1[2]);
+    // The wait's text is longer than the state label: shown over the column's lower part (the
+    // mode, wrap and kiosk labels and the history link), which takes no input meanwhile.
+    m_attesa = std::make_unique<AttesaArchivio>(
+        m_label1[2], QRect(twipsX(1740), twipsY(825), twipsX(2265), twipsY(510)));
     // The desktop session ends: nobody is left to answer a question, so the console ends as a
     // close without reset (the history is on disk line by line and gets closed).
     connect(qApp, &QGuiApplication::commitDataRequest, this,
