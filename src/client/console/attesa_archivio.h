@@ -38,6 +38,8 @@ public:
     AttesaArchivio& operator=(const AttesaArchivio&) = delete;
 
     bool inAttesa() const { return m_inAttesa; }
+    // An operation handed to the archive's thread has not ended yet.
+    bool inLavoro() const { return m_inLavoro; }
 
     // Runs `lavoro` on the archive's thread and returns its result; a failure it throws is
     // thrown again here, as it is. Called on the archive's thread itself (work inside work), it

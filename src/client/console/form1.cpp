@@ -696,6 +696,14 @@ void Form1::segnalaErroreContatore(const ErroreQvr& errore) {
 // Closing
 
 void Form1::closeEvent(QCloseEvent* evento) {
+    // The window manager's close request still reaches a window that waits for the archive: it
+    // is taken once the operation is over, never inside it (the program would end, or ask its
+    // question, half-way through a call).
+    if (m_attesa->inLavoro()) {
+        evento->ignore();
+        QTimer::singleShot(50, this, [this] { close(); });
+        return;
+    }
     evento->accept();
     richiestaChiusura();
 }
