@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+#include <memory>
+
 using namespace qvr;
 using namespace qvr::test;
 
@@ -48,24 +50,35 @@ int righe(const ConsoleProva& c) {
     return c.form->LB1()->topLevelItemCount();
 }
 
-// Looks at the next modal window: its class name and the caption of its Label1, then closes it.
+// Looks for a modal window every 10 ms, `tentativi` times, records and closes it. What it finds
+// outlives the object, so a look still pending never writes into a test that has moved on.
 struct Osservatore {
-    QString classe;
-    QString modo;
-    // The pending looks end with the observer: a slow machine may still be looking when the
-    // block that made it ends, and must not write into it or close the next test's window.
-    QObject contesto;
-    void osserva(int tentativi = 100) {
-        QTimer::singleShot(10, &contesto, [this, tentativi] {
+    struct Esito {
+        QString classe;
+        QString modo;
+        bool finito = false;
+    };
+    std::shared_ptr<Esito> esito = std::make_shared<Esito>();
+    const QString& classe = esito->classe;
+    const QString& modo = esito->modo;
+    bool finito() const { return esito->finito; }
+    void osserva(int tentativi = 100) { guarda(esito, tentativi); }
+
+private:
+    static void guarda(std::shared_ptr<Esito> esito, int tentativi) {
+        QTimer::singleShot(10, [esito, tentativi] {
             QWidget* modale = QApplication::activeModalWidget();
             if (!modale) {
                 if (tentativi > 0)
-                    osserva(tentativi - 1);
+                    guarda(esito, tentativi - 1);
+                else
+                    esito->finito = true;
                 return;
             }
-            classe = QString::fromLatin1(modale->metaObject()->className());
+            esito->classe = QString::fromLatin1(modale->metaObject()->className());
             if (auto* b = qobject_cast<boxinputta*>(modale))
-                modo = b->Label1()->text();
+                esito->modo = b->Label1()->text();
+            esito->finito = true;
             modale->close();
         });
     }
@@ -264,7 +277,7 @@ private slots:
             Osservatore o;
             o.osserva(30);
             c.form->AK(3)->trigger();
-            QTest::qWait(400);
+            QTRY_VERIFY_WITH_TIMEOUT(o.finito(), 10000); // every look made: no window
             QCOMPARE(o.classe, QString());
         }
     }
@@ -309,8 +322,8 @@ private slots:
         Osservatore o;
         o.osserva(30);
         c.form->close();
-        QTest::qWait(400);
-        QCOMPARE(o.classe, QString()); // no question
+        QTRY_VERIFY_WITH_TIMEOUT(o.finito(), 10000); // every look made
+        QCOMPARE(o.classe, QString());               // no question
         QVERIFY(record(c) == (Record{42, 3, "F"}));
         QCOMPARE(c.contatore(), QByteArray("10\r\n"));
         QCOMPARE(c.uscita.volte(), 1);

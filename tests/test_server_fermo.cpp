@@ -2,10 +2,17 @@
 // its processes stopped with SIGSTOP, as when its host hangs or a cable is pulled. Every path of
 // the library (a cursor's read and write, the counter's read and draw, the board's reader), on a
 // connection waiting in the pool and on a new one, must fail within a bound with the error of a
-// server that is down, and work again once the server answers. Also: the bounds the address
-// sets, and a statement the server itself cancels.
+// server that is down, and work again once the server answers; a console on it keeps painting
+// meanwhile. Also: the bounds the address sets, and a statement the server itself cancels.
 
 #include "supporto.h"
+
+#include "app/gestione.h"
+#include "app/globali.h"
+#include "console/attesa_archivio.h"
+#include "console/copia_unica.h"
+#include "console/form1.h"
+#include "dialogs/messaggi.h"
 
 #include "archive/contatore.h"
 #include "archive/crea_archivio.h"
@@ -16,12 +23,17 @@
 #include "archive/percorsi_archivio.h"
 #include "archive/server.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <condition_variable>
 #include <csignal>
 #include <deque>
@@ -164,6 +176,58 @@ private:
     std::thread m_filo;
 };
 
+// The paints of a label while `operazione` runs (ms from its start, and the text painted), with
+// another thread asking it to paint every 100 ms, as the window system does when it is uncovered.
+struct Disegni : QObject {
+    QLabel* etichetta;
+    QElapsedTimer tempo;
+    QList<std::pair<qint64, QString>> visti;
+    explicit Disegni(QLabel* e) : etichetta(e) { e->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* evento) override {
+        if (evento->type() == QEvent::Paint)
+            visti.append({tempo.elapsed(), etichetta->text()});
+        return false;
+    }
+    qint64 durante(const std::function<void()>& operazione) {
+        std::atomic<bool> basta{false};
+        std::thread sollecito([&basta, e = etichetta] {
+            for (; !basta; std::this_thread::sleep_for(std::chrono::milliseconds(100)))
+                QMetaObject::invokeMethod(
+                    e, [e] { e->update(); }, Qt::QueuedConnection);
+        });
+        tempo.start();
+        operazione();
+        const qint64 durata = tempo.elapsed();
+        basta = true;
+        sollecito.join();
+        etichetta->removeEventFilter(this);
+        return durata;
+    }
+    // The longest stretch without a paint up to `fine`.
+    qint64 pausaMassima(qint64 fine) const {
+        qint64 prima = 0, pausa = 0;
+        for (const auto& [t, testo] : visti) {
+            pausa = qMax(pausa, qMin(t, fine) - prima);
+            prima = qMin(t, fine);
+        }
+        return qMax(pausa, fine - prima);
+    }
+};
+
+// A station's console on `archivio`, loaded and shown (null when the load fails).
+std::unique_ptr<Form1> apriConsole(const QString& archivio, int stazione, bool totem) {
+    const QString cartella = QDir::currentPath();
+    test::scriviFile(cartella + QStringLiteral("/percorsi.txt"),
+                     QStringLiteral("\"%1\",%2\r\n").arg(archivio).arg(stazione).toUtf8());
+    CopiaUnica::impostaPercorsoPredefinito(cartella + QStringLiteral("/copia.lock"));
+    TotemInUso = totem;
+    auto form = std::make_unique<Form1>();
+    if (!eseguiGestito([&] { form->Carica(); }))
+        return nullptr;
+    form->show();
+    return QTest::qWaitForWindowExposed(form.get()) ? std::move(form) : nullptr;
+}
+
 enum class Via { LetturaCursore, ScritturaCursore, LetturaContatore, Prelievo, Tabellone };
 
 } // namespace
@@ -226,6 +290,10 @@ private slots:
     void cleanup() {
         if (m_cluster)
             m_cluster->riprendi();
+        messaggi::impostaRispostaAutomatica(false);
+        messaggi::azzeraRegistro();
+        CopiaUnica::impostaPercorsoPredefinito({});
+        azzeraValoriGlobali();
     }
 
     // Stopped server: each path fails within the bound with the number of a server that is
@@ -279,6 +347,90 @@ private slots:
         ripresa.start();
         QCOMPARE(p.avvia(fare).get(), 0);
         QVERIFY(ripresa.elapsed() < 5000);
+    }
+
+    // A console on the stopped server: while a press of " Avanti     " or a tick of the kiosk
+    // monitor waits, the window paints all along, with the busy pointer and state text; then
+    // the operation ends as on a server that is down (in standard numbering the central report,
+    // and the program ends; in single numbering the counter's own message; the monitor's report
+    // with the count marked as not current), and once the server answers the console works.
+    // A close request meanwhile (single numbering: no question) ends the program only after.
+    void console_data() {
+        QTest::addColumn<bool>("monitor");
+        QTest::addColumn<int>("stazione");
+        QTest::addColumn<int>("errore");
+        QTest::newRow("avanti, standard") << false << 1 << int(Err::PercorsoNonValido);
+        QTest::newRow("avanti, singola") << false << 3 << int(Err::PercorsoNonTrovato);
+        QTest::newRow("monitor del totem") << true << 1 << int(Err::PercorsoNonValido);
+    }
+    void console() {
+        QFETCH(bool, monitor);
+        QFETCH(int, stazione);
+        QFETCH(int, errore);
+        QString archivio = m_archivio; // with the kiosk
+        if (!monitor) {
+            archivio = server::uriConDatabase(m_cluster->uri, QStringLiteral("qvr_fermo_banco"));
+            OpzioniArchivio o;
+            o.modi[2] = QStringLiteral("SG");
+            QCOMPARE(test::numeroErrore([&] { creaArchivio(archivio, o, true); }), 0);
+        }
+        QTemporaryDir cartella;
+        QDir::setCurrent(cartella.path());
+        messaggi::impostaRispostaAutomatica(true);
+        test::UscitaIntercettata uscita;
+        auto form = apriConsole(archivio, stazione, monitor);
+        QVERIFY(form);
+        const QString stato = form->Label1(2)->text();
+        const QRect posto = form->Label1(2)->geometry();
+        const QString prossimo = QString::number(form->Label1(1)->text().toInt() + 1);
+        const bool chiusa = stazione == 3;
+        auto operazione = [&] {
+            if (chiusa && !uscita.volte())
+                QMetaObject::invokeMethod(form.get(), "close", Qt::QueuedConnection);
+            if (monitor)
+                QMetaObject::invokeMethod(form->Timer1(), "timeout", Qt::DirectConnection);
+            else
+                form->Command1(0)->click();
+        };
+
+        m_cluster->ferma();
+        Disegni disegni(form->Label1(2));
+        const qint64 durata = disegni.durante(operazione);
+        m_cluster->riprendi();
+        const qint64 pausa = disegni.pausaMassima(durata);
+        qInfo("console, %s: %lld ms, al più %lld ms senza disegnare", QTest::currentDataTag(),
+              static_cast<long long>(durata), static_cast<long long>(pausa));
+        QVERIFY2(durata >= 2000 && durata < 15000, qPrintable(QString::number(durata)));
+        QVERIFY2(pausa < 1000, qPrintable(QString::number(pausa)));
+        QVERIFY(std::any_of(disegni.visti.cbegin(), disegni.visti.cend(), [](const auto& v) {
+            return v.second == QString::fromUtf8(TestoArchivioOccupato);
+        }));
+        QCOMPARE(form->Label1(2)->text(), stato);
+        QCOMPARE(form->Label1(2)->geometry(), posto);
+        QVERIFY(!QApplication::overrideCursor());
+        QCOMPARE(messaggi::registro().size(), 1);
+        QVERIFY(messaggi::registro().first().testo.startsWith(
+            QStringLiteral("Errore n. %1\n").arg(errore)));
+        QCOMPARE(uscita.volte(), !monitor && stazione == 1 ? 1 : 0);
+        QCOMPARE(form->Label5()->styleSheet().isEmpty(), !monitor);
+        if (chiusa)
+            QTRY_COMPARE(uscita.volte(), 1);
+
+        // Answering again (started again by the operator after the program's end).
+        messaggi::azzeraRegistro();
+        if (uscita.volte()) {
+            form.reset();
+            form = apriConsole(archivio, stazione, monitor);
+            QVERIFY(form);
+        }
+        operazione();
+        QCOMPARE(messaggi::registro().size(), 0);
+        QCOMPARE(uscita.volte(), monitor ? 0 : 1);
+        QVERIFY(form->Label5()->styleSheet().isEmpty());
+        if (!monitor)
+            QCOMPARE(form->Label1(1)->text(), prossimo);
+        form.reset();
+        QDir::setCurrent(QDir::tempPath());
     }
 
     // No number is drawn twice across a stop: the draw that failed took its number or not,
@@ -406,5 +558,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestServerFermo)
+QTEST_MAIN(TestServerFermo)
 #include "test_server_fermo.moc"

@@ -129,7 +129,10 @@ Form1::Form1(QWidget* parent) : QMainWindow(parent) {
     connect(new Attivazione(this), &Attivazione::attivata, this,
             [this] { eseguiGestito([this] { colloca(); }); });
 
-    m_attesa = std::make_unique<AttesaArchivio>(m_label1[2]);
+    // The wait's text is longer than the state label: shown over the column's lower part (the
+    // mode, wrap and kiosk labels and the history link), which takes no input meanwhile.
+    m_attesa = std::make_unique<AttesaArchivio>(
+        m_label1[2], QRect(twipsX(1740), twipsY(825), twipsX(2265), twipsY(510)));
     // The desktop session ends: nobody is left to answer a question, so the console ends as a
     // close without reset (the history is on disk line by line and gets closed).
     connect(qApp, &QGuiApplication::commitDataRequest, this,
@@ -327,23 +330,30 @@ void Form1::Carica() {
     LeggiPercorsi();
 
     // 5. Wrap settings.
-    Cursore data1;
-    data1.impostaDatabase(unisciPercorso(PercorsoArchivi, nomi::FileQVR));
-    data1.impostaOrigine(nomi::TabConfigurazione);
-    data1.aggiorna();
-    m_dopo99Singola = data1.campoSiNo(nomi::CampoNovantanoveSingle);
-    m_dopo99Standard = data1.campoSiNo(nomi::CampoNovantanoveStandard);
+    m_attesa->esegui([this] {
+        Cursore data1;
+        data1.impostaDatabase(unisciPercorso(PercorsoArchivi, nomi::FileQVR));
+        data1.impostaOrigine(nomi::TabConfigurazione);
+        data1.aggiorna();
+        m_dopo99Singola = data1.campoSiNo(nomi::CampoNovantanoveSingle);
+        m_dopo99Standard = data1.campoSiNo(nomi::CampoNovantanoveStandard);
+    });
     m_label4->setVisible(m_dopo99Standard);
 
     // 6. Numbering mode.
-    data1.impostaOrigine(nomi::TabPostazioneUtente);
-    data1.aggiorna();
-    const int stazione = stazioneComeNumero(PostazioneTesto);
-    const QVariant modo = data1.campo(nomi::campoPostoSS(stazione));
-    const QString testoModo = modo.isNull() ? QString() : valori::comeTesto(modo);
-    ModoSingolo = testoModo == QStringLiteral("SG");
+    const int stazione = m_attesa->esegui([] {
+        Cursore data1;
+        data1.impostaDatabase(unisciPercorso(PercorsoArchivi, nomi::FileQVR));
+        data1.impostaOrigine(nomi::TabPostazioneUtente);
+        data1.aggiorna();
+        const int n = stazioneComeNumero(PostazioneTesto);
+        const QVariant modo = data1.campo(nomi::campoPostoSS(n));
+        const QString testoModo = modo.isNull() ? QString() : valori::comeTesto(modo);
+        ModoSingolo = testoModo == QStringLiteral("SG");
+        data1.chiudi();
+        return n;
+    });
     m_label3->setText(ModoSingolo ? QStringLiteral("SG") : QStringLiteral("ST"));
-    data1.chiudi();
 
     // 7-9. History list and file.
     m_lb1->setHeaderLabels(
@@ -369,17 +379,22 @@ void Form1::Carica() {
     if (!ModoSingolo) {
         // 12. The station's number from its display record.
         m_tabellaDisplay = nomi::tabNumeriCode(NumeroPostazione);
-        Cursore data77;
-        data77.impostaDatabase(unisciPercorso(PercorsoArchivi, nomi::FileQVRB));
-        data77.impostaOrigine(m_tabellaDisplay);
-        data77.aggiorna();
-        numero = data77.campoTesto(nomi::CampoNumeroA1);
-        data77.chiudi();
+        numero = m_attesa->esegui([tabella = m_tabellaDisplay] {
+            Cursore data77;
+            data77.impostaDatabase(unisciPercorso(PercorsoArchivi, nomi::FileQVRB));
+            data77.impostaOrigine(tabella);
+            data77.aggiorna();
+            const QString letto = data77.campoTesto(nomi::CampoNumeroA1);
+            data77.chiudi();
+            return letto;
+        });
     } else {
         // 13. The last number of the shared sequence. A counter file that cannot be read is
         // reported; the console then starts without it.
         try {
-            numero = contatore::leggiTesto(fileArchivio(PercorsoArchivi, nomi::FileContatore));
+            numero = m_attesa->esegui([] {
+                return contatore::leggiTesto(fileArchivio(PercorsoArchivi, nomi::FileContatore));
+            });
         } catch (const ErroreQvr& errore) {
             segnalaErroreContatore(errore);
             return;
@@ -422,7 +437,7 @@ void Form1::Command1_Click(int indice) {
     if (indice == 0) {
         if (ModoSingolo) {
             if (TotemInUso) {
-                m_label5->setText(operazioni::LeggiCodaSingola());
+                m_label5->setText(m_attesa->esegui([] { return operazioni::LeggiCodaSingola(); }));
                 if (visibile(m_label5) && operazioni::valoreNumerico(m_label5->text()) == 0)
                     return;
                 // The same gate again under the counter's lock: another station may have
@@ -436,7 +451,9 @@ void Form1::Command1_Click(int indice) {
         } else {
             const bool codaVuota =
                 visibile(m_label5) && operazioni::valoreNumerico(m_label5->text()) == 0;
-            const auto esito = operazioni::ChiamaProssimo(m_dopo99Standard, codaVuota);
+            const auto esito = m_attesa->esegui([dopo99 = m_dopo99Standard, codaVuota] {
+                return operazioni::ChiamaProssimo(dopo99, codaVuota);
+            });
             m_label1[1]->setText(esito.numeroLetto);
             if (!esito.chiamato)
                 return;
@@ -451,7 +468,7 @@ void Form1::Command1_Click(int indice) {
         messaggi::mostra(this, messaggi::Icona::Informazione, QStringLiteral("QVR"),
                          TestoAttesaSingola);
     } else {
-        m_label1[1]->setText(operazioni::SegnalaAttesa());
+        m_label1[1]->setText(m_attesa->esegui([] { return operazioni::SegnalaAttesa(); }));
         m_label1[2]->setText(nomi::TestoAttesa);
     }
     RegistraChiamata();
@@ -461,8 +478,10 @@ bool Form1::chiamaSingola(bool conCoda) {
     qint32 numero = 0;
     try {
         const std::optional<qint32> estratto =
-            conCoda ? operazioni::ChiamaSingolaConCoda(m_dopo99Singola)
-                    : std::optional<qint32>(operazioni::ChiamaSingola(m_dopo99Singola));
+            m_attesa->esegui([conCoda, dopo99 = m_dopo99Singola] {
+                return conCoda ? operazioni::ChiamaSingolaConCoda(dopo99)
+                               : std::optional<qint32>(operazioni::ChiamaSingola(dopo99));
+            });
         if (!estratto)
             return false; // nobody waiting after all: the press stops, silently
         numero = *estratto;
@@ -489,7 +508,10 @@ void Form1::ChiamaNumeroScelto() {
     NumeroChiamato = CampoNumero::valoreDi(m_f->text());
     if (NumeroChiamato <= 0)
         return;
-    AggiornaDisplay(NumeroChiamato, static_cast<qint16>(nomi::StatoInCorso), QStringLiteral("T"));
+    m_attesa->esegui([] {
+        AggiornaDisplay(NumeroChiamato, static_cast<qint16>(nomi::StatoInCorso),
+                        QStringLiteral("T"));
+    });
     m_label1[1]->setText(QString::number(NumeroChiamato));
     m_label1[2]->setText(nomi::TestoInCorso);
     RegistraChiamata();
@@ -533,7 +555,10 @@ void Form1::ChiamaPrecedente() {
     NumeroChiamato = operazioni::numeroPrecedente(NumeroCorrente, false);
     if (NumeroChiamato <= 0)
         return;
-    AggiornaDisplay(NumeroChiamato, static_cast<qint16>(nomi::StatoInCorso), QStringLiteral("F"));
+    m_attesa->esegui([] {
+        AggiornaDisplay(NumeroChiamato, static_cast<qint16>(nomi::StatoInCorso),
+                        QStringLiteral("F"));
+    });
     m_label1[1]->setText(QString::number(NumeroChiamato));
     m_label1[2]->setText(nomi::TestoInCorso);
 }
@@ -541,8 +566,10 @@ void Form1::ChiamaPrecedente() {
 void Form1::AzzeraNumero() {
     if (ModoSingolo)
         return;
-    AggiornaDisplay(static_cast<qint32>(0), static_cast<qint16>(nomi::StatoAssente),
-                    QStringLiteral("F"));
+    m_attesa->esegui([] {
+        AggiornaDisplay(static_cast<qint32>(0), static_cast<qint16>(nomi::StatoAssente),
+                        QStringLiteral("F"));
+    });
     m_label1[1]->setText(QStringLiteral("0"));
     m_label1[2]->setText(nomi::TestoAssente);
 }
@@ -610,7 +637,8 @@ void Form1::Timer1_Timer() {
     // reported once, and again only when it changes.
     try {
         if (visibile(m_label5) && m_label3->text() == QStringLiteral("SG"))
-            m_label5->setText(QString::number(operazioni::AggiornaCodaSingola()));
+            m_label5->setText(QString::number(
+                m_attesa->esegui([] { return operazioni::AggiornaCodaSingola(); })));
         if (visibile(m_label5) && m_label3->text() == QStringLiteral("ST"))
             aggiornaCodaStandard();
     } catch (const ErroreQvr& errore) {
@@ -643,7 +671,8 @@ void Form1::guastoMonitor(const ErroreQvr& errore) {
 bool Form1::aggiornaCodaSingola() {
     qint32 coda = 0;
     try {
-        coda = operazioni::AggiornaCodaSingola(m_dopo99Singola);
+        coda = m_attesa->esegui(
+            [dopo99 = m_dopo99Singola] { return operazioni::AggiornaCodaSingola(dopo99); });
     } catch (const operazioni::ErroreContatore& errore) {
         segnalaErroreContatore(errore);
         return false;
@@ -654,7 +683,9 @@ bool Form1::aggiornaCodaSingola() {
 
 void Form1::aggiornaCodaStandard() {
     m_label5->setText(
-        QString::number(operazioni::AggiornaCodaStandard(m_label1[1]->text(), m_dopo99Standard)));
+        QString::number(m_attesa->esegui([numero = m_label1[1]->text(), dopo99 = m_dopo99Standard] {
+            return operazioni::AggiornaCodaStandard(numero, dopo99);
+        })));
 }
 
 void Form1::segnalaErroreContatore(const ErroreQvr& errore) {
@@ -665,6 +696,14 @@ void Form1::segnalaErroreContatore(const ErroreQvr& errore) {
 // Closing
 
 void Form1::closeEvent(QCloseEvent* evento) {
+    // The window manager's close request still reaches a window that waits for the archive: it
+    // is taken once the operation is over, never inside it (the program would end, or ask its
+    // question, half-way through a call).
+    if (m_attesa->inLavoro()) {
+        evento->ignore();
+        QTimer::singleShot(50, this, [this] { close(); });
+        return;
+    }
     evento->accept();
     richiestaChiusura();
 }

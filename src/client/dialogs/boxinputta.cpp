@@ -6,6 +6,7 @@
 #include "archive/errori.h"
 #include "archive/nomi.h"
 #include "archive/percorsi_archivio.h"
+#include "console/attesa_archivio.h"
 #include "console/display.h"
 #include "dialogs/campo_numero.h"
 #include "dialogs/messaggi.h"
@@ -121,8 +122,10 @@ void boxinputta::ImpostaNumeroStandard() {
     const qint32 valore = m_f->valore();
     if (valore == 0)
         return;
-    AggiornaDisplay(static_cast<double>(valore), static_cast<qint16>(nomi::StatoAssente),
-                    QStringLiteral("F"));
+    eseguiArchivio([valore] {
+        AggiornaDisplay(static_cast<double>(valore), static_cast<qint16>(nomi::StatoAssente),
+                        QStringLiteral("F"));
+    });
     if (m_numeroConsole)
         m_numeroConsole->setText(m_f->text());
     if (m_statoConsole)
@@ -138,8 +141,10 @@ void boxinputta::ImpostaNumeroSingola() {
         return;
     const qint32 valore = m_f->valore();
     try {
-        contatore::scriviImpostazione(fileArchivio(PercorsoArchivi, nomi::FileContatore), valore,
-                                      NumeroPostazione);
+        eseguiArchivio([valore] {
+            contatore::scriviImpostazione(fileArchivio(PercorsoArchivi, nomi::FileContatore),
+                                          valore, NumeroPostazione);
+        });
     } catch (const ErroreQvr& errore) {
         if (!erroreRiprovabile(errore.numero()))
             throw;
