@@ -158,12 +158,13 @@ qint32 Quadro::ultimaSingola() const {
 
 void Quadro::attendi(qint64 dal, std::chrono::steady_clock::time_point fino) const {
     std::unique_lock l(m_mutex);
-    m_cambio.wait_until(l, fino, [&] { return m_fermo || m_ultimo > dal; });
+    const quint64 sveglie = m_sveglie;
+    m_cambio.wait_until(l, fino, [&] { return m_sveglie != sveglie || m_ultimo > dal; });
 }
 
-void Quadro::fermaAttese() {
+void Quadro::svegliaTutti() {
     std::lock_guard l(m_mutex);
-    m_fermo = true;
+    ++m_sveglie;
     m_cambio.notify_all();
 }
 

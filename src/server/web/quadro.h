@@ -61,9 +61,9 @@ public:
     // The number of the latest call of the shared sequence since its last reset, 0 when none.
     qint32 ultimaSingola() const;
 
-    // Waits until an event after `dal` is held, `fino` passes or fermaAttese() is called.
+    // Waits until an event after `dal` is held, `fino` passes or svegliaTutti() is called.
     void attendi(qint64 dal, std::chrono::steady_clock::time_point fino) const;
-    void fermaAttese();
+    void svegliaTutti();
 
     static constexpr size_t MassimoEventi = 20000;
 
@@ -79,7 +79,7 @@ private:
     qint64 m_ultimo = 0;
     qint64 m_primoNoto = 0; // the first sequence number after which nothing is missing
     qint32 m_ultimaSingola = 0;
-    bool m_fermo = false;
+    quint64 m_sveglie = 0;
 };
 
 } // namespace qvr::web

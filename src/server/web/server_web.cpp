@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <thread>
@@ -29,6 +30,9 @@ namespace qvr::web {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Headers of one request (each line is at most 8192 bytes: the library's own limit).
+constexpr size_t MassimoIntestazioni = 100;
 
 const char* const PoliticaContenuti =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
@@ -194,6 +198,8 @@ public:
         : m_cartella(cartella), m_quadro(quadro), m_o(std::move(o)),
           m_frequenza(m_o.richiesteAlSecondo, m_o.raffica) {
         caricaRisorseWeb();
+        m_dopo = std::to_string(
+            std::max(1, int(std::ceil(1.0 / std::max(m_o.richiesteAlSecondo, 0.001)))));
         m_html = testoRisorsa(QStringLiteral(":/web/tabellone.html"));
         m_js = testoRisorsa(QStringLiteral(":/web/tabellone.js"));
         m_css = testoRisorsa(QStringLiteral(":/web/tabellone.css"));
@@ -213,11 +219,13 @@ public:
     std::atomic<int> m_connessioni{0};
     std::atomic<int> m_flussi{0};
     std::atomic<bool> m_fermo{false};
+    std::atomic<bool> m_finito{false}; // the listener has returned
     int m_porta = -1;
     Frequenza m_frequenza;
     std::mutex m_mutexFlussi;
     std::map<std::string, int> m_flussiPerIndirizzo;
     std::string m_html, m_js, m_css;
+    std::string m_dopo; // seconds until one more request is admitted
     // The state read last, kept for a moment: many pages asking at once read the archive once.
     std::mutex m_mutexStato;
     struct Letto {
@@ -257,9 +265,13 @@ void ServerWeb::Dentro::prepara() {
             res.status = 400;
             return httplib::Server::HandlerResponse::Handled;
         }
+        if (req.headers.size() > MassimoIntestazioni) {
+            res.status = 431;
+            return httplib::Server::HandlerResponse::Handled;
+        }
         if (!m_frequenza.ammessa(req.remote_addr)) {
             res.status = 429;
-            res.set_header("Retry-After", "1");
+            res.set_header("Retry-After", m_dopo);
             return httplib::Server::HandlerResponse::Handled;
         }
         return httplib::Server::HandlerResponse::Unhandled;
@@ -270,6 +282,7 @@ void ServerWeb::Dentro::prepara() {
                             : res.status == 405 ? "Metodo non ammesso."
                             : res.status == 413 ? "Richiesta troppo grande."
                             : res.status == 414 ? "Indirizzo troppo lungo."
+                            : res.status == 431 ? "Troppe intestazioni."
                             : res.status == 429 ? "Troppe richieste: riprovare tra poco."
                             : res.status == 503 ? "Servizio non disponibile."
                                                 : "Errore.";
@@ -521,7 +534,17 @@ std::optional<QString> ServerWeb::avvia() {
             .arg(QString::fromLocal8Bit(std::strerror(e)));
     }
     d->m_porta = porta;
-    d->m_thread = std::thread([this] { d->m_http.listen_after_bind(); });
+    d->m_thread = std::thread([this] {
+        d->m_http.listen_after_bind();
+        d->m_finito = true;
+    });
+    // Until it listens: a stop() before that would not be seen by the listener.
+    while (!d->m_http.is_running() && !d->m_finito)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (d->m_finito) {
+        d->m_thread.join();
+        return QStringLiteral("Impossibile ascoltare su %1:%2").arg(d->m_o.indirizzo).arg(porta);
+    }
     return std::nullopt;
 }
 
@@ -529,7 +552,7 @@ void ServerWeb::ferma() {
     if (!d->m_thread.joinable())
         return;
     d->m_fermo = true;
-    d->m_quadro.fermaAttese();
+    d->m_quadro.svegliaTutti();
     d->m_http.stop();
     d->m_thread.join();
 }

@@ -6,7 +6,7 @@
 
 const Silenzio = 3000;        // ms without a message before the banner
 const Riapertura = 2000;      // ms between two attempts to open the stream
-const Precedenti = 7;         // previous calls listed
+const Precedenti = 5;         // previous calls listed
 const TestiStato = {1: 'Assente...', 2: 'Attendere...', 3: 'In corso...'};
 
 const parametri = new URLSearchParams(location.search);
