@@ -160,6 +160,11 @@ int main(int argc, char* argv[]) {
             web::OpzioniWeb o;
             o.indirizzo = a->first;
             o.porta = a->second;
+            if (QFileInfo(file).isFile())
+                for (const QString& k : web::leggiLimiti(file, o))
+                    server::scriviLog(4, QStringLiteral("Impostazione %1 non valida in %2: resta "
+                                                        "il valore predefinito.")
+                                             .arg(k, file));
             pagine = std::make_unique<web::ServerWeb>(cartella, quadro, o);
             if (const auto e = pagine->avvia()) {
                 server::scriviLog(3, QStringLiteral("%1: pagine web non disponibili, la "

@@ -101,6 +101,7 @@ struct Banco {
         o.battitoMs = 200;
         o.richiesteAlSecondo = 1000;
         o.raffica = 1000;
+        o.limitaLoopback = true; // the tests' clients come from 127.0.0.1
         return o;
     }
     int porta() const { return server->porta(); }

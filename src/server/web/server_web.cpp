@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSettings>
 
 #include <httplib.h>
 
@@ -192,6 +193,27 @@ std::optional<std::pair<QString, int>> leggiAscolta(const QString& testo) {
     return std::pair{indirizzo, int(*porta)};
 }
 
+QStringList leggiLimiti(const QString& fileImpostazioni, OpzioniWeb& o) {
+    QStringList errate;
+    QSettings s(fileImpostazioni, QSettings::IniFormat);
+    auto leggi = [&](const char* chiave, auto& valore, double minimo, double massimo) {
+        const QString nome = QStringLiteral("Web/") + QLatin1String(chiave);
+        if (!s.contains(nome))
+            return;
+        bool ok = false;
+        const double v = s.value(nome).toString().trimmed().toDouble(&ok);
+        if (ok && v >= minimo && v <= massimo)
+            valore = static_cast<std::remove_reference_t<decltype(valore)>>(v);
+        else
+            errate << nome;
+    };
+    leggi("MassimoConnessioni", o.massimoConnessioni, 10, 20000);
+    leggi("FlussiPerIndirizzo", o.flussiPerIndirizzo, 0, 20000);
+    leggi("RichiesteAlSecondo", o.richiesteAlSecondo, 0.1, 100000);
+    leggi("Raffica", o.raffica, 1, 100000);
+    return errate;
+}
+
 class ServerWeb::Dentro {
 public:
     Dentro(const QString& cartella, Quadro& quadro, OpzioniWeb o)
@@ -269,7 +291,8 @@ void ServerWeb::Dentro::prepara() {
             res.status = 431;
             return httplib::Server::HandlerResponse::Handled;
         }
-        if (!m_frequenza.ammessa(req.remote_addr)) {
+        if ((m_o.limitaLoopback || !loopback(req.remote_addr)) &&
+            !m_frequenza.ammessa(req.remote_addr)) {
             res.status = 429;
             res.set_header("Retry-After", m_dopo);
             return httplib::Server::HandlerResponse::Handled;
@@ -444,7 +467,8 @@ void ServerWeb::Dentro::eventi(const httplib::Request& req, httplib::Response& r
     {
         std::lock_guard l(m_mutexFlussi);
         int& n = m_flussiPerIndirizzo[indirizzo];
-        if (m_o.flussiPerIndirizzo > 0 && !loopback(indirizzo) && n >= m_o.flussiPerIndirizzo) {
+        if (m_o.flussiPerIndirizzo > 0 && (m_o.limitaLoopback || !loopback(indirizzo)) &&
+            n >= m_o.flussiPerIndirizzo) {
             if (n == 0)
                 m_flussiPerIndirizzo.erase(indirizzo);
             res.status = 429;

@@ -23,6 +23,7 @@
 #include "server/web/quadro.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -33,12 +34,15 @@ struct OpzioniWeb {
     QString indirizzo = QStringLiteral("0.0.0.0");
     int porta = 8080; // 0: any free port (read back with ServerWeb::porta())
     int massimoConnessioni = 1000;
-    // Event streams open at once from one address (0: no limit); loopback addresses, where a
-    // reverse proxy on the same machine connects from, are not limited.
+    // Event streams open at once from one address (0: no limit).
     int flussiPerIndirizzo = 50;
     // Requests of one address: `richiesteAlSecondo` on average, bursts up to `raffica`.
     double richiesteAlSecondo = 20;
     double raffica = 100;
+    // Whether the two limits per address apply to loopback addresses too. By default they do
+    // not: a reverse proxy on the same machine connects from there for every client, and
+    // applies limits of its own.
+    bool limitaLoopback = false;
     int timeoutLetturaMs = 5000;
     int timeoutScritturaMs = 5000;
     int timeoutInattivoS = 5; // between two requests on a kept connection
@@ -49,6 +53,11 @@ struct OpzioniWeb {
 // "INDIRIZZO:PORTA" ("[::1]:8080" for IPv6, ":8080" every IPv4 address); nullopt when it is
 // not one.
 std::optional<std::pair<QString, int>> leggiAscolta(const QString& testo);
+
+// The limits from the settings file's [Web] group (MassimoConnessioni, FlussiPerIndirizzo,
+// RichiesteAlSecondo, Raffica): a key missing or not a number in range keeps its default, and
+// is named in the returned list.
+QStringList leggiLimiti(const QString& fileImpostazioni, OpzioniWeb& o);
 
 class ServerWeb {
 public:
