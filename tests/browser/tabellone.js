@@ -2,7 +2,9 @@
 // protocol by puppeteer-core. A throwaway archive, qvr-server on a free port below 32768, calls
 // made by a station process with the console's own operation; the page must show each call,
 // the previous ones with their time, only the stations asked for, "Collegamento interrotto"
-// when the server stops, and the call made meanwhile once the server is back.
+// when the server stops, and the call made meanwhile once the server is back. Sound is refused
+// until a touch, as many browsers do (simulated: headless chromium plays without one): the page
+// must offer "Attiva l'audio" and then fetch every call's announcement, in call order.
 //   node tabellone.js BUILD_DIR OUTPUT_DIR
 'use strict';
 const {spawn, execFileSync} = require('child_process');
@@ -92,6 +94,23 @@ async function main() {
            '--disable-component-update', '--disable-sync', '--no-first-run'],
   });
   const pagina = await browser.newPage();
+  const annunci = []; // "postazione numero type" of each announcement fetched, repeats dropped
+  pagina.on('response', r => {
+    const u = new URL(r.url());
+    if (u.pathname !== '/api/annuncio') return;
+    const a = [u.searchParams.get('postazione'), u.searchParams.get('numero'),
+               [200, 206].includes(r.status()) ? r.headers()['content-type'] : r.status()].join(' ');
+    if (annunci[annunci.length - 1] !== a) annunci.push(a);
+  });
+  await pagina.evaluateOnNewDocument(() => {
+    const suona = HTMLMediaElement.prototype.play;
+    let toccato = false;
+    document.addEventListener('click', () => { toccato = true; }, true);
+    HTMLMediaElement.prototype.play = function () {
+      return toccato ? suona.call(this)
+                     : Promise.reject(new DOMException('senza tocco', 'NotAllowedError'));
+    };
+  });
   await pagina.setViewport({width: 1920, height: 1080});
   const risposta = await pagina.goto(base + '/', {waitUntil: 'load'});
   if (!risposta.url().endsWith('/tabellone')) fallisci('/ non porta a /tabellone: ' + risposta.url());
@@ -105,6 +124,9 @@ async function main() {
   await attendiTesto(pagina, '#ultimaPostazione', 'Postazione 3');
   await attendiTesto(pagina, '#tessera3 .n', '1');
   await attendiTesto(pagina, '#tessera3 .s', 'In corso...');
+  await pagina.waitForSelector('#attivaAudio:not(.nascosto)', {timeout: 10000});
+  await pagina.click('#attivaAudio');
+  await pagina.waitForSelector('#attivaAudio.nascosto', {timeout: 10000});
   chiama(5, 2);
   chiama(1, 1);
   await attendiTesto(pagina, '#ultimaPostazione', 'Postazione 1');
@@ -114,6 +136,12 @@ async function main() {
   if (JSON.stringify(precedenti.map(r => r.slice(0, 2))) !== JSON.stringify(attesi))
     fallisci('chiamate precedenti: ' + JSON.stringify(precedenti));
   if (!precedenti.every(r => /^\d\d:\d\d$/.test(r[2]))) fallisci('ore: ' + JSON.stringify(precedenti));
+
+  const attesiAnnunci = ['3 1', '5 1', '5 2', '1 1'].map(a => a + ' audio/wav');
+  for (let t = Date.now(); annunci.length < attesiAnnunci.length && Date.now() - t < 30000;)
+    await new Promise(r => setTimeout(r, 100));
+  if (JSON.stringify(annunci) !== JSON.stringify(attesiAnnunci))
+    fallisci('annunci: ' + JSON.stringify(annunci));
 
   fs.mkdirSync(uscita, {recursive: true});
   for (const [w, h] of [[1920, 1080], [1280, 720]]) {

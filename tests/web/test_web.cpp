@@ -125,6 +125,7 @@ private slots:
     void flussoRiprendeDalNumero();
     void statoDellArchivio();
     void indirizzoDiAscolto();
+    void annuncioSoloDiChiamateTenute();
 };
 
 void TestWeb::percorsiEParametri_data() {
@@ -341,6 +342,23 @@ void TestWeb::indirizzoDiAscolto() {
     QCOMPARE(leggiAscolta("[::]:8080"), P({"::", 8080}));
     for (const char* errato : {"8080", "::1:8080", "a:65536", "a:-1", "a:", "a b:80", "a:8o"})
         QVERIFY2(!leggiAscolta(QString::fromLatin1(errato)), errato);
+}
+
+void TestWeb::annuncioSoloDiChiamateTenute() {
+    Banco b;
+    b.quadro.aggiungi({chiamata(1, 3, 57)});
+    const QByteArray r = scambia(b.porta(), get("/api/annuncio?postazione=3&numero=57"));
+    QCOMPARE(codice(r), 200);
+    QVERIFY(r.contains("Content-Type: audio/wav"));
+    const QByteArray corpo = r.mid(r.indexOf("\r\n\r\n") + 4);
+    QVERIFY(corpo.startsWith("RIFF") && corpo.mid(8, 8) == "WAVEfmt ");
+    // Chime and voice: more than a second at 22,050 Hz, 16 bits.
+    QVERIFY2(corpo.size() > 44 + 2 * 22050, qPrintable(QString::number(corpo.size())));
+    QCOMPARE(codice(scambia(b.porta(), get("/api/annuncio?postazione=3&numero=58"))), 404);
+    QCOMPARE(codice(scambia(b.porta(), get("/api/annuncio?postazione=4&numero=57"))), 404);
+    for (const char* q : {"postazione=3", "postazione=0&numero=57", "postazione=3&numero=0",
+                          "postazione=3&numero=2147483648", "postazione=3&numero=57&x=1"})
+        QCOMPARE(codice(scambia(b.porta(), get(QByteArray("/api/annuncio?") + q))), 400);
 }
 
 QTEST_GUILESS_MAIN(TestWeb)

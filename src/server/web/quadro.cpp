@@ -112,7 +112,8 @@ void Quadro::aggiungiBloccato(const registro::Evento& e) {
         return;
     if (m_eventi.empty() && m_ultimo == 0)
         m_primoNoto = e.seq - 1;
-    m_eventi.push_back({e.seq, e.tipo, std::make_shared<const QByteArray>(jsonEvento(e))});
+    m_eventi.push_back(
+        {e.seq, e.tipo, e.postazione, e.numero, std::make_shared<const QByteArray>(jsonEvento(e))});
     m_ultimo = e.seq;
     while (m_eventi.size() > m_massimo) {
         m_primoNoto = m_eventi.front().seq;
@@ -154,6 +155,14 @@ std::vector<registro::Evento> Quadro::ultimeChiamate() const {
 qint32 Quadro::ultimaSingola() const {
     std::lock_guard l(m_mutex);
     return m_ultimaSingola;
+}
+
+bool Quadro::chiamataTenuta(int postazione, qint32 numero) const {
+    std::lock_guard l(m_mutex);
+    for (auto it = m_eventi.rbegin(); it != m_eventi.rend(); ++it)
+        if (it->tipo == Tipo::Chiamata && it->postazione == postazione && it->numero == numero)
+            return true;
+    return false;
 }
 
 void Quadro::attendi(qint64 dal, std::chrono::steady_clock::time_point fino) const {

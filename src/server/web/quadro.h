@@ -30,6 +30,8 @@ namespace qvr::web {
 struct EventoWeb {
     qint64 seq = 0;
     registro::Tipo tipo = registro::Tipo::Biglietto;
+    int postazione = 0;
+    qint32 numero = 0;
     std::shared_ptr<const QByteArray> json;
 };
 
@@ -60,6 +62,8 @@ public:
     static constexpr size_t MassimoChiamate = 8;
     // The number of the latest call of the shared sequence since its last reset, 0 when none.
     qint32 ultimaSingola() const;
+    // Whether a call of `numero` at `postazione` is among the events held.
+    bool chiamataTenuta(int postazione, qint32 numero) const;
 
     // Waits until an event after `dal` is held, `fino` passes or svegliaTutti() is called.
     void attendi(qint64 dal, std::chrono::steady_clock::time_point fino) const;

@@ -5,6 +5,7 @@
 #include "archive/lettore.h"
 #include "archive/nomi.h"
 #include "registro/letture.h"
+#include "tabellone/voce.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
+#include <QtEndian>
 
 #include <httplib.h>
 
@@ -146,9 +148,13 @@ bool parametriValidi(const httplib::Request& req, std::initializer_list<const ch
             noto = noto || nome == a;
         if (!noto || req.get_param_value_count(nome) != 1)
             return false;
-        if (nome == "nominativi" && valore != "0" && valore != "1")
+        if ((nome == "nominativi" || nome == "audio") && valore != "0" && valore != "1")
             return false;
         if (nome == "dal" && !intero(valore, 0, std::numeric_limits<qint64>::max() / 2))
+            return false;
+        if (nome == "postazione" && !intero(valore, 1, 10))
+            return false;
+        if (nome == "numero" && !intero(valore, 1, std::numeric_limits<qint32>::max()))
             return false;
         if (nome == "postazioni") {
             const QStringList v = QString::fromStdString(valore).split(QLatin1Char(','));
@@ -160,6 +166,36 @@ bool parametriValidi(const httplib::Request& req, std::initializer_list<const ch
         }
     }
     return true;
+}
+
+// 16-bit mono PCM as a WAV file.
+std::string wav(const QByteArray& pcm) {
+    std::string w;
+    auto u32 = [&](quint32 v) {
+        char b[4];
+        qToLittleEndian(v, b);
+        w.append(b, 4);
+    };
+    auto u16 = [&](quint16 v) {
+        char b[2];
+        qToLittleEndian(v, b);
+        w.append(b, 2);
+    };
+    const quint32 n = quint32(pcm.size());
+    w += "RIFF";
+    u32(36 + n);
+    w += "WAVEfmt ";
+    u32(16);
+    u16(1); // PCM
+    u16(1); // mono
+    u32(tabellone::FrequenzaCampioni);
+    u32(tabellone::FrequenzaCampioni * 2);
+    u16(2);
+    u16(16);
+    w += "data";
+    u32(n);
+    w.append(pcm.constData(), size_t(pcm.size()));
+    return w;
 }
 
 std::string testoRisorsa(const QString& nome) {
@@ -232,6 +268,7 @@ public:
     void stato(const httplib::Request& req, httplib::Response& res);
     void eventi(const httplib::Request& req, httplib::Response& res);
     QByteArray leggiStato(bool nominativi, qint64 ultimo, int& codice);
+    void annuncio(const httplib::Request& req, httplib::Response& res);
 
     QString m_cartella;
     Quadro& m_quadro;
@@ -257,6 +294,9 @@ public:
         Clock::time_point quando;
     };
     std::optional<Letto> m_stato[2];
+    // The announcements made, the most recent last (the voice speaks for one thread at a time).
+    std::mutex m_mutexVoce;
+    std::deque<std::pair<std::pair<int, qint32>, std::shared_ptr<const std::string>>> m_annunci;
 };
 
 void ServerWeb::Dentro::prepara() {
@@ -326,7 +366,7 @@ void ServerWeb::Dentro::prepara() {
         res.set_redirect("/tabellone", 302);
     });
     h.Get("/tabellone", [this](const httplib::Request& req, httplib::Response& res) {
-        if (!parametriValidi(req, {"postazioni", "nominativi"})) {
+        if (!parametriValidi(req, {"postazioni", "nominativi", "audio"})) {
             res.status = 400;
             return;
         }
@@ -350,6 +390,8 @@ void ServerWeb::Dentro::prepara() {
           [this](const httplib::Request& req, httplib::Response& res) { stato(req, res); });
     h.Get("/api/eventi",
           [this](const httplib::Request& req, httplib::Response& res) { eventi(req, res); });
+    h.Get("/api/annuncio",
+          [this](const httplib::Request& req, httplib::Response& res) { annuncio(req, res); });
 }
 
 QByteArray ServerWeb::Dentro::leggiStato(bool nominativi, qint64 ultimo, int& codice) {
@@ -443,6 +485,38 @@ void ServerWeb::Dentro::stato(const httplib::Request& req, httplib::Response& re
     }
     res.status = letto->codice;
     res.set_content(letto->json.toStdString(), "application/json; charset=utf-8");
+}
+
+// The sound of a call: chime and voice, as the board speaks it. Only for a call the journal's
+// recent events hold, so that no one can keep the voice busy with numbers never called.
+void ServerWeb::Dentro::annuncio(const httplib::Request& req, httplib::Response& res) {
+    if (!parametriValidi(req, {"postazione", "numero"}) || !req.has_param("postazione") ||
+        !req.has_param("numero")) {
+        res.status = 400;
+        return;
+    }
+    const int postazione = std::stoi(req.get_param_value("postazione"));
+    const qint32 numero = qint32(std::stol(req.get_param_value("numero")));
+    if (!m_quadro.chiamataTenuta(postazione, numero)) {
+        res.status = 404;
+        return;
+    }
+    std::shared_ptr<const std::string> suono;
+    {
+        std::lock_guard l(m_mutexVoce);
+        const std::pair chiave{postazione, numero};
+        for (const auto& [k, v] : m_annunci)
+            if (k == chiave)
+                suono = v;
+        if (!suono) {
+            suono = std::make_shared<const std::string>(
+                wav(tabellone::Voce::annuncio(postazione, numero)));
+            m_annunci.emplace_back(chiave, suono);
+            if (m_annunci.size() > 32)
+                m_annunci.pop_front();
+        }
+    }
+    res.set_content(*suono, "audio/wav");
 }
 
 void ServerWeb::Dentro::eventi(const httplib::Request& req, httplib::Response& res) {

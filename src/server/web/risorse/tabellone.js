@@ -1,7 +1,9 @@
 // The board page: reads the state once from /api/stato, then follows the journal's events
 // pushed by /api/eventi. Without a message (an event or the server's heartbeat, once a second)
 // for 3 s it shows "Collegamento interrotto" and opens the stream again from the last event it
-// received, so the calls it missed arrive in order.
+// received, so the calls it missed arrive in order. Each call that arrives is announced (chime
+// and voice made by the server), one after the other, none dropped; where the browser wants a
+// touch before it plays sound, one "Attiva l'audio" button appears (?audio=0: no sound).
 'use strict';
 
 const Silenzio = 3000;        // ms without a message before the banner
@@ -16,6 +18,7 @@ const mostrate = (() => {
   return v.length ? [...new Set(v)] : [1, 2, 3, 4, 5, 6, 7, 8, 9, 10];
 })();
 const conNominativi = parametri.get('nominativi') === '1';
+const conAudio = parametri.get('audio') !== '0';
 
 const tessere = new Map();   // station -> {numero, stato, nominativo, guasto}
 let chiamate = [];           // the latest calls shown, the most recent first: {seq, postazione, numero, ora}
@@ -102,6 +105,53 @@ function applica(e) {
   return false;
 }
 
+// The announcements waiting, in call order.
+const annunci = [];
+let inOnda = false;
+let audioBloccato = false;
+
+function annuncia(c) {
+  if (!conAudio) return;
+  annunci.push(c);
+  prossimoAnnuncio();
+}
+
+function prossimoAnnuncio() {
+  if (inOnda || audioBloccato || annunci.length === 0) return;
+  const c = annunci[0];
+  const a = new Audio('/api/annuncio?postazione=' + c.postazione + '&numero=' + c.numero);
+  let finito = false;
+  const fine = () => {
+    if (finito) return;
+    finito = true;
+    inOnda = false;
+    annunci.shift();
+    prossimoAnnuncio();
+  };
+  inOnda = true;
+  a.onended = fine;
+  a.onerror = fine;
+  // A sound that never ends (no output, a stalled load) does not hold the queue.
+  setTimeout(fine, 20000);
+  a.play().catch(err => {
+    if (err && err.name === 'NotAllowedError') {
+      // Kept in the queue until the touch.
+      finito = true;
+      inOnda = false;
+      audioBloccato = true;
+      document.getElementById('attivaAudio').classList.remove('nascosto');
+    } else {
+      fine();
+    }
+  });
+}
+
+document.getElementById('attivaAudio').addEventListener('click', () => {
+  audioBloccato = false;
+  document.getElementById('attivaAudio').classList.add('nascosto');
+  prossimoAnnuncio();
+});
+
 async function caricaStato() {
   const r = await fetch('/api/stato' + (conNominativi ? '?nominativi=1' : ''), {cache: 'no-store'});
   const s = await r.json();
@@ -129,7 +179,10 @@ function apri() {
     let chiamata = false;
     try { chiamata = applica(JSON.parse(m.data)); } catch (_) { return; }
     disegnaTessere();
-    if (chiamata) disegnaChiamate(true);
+    if (chiamata) {
+      disegnaChiamate(true);
+      annuncia(chiamate[0]);
+    }
   };
   flusso.addEventListener('battito', segnale);
   flusso.addEventListener('riallinea', () => { segnale(); riparti(); });
