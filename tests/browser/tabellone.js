@@ -7,51 +7,16 @@
 // must offer "Attiva l'audio" and then fetch every call's announcement, in call order.
 //   node tabellone.js BUILD_DIR OUTPUT_DIR
 'use strict';
-const {spawn, execFileSync} = require('child_process');
+const {execFileSync} = require('child_process');
 const fs = require('fs');
-const net = require('net');
 const os = require('os');
 const path = require('path');
-const puppeteer = require('puppeteer-core');
+const {portaLibera, avviaServer, fermaServer, lanciaChromium, fallisci} = require('./comune');
 
 const [build, uscita] = process.argv.slice(2);
-const Chromium = process.env.QVR_CHROMIUM || '/usr/bin/chromium';
 const cartella = fs.mkdtempSync(path.join(os.tmpdir(), 'qvr-browser-'));
 const archivio = path.join(cartella, 'archivio');
 let server = null, browser = null;
-
-function fallisci(testo) { throw new Error(testo); }
-
-// A port below the kernel's ephemeral range, free when checked by binding it.
-async function portaLibera() {
-  for (let i = 0; i < 200; ++i) {
-    const p = 20000 + Math.floor(Math.random() * 12000);
-    const libera = await new Promise(ok => {
-      const s = net.createServer().once('error', () => ok(false))
-        .listen(p, '127.0.0.1', () => s.close(() => ok(true)));
-    });
-    if (libera) return p;
-  }
-  fallisci('nessuna porta libera');
-}
-
-function avviaServer(porta) {
-  return new Promise((ok, ko) => {
-    const s = spawn(path.join(build, 'qvr-server'),
-                    ['--archivio', archivio, '--ascolta', '127.0.0.1:' + porta]);
-    let testo = '';
-    const t = setTimeout(() => ko(new Error('qvr-server non pronto: ' + testo)), 20000);
-    s.stderr.on('data', d => {
-      testo += d;
-      if (testo.includes('Registrazione avviata')) { clearTimeout(t); ok(s); }
-    });
-    s.once('exit', c => { clearTimeout(t); ko(new Error('qvr-server uscito (' + c + '): ' + testo)); });
-  });
-}
-
-function fermaServer(s) {
-  return new Promise(ok => { s.removeAllListeners('exit'); s.once('exit', ok); s.kill('SIGTERM'); });
-}
 
 // Calls 300 ms apart, as people press: the recorder reads the records every 100 ms, and calls
 // within one read count as simultaneous.
@@ -85,14 +50,9 @@ async function controllaImpaginazione(pagina, w, h) {
 async function main() {
   execFileSync(path.join(build, 'qvr-archivio'), ['crea', archivio], {stdio: 'ignore'});
   const porta = await portaLibera();
-  server = await avviaServer(porta);
+  server = await avviaServer(build, archivio, porta);
   const base = `http://127.0.0.1:${porta}`;
-  browser = await puppeteer.launch({
-    executablePath: Chromium, headless: true,
-    userDataDir: path.join(cartella, 'profilo'),
-    args: ['--headless=new', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync', '--no-first-run'],
-  });
+  browser = await lanciaChromium(path.join(cartella, 'profilo'));
   const pagina = await browser.newPage();
   const annunci = []; // "postazione numero type" of each announcement fetched, repeats dropped
   pagina.on('response', r => {
@@ -173,7 +133,7 @@ async function main() {
   console.log(`"Collegamento interrotto" dopo ${dopo} ms`);
   await pagina.screenshot({path: path.join(uscita, 'tabellone-interrotto.png')});
   chiama(2, 1);
-  server = await avviaServer(porta);
+  server = await avviaServer(build, archivio, porta);
   await attendiTesto(pagina, '#ultimaPostazione', 'Postazione 2', 20000);
   await pagina.waitForSelector('#interrotto.nascosto', {timeout: 10000});
   await attendiTesto(pagina, '#elencoPrecedenti li:first-child .p', 'Postazione 1');
