@@ -286,7 +286,8 @@ public:
     std::string m_html, m_js, m_css;
     std::string m_dopo; // seconds until one more request is admitted
     // The state read last, kept for a moment: many pages asking at once read the archive once.
-    std::mutex m_mutexStato;
+    std::mutex m_mutexLettura; // one archive read at a time
+    std::mutex m_mutexStato;   // the states kept
     struct Letto {
         QByteArray json;
         int codice = 0;
@@ -471,20 +472,35 @@ void ServerWeb::Dentro::stato(const httplib::Request& req, httplib::Response& re
         return;
     }
     const bool nominativi = req.get_param_value("nominativi") == "1";
-    std::lock_guard l(m_mutexStato);
-    std::optional<Letto>& letto = m_stato[nominativi ? 1 : 0];
-    const auto ora = Clock::now();
-    const qint64 ultimo = m_quadro.ultimo();
+    const int i = nominativi ? 1 : 0;
+    auto rispondi = [&](const Letto& l) {
+        res.status = l.codice;
+        res.set_content(l.json.toStdString(), "application/json; charset=utf-8");
+    };
     // Read again after 250 ms, or at once when an event came since.
-    if (!letto || ora - letto->quando > std::chrono::milliseconds(250) || letto->ultimo != ultimo) {
-        Letto nuovo;
-        nuovo.ultimo = ultimo;
-        nuovo.json = leggiStato(nominativi, ultimo, nuovo.codice);
-        nuovo.quando = ora;
-        letto = std::move(nuovo);
+    auto fresco = [&](const std::optional<Letto>& l) {
+        return l && Clock::now() - l->quando <= std::chrono::milliseconds(250) &&
+               l->ultimo == m_quadro.ultimo();
+    };
+    std::unique_lock lettura(m_mutexLettura, std::try_to_lock);
+    {
+        std::lock_guard c(m_mutexStato);
+        // Fresh, or another request is reading the archive (a share slow to answer): the last
+        // state, rather than one more thread waiting on the share.
+        if (m_stato[i] && (fresco(m_stato[i]) || !lettura.owns_lock())) {
+            rispondi(*m_stato[i]);
+            return;
+        }
     }
-    res.status = letto->codice;
-    res.set_content(letto->json.toStdString(), "application/json; charset=utf-8");
+    if (!lettura.owns_lock())
+        lettura.lock();
+    Letto nuovo;
+    nuovo.quando = Clock::now();
+    nuovo.ultimo = m_quadro.ultimo();
+    nuovo.json = leggiStato(nominativi, nuovo.ultimo, nuovo.codice);
+    rispondi(nuovo);
+    std::lock_guard c(m_mutexStato);
+    m_stato[i] = std::move(nuovo);
 }
 
 // The sound of a call: chime and voice, as the board speaks it. Only for a call the journal's

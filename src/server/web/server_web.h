@@ -45,7 +45,7 @@ struct OpzioniWeb {
     bool limitaLoopback = false;
     int timeoutLetturaMs = 5000;
     int timeoutScritturaMs = 5000;
-    int timeoutInattivoS = 5; // between two requests on a kept connection
+    int timeoutInattivoS = 2; // between two requests on a kept connection (and at the stop)
     size_t massimoCorpo = 4096;
     int battitoMs = 1000; // a stream with no event gets a heartbeat this often
 };
