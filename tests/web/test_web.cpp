@@ -233,7 +233,7 @@ void TestWeb::connessioniMassimeEInattive() {
     t.start();
     const QByteArray r = leggi(quinta, 15000, "</html>");
     QCOMPARE(codice(r), 200);
-    QVERIFY2(t.elapsed() >= 500, qPrintable(QString::number(t.elapsed())));
+    QVERIFY2(t.elapsed() >= 300, qPrintable(QString::number(t.elapsed())));
     QVERIFY(b.server->connessioniAperte() <= 3);
     for (int s : mute)
         QCOMPARE(leggi(s, 5000), QByteArray()); // closed without an answer
@@ -259,7 +259,7 @@ void TestWeb::clienteCheNonLegge() {
     QElapsedTimer t;
     t.start();
     QCOMPARE(codice(scambia(b.porta(), get("/api/stato"))), 200);
-    QVERIFY(t.elapsed() < 2000);
+    QVERIFY(t.elapsed() < 5000);
     // The write timeout ends it.
     QTRY_COMPARE_WITH_TIMEOUT(b.server->flussiAperti(), 0, 15000);
     QTRY_COMPARE_WITH_TIMEOUT(b.server->connessioniAperte(), 0, 10000);
