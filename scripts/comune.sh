@@ -6,7 +6,8 @@ PACCHETTI_QVR=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-bas
     xdotool imagemagick clang libclang-rt-14-dev e2fsprogs procps time
     qt6-multimedia-dev libespeak-ng-dev espeak-ng-data sox openbox
     cups printer-driver-cups-pdf libcups2-dev poppler-utils
-    postgresql libqt6sql6-psql libpq-dev libxcb1-dev)
+    postgresql libqt6sql6-psql libpq-dev libxcb1-dev
+    libcpp-httplib-dev chromium npm)
 
 # What scripts/pacchetti.sh and scripts/prova-installazione.sh need besides: the package tools
 # and checkers, and the maker of a clean Debian 12 system.

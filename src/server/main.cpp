@@ -2,6 +2,7 @@
 // Registro.mdb of every ticket, call, wait and absence, without a window.
 #include "archive/percorsi_archivio.h"
 #include "server/registratore.h"
+#include "server/web/server_web.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -13,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 using namespace qvr;
@@ -27,7 +29,7 @@ void gestoreSegnale(int numero) {
 }
 
 const char* const TestoAiuto =
-    "Uso: qvr-server [--archivio CARTELLA] [--impostazioni FILE]\n"
+    "Uso: qvr-server [--archivio CARTELLA] [--impostazioni FILE] [--ascolta INDIRIZZO:PORTA]\n"
     "\n"
     "Il registratore dell'ufficio: osserva la cartella dell'archivio e scrive nel registro\n"
     "Registro.mdb ogni biglietto emesso, ogni chiamata, ogni attesa e assenza delle\n"
@@ -38,6 +40,10 @@ const char* const TestoAiuto =
     "  --archivio CARTELLA       La cartella dell'archivio (prevale sulle impostazioni).\n"
     "  --impostazioni FILE       Il file delle impostazioni (predefinito\n"
     "                            /etc/qvr/qvr-server.ini, chiave Archivio).\n"
+    "  --ascolta INDIRIZZO:PORTA Dove servire le pagine web (il tabellone /tabellone, i dati\n"
+    "                            /api/stato e /api/eventi): predefinito :8080, ogni\n"
+    "                            indirizzo IPv4; [::]:8080 anche IPv6; \"no\" nessuna\n"
+    "                            pagina. Prevale sulla chiave Web/Ascolta delle impostazioni.\n"
     "  -h, --help                Mostra questo aiuto.\n"
     "  -v, --version             Mostra la versione.\n"
     "\n"
@@ -58,7 +64,9 @@ int main(int argc, char* argv[]) {
                                       QStringLiteral("cartella"));
     const QCommandLineOption impostazioni(QStringLiteral("impostazioni"), QString(),
                                           QStringLiteral("file"));
-    p.addOptions({aiuto, versione, archivio, impostazioni});
+    const QCommandLineOption ascolta(QStringLiteral("ascolta"), QString(),
+                                     QStringLiteral("indirizzo:porta"));
+    p.addOptions({aiuto, versione, archivio, impostazioni, ascolta});
     if (!p.parse(app.arguments())) {
         std::fprintf(stderr, "qvr-server: %s\nPer l'aiuto: qvr-server --help\n",
                      p.errorText().toLocal8Bit().constData());
@@ -123,6 +131,57 @@ int main(int argc, char* argv[]) {
     std::signal(SIGPIPE, SIG_IGN);
 
     server::Registratore r(cartella);
+
+    // ---- The web pages: their own threads, fed with the events the recorder has written. ----
+    web::Quadro quadro;
+    std::unique_ptr<web::ServerWeb> pagine;
+    {
+        QString dove = p.value(ascolta).trimmed();
+        const QString file = p.isSet(impostazioni) ? p.value(impostazioni)
+                                                   : QStringLiteral("/etc/qvr/qvr-server.ini");
+        if (dove.isEmpty() && QFileInfo(file).isFile())
+            dove = QSettings(file, QSettings::IniFormat)
+                       .value(QStringLiteral("Web/Ascolta"))
+                       .toString()
+                       .trimmed();
+        if (dove.isEmpty())
+            dove = QStringLiteral(":8080");
+        if (dove != QStringLiteral("no")) {
+            const auto a = web::leggiAscolta(dove);
+            if (!a) {
+                server::scriviLog(3, QStringLiteral("Indirizzo delle pagine web non valido: %1 "
+                                                    "(atteso INDIRIZZO:PORTA, es. :8080).")
+                                         .arg(dove));
+                return 2;
+            }
+            if (const auto e = quadro.carica(fileArchivio(cartella, registro::NomeFile)))
+                server::scriviLog(
+                    6, QStringLiteral("Pagine web senza gli eventi precedenti: %1").arg(*e));
+            web::OpzioniWeb o;
+            o.indirizzo = a->first;
+            o.porta = a->second;
+            if (QFileInfo(file).isFile())
+                for (const QString& k : web::leggiLimiti(file, o))
+                    server::scriviLog(4, QStringLiteral("Impostazione %1 non valida in %2: resta "
+                                                        "il valore predefinito.")
+                                             .arg(k, file));
+            pagine = std::make_unique<web::ServerWeb>(cartella, quadro, o);
+            if (const auto e = pagine->avvia()) {
+                server::scriviLog(3, QStringLiteral("%1: pagine web non disponibili, la "
+                                                    "registrazione continua.")
+                                         .arg(*e));
+                pagine.reset();
+            } else {
+                server::scriviLog(6, QStringLiteral("Pagine web su http://%1:%2/tabellone")
+                                         .arg(o.indirizzo)
+                                         .arg(pagine->porta()));
+            }
+            QObject::connect(
+                &r, &server::Registratore::eventiScritti, &app,
+                [&quadro](const std::vector<registro::Evento>& v) { quadro.aggiungi(v); });
+        }
+    }
+    // ---- end of the web pages ----
     QSocketNotifier notifica(g_pipeSegnali[0], QSocketNotifier::Read);
     QObject::connect(&notifica, &QSocketNotifier::activated, &app, [&] {
         char c = 0;

@@ -318,6 +318,7 @@ void Registratore::scrivi() {
                                  .arg(lotto.size()));
                 m_erroreScrittura.reset();
             }
+            emit eventiScritti(lotto);
             return;
         } catch (const registro::ErroreRegistro& e) {
             m_registro->chiudi();

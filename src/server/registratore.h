@@ -50,6 +50,10 @@ public:
     static constexpr int RiprovaBloccoMs = 500;
     static constexpr size_t MassimoInAttesa = 200000;
 
+signals:
+    // A batch of events now in the journal, with their sequence numbers (for the web pages).
+    void eventiScritti(const std::vector<qvr::registro::Evento>& eventi);
+
 private:
     bool prendiBlocco();
     void provaBlocco();
