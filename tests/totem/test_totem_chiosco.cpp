@@ -474,10 +474,11 @@ void TestTotemChiosco::stampanteBloccata() {
     premiQuandoPronto();
     QVERIFY(chiosco.stampaInCorso());
     QVERIFY(finita.isEmpty());
-    fifo.leggi(); // the printer takes what it was stuck on
+    // The printer takes what it was stuck on; the tickets may already follow in that read.
+    QByteArray stampato = fifo.leggi();
     QTRY_COMPARE(finita.size(), 2);
     QVERIFY(finita.at(0).at(0).toBool() && finita.at(1).at(0).toBool());
-    const QByteArray stampato = fifo.leggi();
+    stampato += fifo.leggi();
     QCOMPARE(stampato.count("\x1b@"), 2);
     QVERIFY(stampato.indexOf(rigaNumero(3)) >= 0);
     QVERIFY(stampato.indexOf(rigaNumero(3)) < stampato.indexOf(rigaNumero(4)));
