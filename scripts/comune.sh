@@ -7,7 +7,7 @@ PACCHETTI_QVR=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-bas
     qt6-multimedia-dev libespeak-ng-dev espeak-ng-data sox openbox
     cups printer-driver-cups-pdf libcups2-dev poppler-utils
     postgresql libqt6sql6-psql libpq-dev libxcb1-dev
-    libcpp-httplib-dev chromium npm)
+    libcpp-httplib-dev chromium)
 
 # What scripts/pacchetti.sh and scripts/prova-installazione.sh need besides: the package tools
 # and checkers, and the maker of a clean Debian 12 system.
@@ -17,7 +17,12 @@ PACCHETTI_PACCHETTI=(dpkg-dev fakeroot lintian desktop-file-utils appstream mmde
 # that are not installed yet; does nothing when every one is there.
 installa_mancanti() {
     local richiesti=("$@") mancanti=() p
-    [ ${#richiesti[@]} -gt 0 ] || richiesti=("${PACCHETTI_QVR[@]}")
+    if [ ${#richiesti[@]} -eq 0 ]; then
+        richiesti=("${PACCHETTI_QVR[@]}")
+        # npm for the browser tests: Debian's package only where no npm is there, since a
+        # Node.js from elsewhere brings its own and conflicts with Debian's.
+        command -v npm >/dev/null || richiesti+=(npm)
+    fi
     for p in "${richiesti[@]}"; do
         if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
             mancanti+=("$p")
