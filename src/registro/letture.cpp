@@ -2,11 +2,15 @@
 
 #include "archive/errori.h"
 #include "archive/nomi.h"
+#include "archive/cursore.h"
 #include "archive/percorsi_archivio.h"
+#include "archive/server.h"
 #include "registro/registro.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlQuery>
+#include <QSqlRecord>
 
 #include <sqlite3.h>
 
@@ -104,10 +108,47 @@ qint32 numero(sqlite3_stmt* st, int i, const QString& dove) {
     }
 }
 
+// The first row of `tabella` of the archive file `file` on the server `uri`.
+QSqlRecord primaRigaServer(const QString& uri, const QString& file, const QString& tabella) {
+    const QString schema = server::schemaDelFile(file);
+    server::Connessione c(uri);
+    QSqlQuery q(c.db());
+    q.setForwardOnly(true);
+    if (const auto e = c.esegui(q, QStringLiteral("SELECT * FROM %1 ORDER BY %2 LIMIT 1")
+                                       .arg(server::tabella(schema, tabella),
+                                            server::identificatore(server::ColonnaChiave))))
+        throw c.errore(*e, schema, tabella);
+    if (!q.next()) {
+        if (q.lastError().isValid())
+            throw c.errore(q.lastError(), schema, tabella);
+        throw ErroreQvr(Err::NessunRecordCorrente, server::uriPerMessaggi(uri) +
+                                                       QLatin1Char('\\') + file +
+                                                       QStringLiteral(", ") + tabella);
+    }
+    return q.record();
+}
+
+QVariant campoServer(const QSqlRecord& r, const QString& nome, const QString& dove) {
+    const int i = r.indexOf(nome);
+    if (i < 0)
+        throw ErroreQvr(Err::CampoNonTrovato, dove + QStringLiteral(".") + nome);
+    return r.value(i);
+}
+
 } // namespace
 
 Contatori leggiContatori(const QString& cartella) {
     Contatori c{};
+    if (eServer(cartella)) {
+        const QSqlRecord r = primaRigaServer(cartella, nomi::FileTotem, nomi::TabNumerazione);
+        for (int s = 1; s <= 11; ++s) {
+            const QVariant v = campoServer(r, nomi::campoP(s), nomi::TabNumerazione);
+            c[s - 1] = v.isNull() ? 0
+                                  : valori::comeLong(v, nomi::TabNumerazione +
+                                                            QStringLiteral(".") + nomi::campoP(s));
+        }
+        return c;
+    }
     const QString nativo = fileArchivio(cartella, nomi::FileTotem);
     primaRiga(nativo, nomi::TabNumerazione, [&](sqlite3_stmt* st) {
         for (int s = 1; s <= 11; ++s) {
@@ -121,6 +162,16 @@ Contatori leggiContatori(const QString& cartella) {
 
 biglietti::Regole leggiRegole(const QString& cartella) {
     biglietti::Regole r;
+    if (eServer(cartella)) {
+        const QSqlRecord riga = primaRigaServer(cartella, nomi::FileQVR, nomi::TabConfigurazione);
+        auto siNo = [&](const QString& campo) {
+            const QVariant v = campoServer(riga, campo, nomi::TabConfigurazione);
+            return !v.isNull() && valori::comeSiNo(v);
+        };
+        r.dopo99Singola = siNo(nomi::CampoNovantanoveSingle);
+        r.dopo99Standard = siNo(nomi::CampoNovantanoveStandard);
+        return r;
+    }
     const QString nativo = fileArchivio(cartella, nomi::FileQVR);
     primaRiga(nativo, nomi::TabConfigurazione, [&](sqlite3_stmt* st) {
         auto siNo = [&](const QString& campo) {
@@ -139,6 +190,23 @@ biglietti::Regole leggiRegole(const QString& cartella) {
         r.dopo99Standard = siNo(nomi::CampoNovantanoveStandard);
     });
     return r;
+}
+
+ImprontaFile improntaTotem(const QString& cartella) {
+    if (!eServer(cartella))
+        return LettoreArchivio::improntaFile(fileArchivio(cartella, nomi::FileTotem));
+    const QString schema = server::schemaDelFile(nomi::FileTotem);
+    server::Connessione c(cartella);
+    QSqlQuery q(c.db());
+    q.setForwardOnly(true);
+    if (const auto e = c.esegui(
+            q, QStringLiteral("SELECT string_agg(xmin::text || ':' || %1, ',') FROM %2")
+                   .arg(server::identificatore(server::ColonnaChiave),
+                        server::tabella(schema, nomi::TabNumerazione))))
+        throw c.errore(*e, schema, nomi::TabNumerazione);
+    ImprontaFile i;
+    i.contatore = static_cast<quint32>(qHash(q.next() ? q.value(0).toString() : QString()));
+    return i;
 }
 
 } // namespace qvr::registro
