@@ -99,9 +99,6 @@ int statistiche(const QStringList& argomenti) {
     }
     if (archivio.isEmpty())
         return uso(QStringLiteral("manca la cartella dell'archivio"));
-    if (eServer(archivio))
-        return errore(QStringLiteral("Le statistiche di un archivio su server non sono ancora "
-                                     "disponibili: indicare una cartella."));
     QDate da(1900, 1, 1), a(9999, 12, 31);
     if (!dal.isEmpty()) {
         const auto d = data(dal);

@@ -75,22 +75,20 @@ public:
 
     Esito prendi() override {
         try {
-            if (!m_conn) {
+            if (!m_conn)
                 m_conn = std::make_unique<server::Connessione>(m_uri);
-                m_conn->scarta(); // never handed to another user: it holds the lock
-            }
             QSqlQuery q(m_conn->db());
             q.setForwardOnly(true);
             if (const auto e = m_conn->esegui(
                     q, QStringLiteral("SELECT pg_try_advisory_lock(%1)").arg(ChiaveRegistratore))) {
                 m_errore = m_conn->errore(*e, QString(), QStringLiteral("pg_try_advisory_lock"));
-                m_conn.reset();
+                rilascia();
                 return Esito::Errore;
             }
             return q.next() && q.value(0).toBool() ? Esito::Preso : Esito::Occupato;
         } catch (const ErroreQvr& e) {
             m_errore = e;
-            m_conn.reset();
+            rilascia();
             return Esito::Errore;
         }
     }
@@ -98,12 +96,17 @@ public:
         if (!m_conn)
             return false;
         if (m_conn->esegui(QStringLiteral("SELECT 1"))) {
-            m_conn.reset();
+            rilascia();
             return false;
         }
         return true;
     }
-    void rilascia() override { m_conn.reset(); }
+    // The connection is closed, never handed back to the pool: the lock goes with its session.
+    void rilascia() override {
+        if (m_conn)
+            m_conn->scarta();
+        m_conn.reset();
+    }
     ErroreQvr errore() const override { return m_errore; }
 
 private:
