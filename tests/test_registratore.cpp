@@ -6,6 +6,7 @@
 #include "archive/nomi.h"
 #include "console/display.h"
 #include "console/operazioni.h"
+#include "registro/deposito.h"
 #include "registro/registro.h"
 
 #include "supporto.h"
@@ -70,16 +71,35 @@ private:
     QString m_log;
 };
 
-// The journal's events, read as any reader would (empty while the file is missing or busy).
-std::vector<Evento> eventi(const QString& cartella) {
+// The journal's events, read as any reader would (empty while it is missing or busy).
+std::vector<Evento> eventi(const QString& archivio) {
     try {
-        Registro r(QDir(cartella).filePath(NomeFile));
-        r.apriLettura();
-        return r.tutti();
+        const auto r = deposito(archivio);
+        r->apriLettura();
+        return r->tutti();
     } catch (const ErroreQvr&) {
         return {};
     }
 }
+
+// The rows of the tests run on both engines: the server's with QVR_MOTORE=server while the row
+// runs, so that its AmbienteProva makes the archive in a fresh database of the test server.
+void motori() {
+    QTest::addColumn<bool>("server");
+    QTest::newRow("cartella") << false;
+    QTest::newRow("server") << true;
+}
+
+class Motore {
+public:
+    explicit Motore(bool server) : m_prima(qgetenv("QVR_MOTORE")) {
+        qputenv("QVR_MOTORE", server ? "server" : "cartella");
+    }
+    ~Motore() { qputenv("QVR_MOTORE", m_prima); }
+
+private:
+    QByteArray m_prima;
+};
 
 int quanti(const std::vector<Evento>& v, Tipo t) {
     return int(std::count_if(v.begin(), v.end(), [t](const Evento& e) { return e.tipo == t; }));
@@ -87,11 +107,20 @@ int quanti(const std::vector<Evento>& v, Tipo t) {
 
 } // namespace
 
+#define MOTORE()                                                                                   \
+    QFETCH(bool, server);                                                                          \
+    if (server && test::uriServerProva().isEmpty())                                                \
+        QSKIP("QVR_PG_URI non impostato: nessun server PostgreSQL di prova (scripts/test.sh "      \
+              "lo avvia)");                                                                        \
+    Motore motore(server)
+
 class TestRegistratore : public QObject {
     Q_OBJECT
 private slots:
     void init();
+    void giornata_data() { motori(); }
     void giornata();
+    void dueRegistratori_data() { motori(); }
     void dueRegistratori();
     void registroDanneggiato();
     void archivioIrraggiungibile();
@@ -106,12 +135,13 @@ void TestRegistratore::init() {
 // station in single numbering: the journal holds each once, in order; the stations' databases
 // are not written by the recorder.
 void TestRegistratore::giornata() {
+    MOTORE();
     OpzioniArchivio o;
     o.modi[1] = QStringLiteral("SG");
     o.totem = true;
     test::AmbienteProva amb(o);
     const QString arch = amb.archivio();
-    const ImprontaFile qvrPrima = LettoreArchivio::improntaFile(amb.file(nomi::FileQVR));
+    const ImprontaFile qvrPrima = LettoreArchivio(arch).impronta(nomi::FileQVR);
     ProcessoRegistratore rec(arch);
     QTRY_COMPARE_WITH_TIMEOUT(quanti(eventi(arch), Tipo::Avvio), 1, 5000);
 
@@ -146,7 +176,9 @@ void TestRegistratore::giornata() {
     for (size_t i = 1; i < v.size(); ++i)
         QVERIFY(v[i].seq > v[i - 1].seq && v[i].oraUtcMs >= v[i - 1].oraUtcMs);
     // Only its own files: the journal and its lock; QVR.mdb untouched.
-    QCOMPARE(LettoreArchivio::improntaFile(amb.file(nomi::FileQVR)), qvrPrima);
+    QCOMPARE(LettoreArchivio(arch).impronta(nomi::FileQVR), qvrPrima);
+    if (server)
+        return;
     QStringList propri = QDir(arch).entryList({QStringLiteral("Registro*")}, QDir::Files);
     propri.sort();
     QCOMPARE(propri,
@@ -156,6 +188,7 @@ void TestRegistratore::giornata() {
 // Two recorders on one archive: one records, the other waits; the first killed, the second
 // takes over within 5 s and records the handover; no event twice, none missing.
 void TestRegistratore::dueRegistratori() {
+    MOTORE();
     OpzioniArchivio o;
     o.totem = true;
     test::AmbienteProva amb(o);
