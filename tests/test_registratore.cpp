@@ -1,5 +1,6 @@
 // The recorder qvr-server as a process of its own, beside the kiosk's and the stations' own
 // operations run by this test on the same archive: the journal must hold exactly what they did.
+// And the recorder in this process, in front of a journal that cannot be written for a while.
 #include "app/globali.h"
 #include "archive/biglietti.h"
 #include "archive/lettore.h"
@@ -8,6 +9,7 @@
 #include "console/operazioni.h"
 #include "registro/deposito.h"
 #include "registro/registro.h"
+#include "server/registratore.h"
 
 #include "supporto.h"
 #include "supporto_registro.h"
@@ -15,7 +17,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QtTest>
+
+#include <sqlite3.h>
 
 #include <csignal>
 
@@ -105,6 +110,46 @@ int quanti(const std::vector<Evento>& v, Tipo t) {
     return int(std::count_if(v.begin(), v.end(), [t](const Evento& e) { return e.tipo == t; }));
 }
 
+// The failure a journal gives while it is set: a full disk, a read-only share.
+struct Guasto {
+    std::optional<int> numero;
+    int codice = 0;
+    int tentativi = 0; // writes tried
+};
+
+// The real journal behind a seam that fails its writes as `guasto` says.
+class RegistroGuastabile : public Deposito {
+public:
+    RegistroGuastabile(std::unique_ptr<Deposito> vero, Guasto* guasto)
+        : m_vero(std::move(vero)), m_guasto(guasto) {}
+    QString nome() const override { return m_vero->nome(); }
+    void apriScrittura() override { m_vero->apriScrittura(); }
+    void apriLettura() override { m_vero->apriLettura(); }
+    void chiudi() override { m_vero->chiudi(); }
+    bool aperto() const override { return m_vero->aperto(); }
+    int versione() override { return m_vero->versione(); }
+    void aggiungi(std::vector<Evento>& eventi, const std::optional<QString>& stato) override {
+        ++m_guasto->tentativi;
+        if (m_guasto->numero)
+            throw ErroreRegistro(*m_guasto->numero, nome() + QStringLiteral(": guasto di prova"),
+                                 m_guasto->codice);
+        m_vero->aggiungi(eventi, stato);
+    }
+    QString stato() override { return m_vero->stato(); }
+    std::optional<Evento> ultimo() override { return m_vero->ultimo(); }
+    QString accantona(const QDateTime& ora) override { return m_vero->accantona(ora); }
+
+protected:
+    void leggiCon(qint64 dal, qint64 al, bool, void (*f)(void*, const Evento&),
+                  void* dati) override {
+        m_vero->leggi(dal, al, [&](const Evento& e) { f(dati, e); });
+    }
+
+private:
+    std::unique_ptr<Deposito> m_vero;
+    Guasto* m_guasto;
+};
+
 } // namespace
 
 #define MOTORE()                                                                                   \
@@ -123,6 +168,8 @@ private slots:
     void dueRegistratori_data() { motori(); }
     void dueRegistratori();
     void registroDanneggiato();
+    void registroNonScrivibile_data();
+    void registroNonScrivibile();
     void archivioIrraggiungibile();
     void riga();
 };
@@ -240,6 +287,60 @@ void TestRegistratore::registroDanneggiato() {
     const std::vector<Evento> v = eventi(arch);
     QCOMPARE(breve(v, true), QStringLiteral("danneggiato avvio arresto"));
     QVERIFY(v.front().dettaglio.endsWith(copie.first()));
+}
+
+// A journal that cannot be written for a while (disk full, read-only share): the events are
+// held in memory, the fault logged once, the write tried again every 2 s, and when it works
+// again every event lands once, in order.
+void TestRegistratore::registroNonScrivibile_data() {
+    QTest::addColumn<int>("numero");
+    QTest::addColumn<int>("codice");
+    QTest::newRow("disco pieno") << Err::DiscoPieno << SQLITE_FULL;
+    QTest::newRow("sola lettura") << Err::SolaLettura << SQLITE_READONLY;
+}
+
+void TestRegistratore::registroNonScrivibile() {
+    QFETCH(int, numero);
+    QFETCH(int, codice);
+    OpzioniArchivio o;
+    o.totem = true;
+    test::AmbienteProva amb(o);
+    const QString arch = amb.archivio();
+    QStringList log;
+    server::ascoltaLog([&](int, const QString& t) { log << t; });
+    const auto basta = qScopeGuard([] { server::ascoltaLog({}); });
+    Guasto g;
+    server::Registratore rec(arch, nullptr,
+                             std::make_unique<RegistroGuastabile>(deposito(arch), &g));
+    rec.avvia();
+    QTRY_COMPARE_WITH_TIMEOUT(quanti(eventi(arch), Tipo::Avvio), 1, 5000);
+
+    g.numero = numero;
+    g.codice = codice;
+    PercorsoArchivi = arch;
+    NumeroPostazione = 2;
+    for (int i = 0; i < 3; ++i)
+        biglietti::emetti(arch, 2);
+    operazioni::ChiamaProssimo(false, false);
+    QTRY_COMPARE_WITH_TIMEOUT(rec.inAttesa(), size_t(4), 5000);
+    const QString testo = log.join(u'\n');
+    QVERIFY2(testo.contains(QStringLiteral("Registro non scrivibile: Errore %1").arg(numero)),
+             qPrintable(testo));
+    // Tried again, every 2 s, logged once.
+    const int tentativi = g.tentativi;
+    QTRY_VERIFY_WITH_TIMEOUT(g.tentativi > tentativi, 5000);
+    QCOMPARE(log.filter(QStringLiteral("Registro non scrivibile")).size(), 1);
+    biglietti::emetti(arch, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(rec.inAttesa(), size_t(5), 5000);
+    QCOMPARE(breve(eventi(arch)), QString()); // nothing written meanwhile
+
+    g.numero.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(breve(eventi(arch)), QStringLiteral("b2:1 b2:2 b2:3 c2:1 b2:4"),
+                              6000);
+    QCOMPARE(rec.inAttesa(), size_t(0));
+    QVERIFY(log.join(u'\n').contains(QStringLiteral("di nuovo scrivibile: 5 eventi")));
+    rec.ferma();
+    QCOMPARE(breve(eventi(arch), true), QStringLiteral("avvio b2:1 b2:2 b2:3 c2:1 b2:4 arresto"));
 }
 
 // The archive folder gone for a while: a gap with its error, then what was issued meanwhile

@@ -36,9 +36,20 @@ QString nomeMacchina() {
     return QString::fromLocal8Bit(nome);
 }
 
+std::function<void(int, const QString&)>& ascoltatore() {
+    static std::function<void(int, const QString&)> f;
+    return f;
+}
+
 } // namespace
 
+void ascoltaLog(std::function<void(int, const QString&)> ascolto) {
+    ascoltatore() = std::move(ascolto);
+}
+
 void scriviLog(int livello, const QString& testo) {
+    if (ascoltatore())
+        ascoltatore()(livello, testo);
     // Under systemd (JOURNAL_STREAM set) the "<N>" prefix gives the journal the line's level;
     // on a terminal a word does.
     static const bool giornale = qEnvironmentVariableIsSet("JOURNAL_STREAM");

@@ -35,6 +35,8 @@ namespace qvr::server {
 
 // One log line on stderr with its level: 3 error, 4 warning, 6 information.
 void scriviLog(int livello, const QString& testo);
+// Also hands every log line to `ascolto` (a test reading what was logged); none by default.
+void ascoltaLog(std::function<void(int, const QString&)> ascolto);
 
 class Registratore : public QObject {
     Q_OBJECT
@@ -51,6 +53,8 @@ public:
     void ferma();
 
     bool attivo() const { return m_attivo; }
+    // Events seen and not written yet (the journal could not be written).
+    size_t inAttesa() const { return m_inAttesa.size(); }
     QString identita() const { return m_identita; }
 
     static constexpr int IntervalloMs = 100;
