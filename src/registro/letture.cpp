@@ -192,21 +192,52 @@ biglietti::Regole leggiRegole(const QString& cartella) {
     return r;
 }
 
-ImprontaFile improntaTotem(const QString& cartella) {
-    if (!eServer(cartella))
-        return LettoreArchivio::improntaFile(fileArchivio(cartella, nomi::FileTotem));
-    const QString schema = server::schemaDelFile(nomi::FileTotem);
-    server::Connessione c(cartella);
+Impronte leggiImpronte(const QString& archivio) {
+    if (!eServer(archivio)) {
+        auto f = [&](const QString& nome) {
+            return LettoreArchivio::improntaFile(fileArchivio(archivio, nome));
+        };
+        return {f(nomi::FileQVR), f(nomi::FileQVRA), f(nomi::FileQVRB), f(nomi::FileTotem)};
+    }
+    // The tables whose rows the recorder reads, per file.
+    QStringList qvrb, qvra;
+    for (int n = 1; n <= 10; ++n) {
+        qvrb << nomi::tabNumeriCode(n);
+        qvra << nomi::tabNumerazioneSingle(n);
+    }
+    qvrb << nomi::TabFE;
+    const std::array<std::pair<QString, QStringList>, 4> file{{
+        {nomi::FileQVR,
+         {nomi::TabConfigurazione, nomi::TabPostazioneUtente, nomi::TabUtenti}},
+        {nomi::FileQVRA, qvra},
+        {nomi::FileQVRB, qvrb},
+        {nomi::FileTotem, {nomi::TabNumerazione}},
+    }};
+    const QString chiave = server::identificatore(server::ColonnaChiave);
+    QStringList colonne;
+    for (const auto& [nome, tabelle] : file) {
+        const QString schema = server::schemaDelFile(nome);
+        QStringList parti;
+        for (const QString& t : tabelle)
+            parti << QStringLiteral("SELECT xmin::text || ':' || %1 AS x FROM %2")
+                         .arg(chiave, server::tabella(schema, t));
+        colonne << QStringLiteral("(SELECT string_agg(x, ',') FROM (%1) AS r)")
+                       .arg(parti.join(u" UNION ALL "));
+    }
+    server::Connessione c(archivio);
     QSqlQuery q(c.db());
     q.setForwardOnly(true);
-    if (const auto e = c.esegui(
-            q, QStringLiteral("SELECT string_agg(xmin::text || ':' || %1, ',') FROM %2")
-                   .arg(server::identificatore(server::ColonnaChiave),
-                        server::tabella(schema, nomi::TabNumerazione))))
-        throw c.errore(*e, schema, nomi::TabNumerazione);
-    ImprontaFile i;
-    i.contatore = static_cast<quint32>(qHash(q.next() ? q.value(0).toString() : QString()));
-    return i;
+    if (const auto e = c.esegui(q, QStringLiteral("SELECT ") + colonne.join(u", ")))
+        throw c.errore(*e, server::schemaDelFile(nomi::FileQVRB),
+                       QStringLiteral("impronte dell'archivio"));
+    if (!q.next())
+        throw c.errore(q.lastError(), QString(), QStringLiteral("impronte dell'archivio"));
+    auto marca = [&](int i) {
+        ImprontaFile f;
+        f.contatore = static_cast<quint32>(qHash(q.value(i).toString()));
+        return f;
+    };
+    return {marca(0), marca(1), marca(2), marca(3)};
 }
 
 } // namespace qvr::registro

@@ -22,8 +22,12 @@ Contatori leggiContatori(const QString& cartella);
 // NovantanoveSingle and NovantanoveStandard of QVR.mdb's Configurazione (Null is False).
 biglietti::Regole leggiRegole(const QString& cartella);
 
-// The change mark of Totem.mdb's counters: the file's header mark, or on a server a mark that
-// moves with every committed change of the Numerazione rows (their transaction ids).
-ImprontaFile improntaTotem(const QString& cartella);
+// The change marks of the four databases the recorder watches, read together: the files' header
+// marks, or on a server one statement over every watched table's rows (their transaction ids and
+// keys), so that a poll is one round trip.
+struct Impronte {
+    ImprontaFile qvr, qvra, qvrb, totem;
+};
+Impronte leggiImpronte(const QString& archivio);
 
 } // namespace qvr::registro

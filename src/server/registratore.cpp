@@ -232,10 +232,7 @@ void Registratore::controlla() {
     const QDateTime ora = adesso();
     try {
         // Marks first, all four, so that a failure anywhere reads nothing half.
-        const ImprontaFile qvr = m_lettore.impronta(nomi::FileQVR);
-        const ImprontaFile qvra = m_lettore.impronta(nomi::FileQVRA);
-        const ImprontaFile qvrb = m_lettore.impronta(nomi::FileQVRB);
-        const ImprontaFile totem = registro::improntaTotem(m_cartella);
+        const auto [qvr, qvra, qvrb, totem] = registro::leggiImpronte(m_cartella);
         bool cambiato = false;
         if (!m_qvr || *m_qvr != qvr) {
             m_osservatore.aggiornaRegole(registro::leggiRegole(m_cartella));
