@@ -14,9 +14,9 @@
 #include "archive/biglietti.h"
 #include "archive/crea_archivio.h"
 #include "archive/lettore.h"
-#include "console/display.h"
 #include "archive/percorsi_archivio.h"
 #include "archive/server.h"
+#include "console/display.h"
 #include "registro/deposito.h"
 #include "registro/rapporto_pdf.h"
 #include "registro/registro.h"
@@ -310,8 +310,8 @@ int main(int argc, char* argv[]) {
             if (!registro->aperto())
                 registro->apriLettura();
             const auto u = registro->ultimo();
-            return u && u->tipo == Tipo::Avvio && u->registratore.endsWith(
-                                                      QStringLiteral(":%1").arg(server.processId()));
+            return u && u->tipo == Tipo::Avvio &&
+                   u->registratore.endsWith(QStringLiteral(":%1").arg(server.processId()));
         } catch (const ErroreQvr&) {
             registro->chiudi();
             return false;

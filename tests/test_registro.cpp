@@ -200,11 +200,11 @@ void TestRegistro::creaScriveRilegge() {
              QStringLiteral("2026-03-02T09:00:00.000+01:00"));
     // Reading a missing journal creates nothing.
     Motore vuoto(m.server);
-    QCOMPARE(test::numeroErrore([&] { vuoto.giornale()->apriLettura(); }),
-             Err::DatabaseNonTrovato);
+    QCOMPARE(test::numeroErrore([&] { vuoto.giornale()->apriLettura(); }), Err::DatabaseNonTrovato);
     if (m.server) {
-        QVERIFY(vuoto.valore(QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = "
-                                            "'registro'"))
+        QVERIFY(vuoto
+                    .valore(QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = "
+                                           "'registro'"))
                     .isNull());
         return;
     }
@@ -406,7 +406,8 @@ void TestRegistro::postazioni() {
     QVERIFY(o.aggiornaSingoli(s, Ora).empty());
     const RecordDisplay chiamato7{7, 3, QStringLiteral("F"), {}};
     QCOMPARE(breve(o.aggiornaDisplay(display({{1, chiamato7}}), Ora)), QStringLiteral("c1:7"));
-    QCOMPARE(breve(o.aggiornaDisplay(display({{1, {7, 2, "F", {}}}}), Ora)), QStringLiteral("a1:7"));
+    QCOMPARE(breve(o.aggiornaDisplay(display({{1, {7, 2, "F", {}}}}), Ora)),
+             QStringLiteral("a1:7"));
     QCOMPARE(breve(o.aggiornaDisplay(display({{1, chiamato7}}), Ora)), QStringLiteral("r1:7"));
     QCOMPARE(breve(o.aggiornaDisplay(display({{1, {8, 3, "F", {}}}, {3, {1, 3, "T", {}}}}), Ora)),
              QStringLiteral("c1:8 c3:1"));
@@ -422,7 +423,8 @@ void TestRegistro::postazioni() {
     a[1].singola = false;
     o.aggiornaAssegnazioni(a);
     QCOMPARE(breve(o.aggiornaDisplay(display({{2, {5, 3, "F", {}}}}), Ora)), QString());
-    QCOMPARE(breve(o.aggiornaDisplay(display({{2, {6, 3, "F", {}}}}), Ora)), QStringLiteral("c2:6"));
+    QCOMPARE(breve(o.aggiornaDisplay(display({{2, {6, 3, "F", {}}}}), Ora)),
+             QStringLiteral("c2:6"));
 }
 
 // A saved state continues in a new observer: what changed since is recorded, nothing twice;

@@ -202,8 +202,7 @@ int stazioneUfficio(const QString& cartella, int postazione, int durata, int int
     // The stations' presses spread over the interval, as at real desks.
     const int scarto = (postazione - 1) * intervallo / 10;
     for (int i = 0; i * intervallo < durata; ++i) {
-        std::this_thread::sleep_until(inizio +
-                                      std::chrono::milliseconds(i * intervallo + scarto));
+        std::this_thread::sleep_until(inizio + std::chrono::milliseconds(i * intervallo + scarto));
         QElapsedTimer t;
         t.start();
         const operazioni::EsitoPressione esito = operazioni::ChiamaProssimo(false, false);
@@ -224,8 +223,7 @@ int chioscoUfficio(const QString& cartella, int k, int durata, int intervallo,
     const auto inizio = std::chrono::steady_clock::now();
     const int scarto = (k - 1) * intervallo / 2;
     for (int i = 0; i * intervallo < durata; ++i) {
-        std::this_thread::sleep_until(inizio +
-                                      std::chrono::milliseconds(i * intervallo + scarto));
+        std::this_thread::sleep_until(inizio + std::chrono::milliseconds(i * intervallo + scarto));
         const int sequenza = 1 + (i + 5 * (k - 1)) % 10;
         const biglietti::Biglietto b = biglietti::emetti(cartella, sequenza);
         registro.scrivi(b.numero, 0, sequenza);
@@ -534,8 +532,8 @@ bool inizioRegistrato(const QString& file) {
     return false;
 }
 
-int scenarioUfficio(const QString& cartellaRichiesta, const QString& archivioRichiesto,
-                    int durataS, bool conRegistratore) {
+int scenarioUfficio(const QString& cartellaRichiesta, const QString& archivioRichiesto, int durataS,
+                    bool conRegistratore) {
     QTemporaryDir temporanea;
     const QString base = preparaCartella(cartellaRichiesta, temporanea);
     const QString archivio =
@@ -580,17 +578,17 @@ int scenarioUfficio(const QString& cartellaRichiesta, const QString& archivioRic
     std::vector<Processo> processi;
     for (int k = 1; k <= Chioschi; ++k) {
         const QString registro = base + QStringLiteral("/chiosco%1.txt").arg(k);
-        processi.push_back(avvia({QStringLiteral("--chiosco-ufficio"), archivio, QString::number(k),
-                                  QString::number(durata), QString::number(OgniBiglietto),
-                                  registro},
-                                 QStringLiteral("chiosco %1").arg(k), registro));
+        processi.push_back(
+            avvia({QStringLiteral("--chiosco-ufficio"), archivio, QString::number(k),
+                   QString::number(durata), QString::number(OgniBiglietto), registro},
+                  QStringLiteral("chiosco %1").arg(k), registro));
     }
     for (int n = 1; n <= Stazioni; ++n) {
         const QString registro = base + QStringLiteral("/stazione%1.txt").arg(n);
-        processi.push_back(avvia({QStringLiteral("--stazione-ufficio"), archivio,
-                                  QString::number(n), QString::number(durata),
-                                  QString::number(OgniChiamata), registro},
-                                 QStringLiteral("postazione %1").arg(n), registro));
+        processi.push_back(
+            avvia({QStringLiteral("--stazione-ufficio"), archivio, QString::number(n),
+                   QString::number(durata), QString::number(OgniChiamata), registro},
+                  QStringLiteral("postazione %1").arg(n), registro));
     }
     bool bene = true;
     const double secondi = gara(base, processi, &bene);
@@ -656,8 +654,8 @@ int scenarioUfficio(const QString& cartellaRichiesta, const QString& archivioRic
                 ++eventiUfficio;
             } else if (e.tipo != Tipo::Avvio && e.tipo != Tipo::Arresto) {
                 ++altri; // a recall, a wait, a gap, a loss...: none happened
-                err << "  evento inatteso nel registro: " << qvr::registro::nomeTipo(e.tipo)
-                    << ' ' << e.postazione << ' ' << e.numero << ' ' << e.dettaglio << Qt::endl;
+                err << "  evento inatteso nel registro: " << qvr::registro::nomeTipo(e.tipo) << ' '
+                    << e.postazione << ' ' << e.numero << ' ' << e.dettaglio << Qt::endl;
             }
         }
         int mancanti = 0, doppi = 0, fuoriOrdine = 0;
@@ -749,7 +747,8 @@ int principale(const QStringList& argomenti) {
     }
     const QStringList posizionali = parser.positionalArguments();
     if (posizionali.size() != 1) {
-        err << "Indicare lo scenario: singola, standard oppure ufficio (--help per l'aiuto)." << Qt::endl;
+        err << "Indicare lo scenario: singola, standard oppure ufficio (--help per l'aiuto)."
+            << Qt::endl;
         return 2;
     }
     if (posizionali[0] == QStringLiteral("ufficio")) {

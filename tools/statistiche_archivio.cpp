@@ -2,8 +2,8 @@
 
 #include "archive/errori.h"
 #include "archive/percorsi_archivio.h"
-#include "registro/rapporto_pdf.h"
 #include "registro/deposito.h"
+#include "registro/rapporto_pdf.h"
 #include "registro/registro.h"
 #include "registro/statistiche.h"
 

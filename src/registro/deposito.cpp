@@ -10,9 +10,9 @@
 #include <sqlite3.h>
 
 #include <cerrno>
-#include <limits>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -29,14 +29,13 @@ constexpr qint64 ChiaveRegistratore = 0x71767200'0000'0001;
 // process ends, however it ends.
 class BloccoFile : public Blocco {
 public:
-    explicit BloccoFile(const QString& cartella)
-        : m_file(fileArchivio(cartella, NomeFileBlocco)) {}
+    explicit BloccoFile(const QString& cartella) : m_file(fileArchivio(cartella, NomeFileBlocco)) {}
     ~BloccoFile() override { rilascia(); }
 
     Esito prendi() override {
         if (m_fd < 0) {
-            m_fd = ::open(QFile::encodeName(m_file).constData(), O_RDWR | O_CREAT | O_CLOEXEC,
-                          0664);
+            m_fd =
+                ::open(QFile::encodeName(m_file).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0664);
             if (m_fd < 0)
                 return fallito(errno);
         }

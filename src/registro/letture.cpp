@@ -1,8 +1,8 @@
 #include "registro/letture.h"
 
+#include "archive/cursore.h"
 #include "archive/errori.h"
 #include "archive/nomi.h"
-#include "archive/cursore.h"
 #include "archive/percorsi_archivio.h"
 #include "archive/server.h"
 #include "registro/registro.h"
@@ -121,9 +121,8 @@ QSqlRecord primaRigaServer(const QString& uri, const QString& file, const QStrin
     if (!q.next()) {
         if (q.lastError().isValid())
             throw c.errore(q.lastError(), schema, tabella);
-        throw ErroreQvr(Err::NessunRecordCorrente, server::uriPerMessaggi(uri) +
-                                                       QLatin1Char('\\') + file +
-                                                       QStringLiteral(", ") + tabella);
+        throw ErroreQvr(Err::NessunRecordCorrente, server::uriPerMessaggi(uri) + QLatin1Char('\\') +
+                                                       file + QStringLiteral(", ") + tabella);
     }
     return q.record();
 }
@@ -144,8 +143,8 @@ Contatori leggiContatori(const QString& cartella) {
         for (int s = 1; s <= 11; ++s) {
             const QVariant v = campoServer(r, nomi::campoP(s), nomi::TabNumerazione);
             c[s - 1] = v.isNull() ? 0
-                                  : valori::comeLong(v, nomi::TabNumerazione +
-                                                            QStringLiteral(".") + nomi::campoP(s));
+                                  : valori::comeLong(v, nomi::TabNumerazione + QStringLiteral(".") +
+                                                            nomi::campoP(s));
         }
         return c;
     }
@@ -207,8 +206,7 @@ Impronte leggiImpronte(const QString& archivio) {
     }
     qvrb << nomi::TabFE;
     const std::array<std::pair<QString, QStringList>, 4> file{{
-        {nomi::FileQVR,
-         {nomi::TabConfigurazione, nomi::TabPostazioneUtente, nomi::TabUtenti}},
+        {nomi::FileQVR, {nomi::TabConfigurazione, nomi::TabPostazioneUtente, nomi::TabUtenti}},
         {nomi::FileQVRA, qvra},
         {nomi::FileQVRB, qvrb},
         {nomi::FileTotem, {nomi::TabNumerazione}},

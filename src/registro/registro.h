@@ -113,7 +113,8 @@ public:
     // Writes `eventi` in one transaction, and with them, when given, the recorder's state (the
     // last records it saw), so that the events and the state they lead to land together or not
     // at all. Assigns each event's seq, one more than the highest so far.
-    virtual void aggiungi(std::vector<Evento>& eventi, const std::optional<QString>& stato = {}) = 0;
+    virtual void aggiungi(std::vector<Evento>& eventi,
+                          const std::optional<QString>& stato = {}) = 0;
     // The state last written with aggiungi(), empty when none.
     virtual QString stato() = 0;
     // The last event written, if any.

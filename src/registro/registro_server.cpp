@@ -170,9 +170,9 @@ void RegistroServer::apri(bool scrittura) {
                                               .arg(VersioneSchema),
                                  SQLITE_ERROR);
         if (v < VersioneSchema)
-            throw ErroreRegistro(Err::TabellaNonTrovata,
-                                 nome() + QStringLiteral(": registro vuoto o di versione %1").arg(v),
-                                 SQLITE_ERROR);
+            throw ErroreRegistro(
+                Err::TabellaNonTrovata,
+                nome() + QStringLiteral(": registro vuoto o di versione %1").arg(v), SQLITE_ERROR);
     } catch (...) {
         chiudi();
         throw;
@@ -226,7 +226,8 @@ void RegistroServer::migra() {
         for (int i = v; i < VersioneSchema; ++i) {
             for (const QString& passo : MigrazioniServer[i])
                 esegui(passo.arg(s));
-            esegui(QStringLiteral("UPDATE %1 SET \"Versione\" = %2").arg(tab("Versione")).arg(i + 1));
+            esegui(
+                QStringLiteral("UPDATE %1 SET \"Versione\" = %2").arg(tab("Versione")).arg(i + 1));
         }
         esegui(QStringLiteral("COMMIT"));
     } catch (...) {
@@ -262,7 +263,8 @@ void RegistroServer::aggiungi(std::vector<Evento>& eventi, const std::optional<Q
             QSqlQuery q(m_conn->db());
             q.setForwardOnly(true);
             if (const auto e = m_conn->esegui(
-                    q, QStringLiteral("SELECT coalesce(max(\"Seq\"), 0) FROM %1").arg(tab("Eventi"))))
+                    q,
+                    QStringLiteral("SELECT coalesce(max(\"Seq\"), 0) FROM %1").arg(tab("Eventi"))))
                 fallisci(*e, QStringLiteral("Eventi"));
             seq = q.next() ? q.value(0).toLongLong() : 0;
         }
@@ -325,8 +327,8 @@ std::optional<Evento> RegistroServer::ultimo() {
     return eventoDaRecord(q, false, &noto); // a kind of a later version: at least not a stop
 }
 
-void RegistroServer::leggiCon(qint64 dal, qint64 al, bool leggero,
-                              void (*f)(void*, const Evento&), void* dati) {
+void RegistroServer::leggiCon(qint64 dal, qint64 al, bool leggero, void (*f)(void*, const Evento&),
+                              void* dati) {
     qint64 dopo = std::numeric_limits<qint64>::min();
     for (;;) {
         QSqlQuery q(m_conn->db());
@@ -362,17 +364,17 @@ QString RegistroServer::accantona(const QDateTime& ora) {
         auto esiste = [&](const QString& s) {
             QSqlQuery q(c.db());
             q.setForwardOnly(true);
-            if (const auto e =
-                    c.esegui(q, QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = ?"), {s}))
+            if (const auto e = c.esegui(
+                    q, QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = ?"), {s}))
                 throw c.errore(*e, QString(), QStringLiteral("pg_namespace"));
             return q.next();
         };
         QString nuovo = base;
         for (int i = 2; esiste(nuovo); ++i)
             nuovo = base + QStringLiteral("_%1").arg(i);
-        if (const auto e = c.esegui(QStringLiteral("ALTER SCHEMA %1 RENAME TO %2")
-                                        .arg(server::identificatore(m_schema),
-                                             server::identificatore(nuovo))))
+        if (const auto e =
+                c.esegui(QStringLiteral("ALTER SCHEMA %1 RENAME TO %2")
+                             .arg(server::identificatore(m_schema), server::identificatore(nuovo))))
             throw c.errore(*e, QString(), m_schema);
         return server::uriPerMessaggi(m_uri) + QLatin1Char('\\') + nuovo;
     } catch (const ErroreRegistro&) {
