@@ -51,6 +51,7 @@
 #include <QThread>
 
 #include <chrono>
+#include <sys/resource.h>
 #include <thread>
 
 #include <algorithm>
@@ -532,6 +533,9 @@ bool inizioRegistrato(const QString& file) {
     return false;
 }
 
+// The nice value of the recorder's system unit.
+constexpr int PrioritaRegistratore = -5;
+
 int scenarioUfficio(const QString& cartellaRichiesta, const QString& archivioRichiesto, int durataS,
                     bool conRegistratore) {
     QTemporaryDir temporanea;
@@ -566,6 +570,13 @@ int scenarioUfficio(const QString& cartellaRichiesta, const QString& archivioRic
                      {QStringLiteral("--archivio"), archivio});
         if (!server.waitForStarted(10000))
             throw ErroreQvr(Err::ErroreArchivio, QStringLiteral("qvr-server non avviato"));
+        // The priority its system unit gives it (Nice=-5), when this process may give it.
+        if (::setpriority(PRIO_PROCESS, id_t(server.processId()), PrioritaRegistratore) == 0)
+            out << QStringLiteral("  qvr-server con priorità %1\n").arg(PrioritaRegistratore);
+        else
+            out << QStringLiteral("  qvr-server con la priorità normale (%1 non concessa)\n")
+                       .arg(PrioritaRegistratore);
+        out.flush();
         QElapsedTimer t;
         t.start();
         while (!inizioRegistrato(fileRegistro)) {
