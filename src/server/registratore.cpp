@@ -179,7 +179,9 @@ void Registratore::inizia() {
         const QString prima = precedente ? precedente->registratore : QString();
         p.dettaglio = prima.isEmpty() ? QStringLiteral("subentra a un altro registratore")
                                       : QStringLiteral("subentra a %1").arg(prima);
-        if (precedente && precedente->tipo != registro::Tipo::Arresto)
+        if (prima == m_identita)
+            p.dettaglio = QStringLiteral("riprende dopo aver perso il blocco del registro");
+        else if (precedente && precedente->tipo != registro::Tipo::Arresto)
             p.dettaglio += QStringLiteral(" (terminato senza registrare l'arresto)");
         primi.push_back(p);
         scriviLog(6, QStringLiteral("Registrazione presa in carico: %1").arg(p.dettaglio));
