@@ -167,6 +167,7 @@ private slots:
     void giornata();
     void dueRegistratori_data() { motori(); }
     void dueRegistratori();
+    void bloccoPerso();
     void registroDanneggiato();
     void registroNonScrivibile_data();
     void registroNonScrivibile();
@@ -268,6 +269,42 @@ void TestRegistratore::dueRegistratori() {
     QVERIFY2(p->dettaglio.contains(QStringLiteral(":%1").arg(pidPrimo)), qPrintable(p->dettaglio));
     QVERIFY(p->dettaglio.contains(QStringLiteral("senza registrare l'arresto")));
     QVERIFY(p->registratore != v.front().registratore);
+}
+
+// On a server, the session holding the recorders' lock ended from outside (a server restart, a
+// dropped connection): the recorder stops writing at once, takes the lock again and resumes,
+// recording it; what happened meanwhile is recorded once.
+void TestRegistratore::bloccoPerso() {
+    if (test::uriServerProva().isEmpty())
+        QSKIP("QVR_PG_URI non impostato: nessun server PostgreSQL di prova (scripts/test.sh lo "
+              "avvia)");
+    Motore motore(true);
+    OpzioniArchivio o;
+    o.totem = true;
+    test::AmbienteProva amb(o);
+    const QString arch = amb.archivio();
+    ProcessoRegistratore rec(arch);
+    QTRY_COMPARE_WITH_TIMEOUT(quanti(eventi(arch), Tipo::Avvio), 1, 5000);
+    biglietti::emetti(arch, 4);
+    QTRY_COMPARE_WITH_TIMEOUT(breve(eventi(arch)), QStringLiteral("b4:1"), 5000);
+    QCOMPARE(test::interroga(amb.file(nomi::FileQVR),
+                             QStringLiteral("SELECT count(pg_terminate_backend(pid)) FROM pg_locks "
+                                            "WHERE locktype = 'advisory' AND granted"))
+                 .toInt(),
+             1);
+    biglietti::emetti(arch, 4);
+    QTRY_COMPARE_WITH_TIMEOUT(quanti(eventi(arch), Tipo::Avvio), 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(breve(eventi(arch)), QStringLiteral("b4:1 b4:2"), 5000);
+    QVERIFY(rec.log().contains(QStringLiteral("Blocco del registro perso")));
+    QCOMPARE(rec.ferma(), 0);
+    const std::vector<Evento> v = eventi(arch);
+    const QString tutto = breve(v, true);
+    QVERIFY2(tutto == QStringLiteral("avvio b4:1 passaggio avvio b4:2 arresto") ||
+                 tutto == QStringLiteral("avvio b4:1 b4:2 passaggio avvio arresto"),
+             qPrintable(tutto));
+    const auto p =
+        std::find_if(v.begin(), v.end(), [](const Evento& e) { return e.tipo == Tipo::Passaggio; });
+    QCOMPARE(p->dettaglio, QStringLiteral("riprende dopo aver perso il blocco del registro"));
 }
 
 // A journal that is not a database: kept aside with its bytes, a new one started, the fact

@@ -203,8 +203,11 @@ void Registratore::verificaBlocco() {
     if (orologioMs() < m_prossimaVerifica)
         return;
     m_prossimaVerifica = orologioMs() + RiprovaBloccoMs;
-    if (m_blocco->tenuto())
-        return;
+    if (!m_blocco->tenuto())
+        perdiBlocco();
+}
+
+void Registratore::perdiBlocco() {
     // The session that held it is gone: another recorder may be recording by now. What is held
     // in memory stays, and is written on taking the lock again only if nobody wrote meanwhile.
     scriviLog(4, QStringLiteral("Blocco del registro perso (connessione al server interrotta): "
@@ -329,6 +332,12 @@ void Registratore::scrivi() {
         return;
     if (m_erroreScrittura && orologioMs() < m_prossimoTentativo)
         return;
+    // Nothing is written without the lock: checked right before each write (on a server a lost
+    // session may have let another recorder take over).
+    if (!m_blocco->tenuto()) {
+        perdiBlocco();
+        return;
+    }
     std::vector<registro::Evento> lotto;
     if (m_persi > 0) {
         registro::Evento p = registro::evento(registro::Tipo::Perdita, adesso());
@@ -403,6 +412,7 @@ void Registratore::ferma() {
     registro::Evento a = registro::evento(registro::Tipo::Arresto, adesso());
     m_erroreScrittura.reset(); // one last attempt now, whatever the wait
     registra({a}, false);
+    m_timerBlocco.stop(); // a lock found lost right now is not waited for
     if (!m_inAttesa.empty())
         scriviLog(3, QStringLiteral("Arresto con %1 eventi non scritti nel registro.")
                          .arg(m_inAttesa.size()));

@@ -66,6 +66,7 @@ private:
     bool prendiBlocco();
     void provaBlocco();
     void verificaBlocco();
+    void perdiBlocco();
     void inizia();
     void controlla();
     void registra(std::vector<registro::Evento> eventi, bool ancheStato);
