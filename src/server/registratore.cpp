@@ -1,19 +1,13 @@
 #include "server/registratore.h"
 
 #include "archive/errori.h"
-#include "archive/nomi.h"
-#include "archive/percorsi_archivio.h"
 #include "registro/letture.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
+#include <limits>
 #include <unistd.h>
 
 namespace qvr::server {
