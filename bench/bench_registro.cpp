@@ -2,7 +2,11 @@
 // soon the recorder writes what a kiosk or a station committed, and what an idle recorder costs.
 //
 //   bench_registro [--giorni 250] [--biglietti 2000] [--ripetizioni 3] [--campioni 200]
-//                  [--inattivo 30] [--scrivi CARTELLA]
+//                  [--inattivo 30] [--scrivi CARTELLA] [--archivio URI]
+//
+// --archivio runs it all on a server archive made anew in that database: the year is written
+// into the office's journal there (the schema registro), the figures read from it, and the
+// recorder watches that archive; its idle cost then counts its server sessions too.
 //
 // --scrivi only writes a simulated journal of --giorni days into CARTELLA/Registro.mdb (for the
 // demo and to look at the report) and ends.
@@ -10,7 +14,10 @@
 #include "archive/biglietti.h"
 #include "archive/crea_archivio.h"
 #include "archive/lettore.h"
+#include "archive/percorsi_archivio.h"
+#include "archive/server.h"
 #include "console/display.h"
+#include "registro/deposito.h"
 #include "registro/rapporto_pdf.h"
 #include "registro/registro.h"
 #include "registro/statistiche.h"
@@ -23,6 +30,7 @@
 #include <QGuiApplication>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimeZone>
@@ -119,8 +127,7 @@ std::vector<Evento> giornata(QDate data, int biglietti, QRandomGenerator& caso) 
     return v;
 }
 
-void scriviGiornale(const QString& file, int giorni, int biglietti) {
-    Registro r(file);
+void scriviGiornale(Deposito& r, int giorni, int biglietti) {
     r.apriScrittura();
     QRandomGenerator caso(20261209);
     QDate d(2026, 1, 5);
@@ -195,24 +202,51 @@ int main(int argc, char* argv[]) {
                                       QStringLiteral("30"));
     const QCommandLineOption scrivi(QStringLiteral("scrivi"), QString(),
                                     QStringLiteral("cartella"));
-    p.addOptions({giorni, biglietti, ripetizioni, campioni, inattivo, scrivi});
+    const QCommandLineOption archivioOpz(QStringLiteral("archivio"), QString(),
+                                         QStringLiteral("uri"));
+    p.addOptions({giorni, biglietti, ripetizioni, campioni, inattivo, scrivi, archivioOpz});
     p.process(app);
     const int nGiorni = p.value(giorni).toInt();
     const int nBiglietti = p.value(biglietti).toInt();
 
     if (p.isSet(scrivi)) {
         QDir().mkpath(p.value(scrivi));
-        scriviGiornale(QDir(p.value(scrivi)).filePath(NomeFile), nGiorni, nBiglietti);
+        Registro g(QDir(p.value(scrivi)).filePath(NomeFile));
+        scriviGiornale(g, nGiorni, nBiglietti);
         return 0;
     }
 
     QTemporaryDir dir;
+    const bool suServer = eServer(p.value(archivioOpz));
+    const QString archivio =
+        suServer ? p.value(archivioOpz) : dir.filePath(QStringLiteral("archivio"));
+    OpzioniArchivio o;
+    o.totem = true;
+    if (suServer)
+        server::creaDatabase(archivio);
+    creaArchivio(archivio, o, true);
     const QString file = dir.filePath(NomeFile);
+    std::unique_ptr<Deposito> anno;
+    if (suServer) {
+        anno = deposito(archivio);
+        anno->apriScrittura();
+        if (anno->ultimo()) {
+            std::printf("Il registro di %s non è vuoto: indicare un database nuovo\n",
+                        qPrintable(anno->nome()));
+            return 1;
+        }
+    } else {
+        anno = std::make_unique<Registro>(file);
+    }
     QElapsedTimer t;
     t.start();
-    scriviGiornale(file, nGiorni, nBiglietti);
-    std::printf("Registro di %d giorni x %d biglietti scritto in %.0f ms (%.1f MB)\n", nGiorni,
-                nBiglietti, ms(t), double(QFileInfo(file).size()) / 1e6);
+    scriviGiornale(*anno, nGiorni, nBiglietti);
+    anno->chiudi();
+    std::printf("Registro di %d giorni x %d biglietti scritto in %.0f ms (%s)\n", nGiorni,
+                nBiglietti, ms(t),
+                suServer ? qPrintable(anno->nome())
+                         : qPrintable(QStringLiteral("%1 MB").arg(
+                               double(QFileInfo(file).size()) / 1e6, 0, 'f', 1)));
 
     // Wall time, and the process's own CPU time (what the figures cost on a machine that is not
     // busy with other work).
@@ -222,7 +256,7 @@ int main(int argc, char* argv[]) {
     for (int i = 0; i < p.value(ripetizioni).toInt(); ++i) {
         double c0 = cpuMs();
         t.restart();
-        r = statistiche::calcola(file, QDate(1900, 1, 1), QDate(9999, 12, 31));
+        r = statistiche::calcola(*anno, QDate(1900, 1, 1), QDate(9999, 12, 31));
         tempiStat.push_back(ms(t));
         cpuStat.push_back(cpuMs() - c0);
         c0 = cpuMs();
@@ -245,10 +279,6 @@ int main(int argc, char* argv[]) {
                 bench::mediana(cpuPdf));
 
     // The recorder: from a commit at the kiosk or a station to its row in the journal.
-    OpzioniArchivio o;
-    o.totem = true;
-    const QString archivio = dir.filePath(QStringLiteral("archivio"));
-    creaArchivio(archivio, o);
     QProcess server;
     server.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/../qvr-server"));
     server.setArguments({QStringLiteral("--archivio"), archivio});
@@ -260,26 +290,41 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     const QString giornale = QDir(archivio).filePath(NomeFile);
+    const std::unique_ptr<Deposito> registro = deposito(archivio);
     auto righe = [&]() -> qint64 {
         try {
-            Registro g(giornale);
-            g.apriLettura();
-            const auto u = g.ultimo();
+            if (!registro->aperto())
+                registro->apriLettura();
+            const auto u = registro->ultimo();
             return u ? u->seq : 0;
         } catch (const ErroreQvr&) {
+            registro->chiudi();
             return 0;
         }
     };
+    // The recorder's start: the journal's last event is its own Avvio.
     QElapsedTimer attesa;
     attesa.start();
-    while (righe() == 0 && attesa.elapsed() < 10000)
+    auto avviato = [&] {
+        try {
+            if (!registro->aperto())
+                registro->apriLettura();
+            const auto u = registro->ultimo();
+            return u && u->tipo == Tipo::Avvio &&
+                   u->registratore.endsWith(QStringLiteral(":%1").arg(server.processId()));
+        } catch (const ErroreQvr&) {
+            registro->chiudi();
+            return false;
+        }
+    };
+    while (!avviato() && attesa.elapsed() < 10000)
         QThread::msleep(10);
     PercorsoArchivi = archivio;
     NumeroPostazione = 1;
     std::vector<double> latenze;
     QRandomGenerator caso(7);
     qint64 ultimaRiga = righe();
-    ImprontaFile impronta = LettoreArchivio::improntaFile(giornale);
+    ImprontaFile impronta = suServer ? ImprontaFile{} : LettoreArchivio::improntaFile(giornale);
     for (int i = 0; i < p.value(campioni).toInt(); ++i) {
         QThread::msleep(50 + caso.bounded(150));
         if (i % 2 == 0)
@@ -287,9 +332,11 @@ int main(int argc, char* argv[]) {
         else
             AggiornaDisplay(qint32(i), 3, QStringLiteral("F"));
         t.restart();
-        // Watch the journal's change mark (a read of its header), then count its rows.
+        // Watch the journal's change mark (a read of its header; on a server its last row at
+        // once), then count its rows.
         while (t.elapsed() < 5000) {
-            const ImprontaFile adesso = LettoreArchivio::improntaFile(giornale);
+            const ImprontaFile adesso = suServer ? ImprontaFile{quint32(t.elapsed()), 0, 0}
+                                                 : LettoreArchivio::improntaFile(giornale);
             if (adesso != impronta) {
                 impronta = adesso;
                 const qint64 n = righe();
@@ -298,7 +345,7 @@ int main(int argc, char* argv[]) {
                     break;
                 }
             }
-            QThread::usleep(500);
+            QThread::usleep(suServer ? 2000 : 500);
         }
         latenze.push_back(ms(t));
     }
@@ -308,14 +355,38 @@ int main(int argc, char* argv[]) {
                 *std::max_element(latenze.begin(), latenze.end()));
 
     // Idle: nothing happens in the archive.
+    registro->chiudi();
+    server::chiudiConnessioni();
     const int secondi = p.value(inattivo).toInt();
+    // On a server on this machine, the recorder's sessions work for it too.
+    std::vector<qint64> sessioni;
+    if (suServer) {
+        server::Connessione c(archivio);
+        QSqlQuery q(c.db());
+        if (!c.esegui(q, QStringLiteral("SELECT pid FROM pg_stat_activity WHERE datname = "
+                                        "current_database() AND pid <> pg_backend_pid()")))
+            while (q.next())
+                sessioni.push_back(q.value(0).toLongLong());
+    }
+    server::chiudiConnessioni();
+    auto cpuSessioni = [&] {
+        long n = 0;
+        for (qint64 pid : sessioni)
+            n += consumo(pid).first;
+        return n;
+    };
     const auto [cpu0, rss0] = consumo(server.processId());
+    const long s0 = cpuSessioni();
     QThread::sleep(secondi);
     const auto [cpu1, rss1] = consumo(server.processId());
+    const long s1 = cpuSessioni();
     const double tick = double(sysconf(_SC_CLK_TCK));
     std::printf("Registratore inattivo per %d s: CPU %.2f%% di un core, memoria residente %.1f MB "
                 "(obiettivo <= 0,5%%, < 60 MB)\n",
                 secondi, 100.0 * double(cpu1 - cpu0) / tick / secondi, double(rss1) / 1024.0);
+    if (suServer)
+        std::printf("  le sue %zu sessioni sul server: CPU %.2f%% di un core\n", sessioni.size(),
+                    100.0 * double(s1 - s0) / tick / secondi);
     server.terminate();
     server.waitForFinished(5000);
     return 0;

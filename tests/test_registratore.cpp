@@ -1,12 +1,15 @@
 // The recorder qvr-server as a process of its own, beside the kiosk's and the stations' own
 // operations run by this test on the same archive: the journal must hold exactly what they did.
+// And the recorder in this process, in front of a journal that cannot be written for a while.
 #include "app/globali.h"
 #include "archive/biglietti.h"
 #include "archive/lettore.h"
 #include "archive/nomi.h"
 #include "console/display.h"
 #include "console/operazioni.h"
+#include "registro/deposito.h"
 #include "registro/registro.h"
+#include "server/registratore.h"
 
 #include "supporto.h"
 #include "supporto_registro.h"
@@ -14,7 +17,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QtTest>
+
+#include <sqlite3.h>
 
 #include <csignal>
 
@@ -70,30 +76,101 @@ private:
     QString m_log;
 };
 
-// The journal's events, read as any reader would (empty while the file is missing or busy).
-std::vector<Evento> eventi(const QString& cartella) {
+// The journal's events, read as any reader would (empty while it is missing or busy).
+std::vector<Evento> eventi(const QString& archivio) {
     try {
-        Registro r(QDir(cartella).filePath(NomeFile));
-        r.apriLettura();
-        return r.tutti();
+        const auto r = deposito(archivio);
+        r->apriLettura();
+        return r->tutti();
     } catch (const ErroreQvr&) {
         return {};
     }
 }
 
+// The rows of the tests run on both engines: the server's with QVR_MOTORE=server while the row
+// runs, so that its AmbienteProva makes the archive in a fresh database of the test server.
+void motori() {
+    QTest::addColumn<bool>("server");
+    QTest::newRow("cartella") << false;
+    QTest::newRow("server") << true;
+}
+
+class Motore {
+public:
+    explicit Motore(bool server) : m_prima(qgetenv("QVR_MOTORE")) {
+        qputenv("QVR_MOTORE", server ? "server" : "cartella");
+    }
+    ~Motore() { qputenv("QVR_MOTORE", m_prima); }
+
+private:
+    QByteArray m_prima;
+};
+
 int quanti(const std::vector<Evento>& v, Tipo t) {
     return int(std::count_if(v.begin(), v.end(), [t](const Evento& e) { return e.tipo == t; }));
 }
 
+// The failure a journal gives while it is set: a full disk, a read-only share.
+struct Guasto {
+    std::optional<int> numero;
+    int codice = 0;
+    int tentativi = 0; // writes tried
+};
+
+// The real journal behind a seam that fails its writes as `guasto` says.
+class RegistroGuastabile : public Deposito {
+public:
+    RegistroGuastabile(std::unique_ptr<Deposito> vero, Guasto* guasto)
+        : m_vero(std::move(vero)), m_guasto(guasto) {}
+    QString nome() const override { return m_vero->nome(); }
+    void apriScrittura() override { m_vero->apriScrittura(); }
+    void apriLettura() override { m_vero->apriLettura(); }
+    void chiudi() override { m_vero->chiudi(); }
+    bool aperto() const override { return m_vero->aperto(); }
+    int versione() override { return m_vero->versione(); }
+    void aggiungi(std::vector<Evento>& eventi, const std::optional<QString>& stato) override {
+        ++m_guasto->tentativi;
+        if (m_guasto->numero)
+            throw ErroreRegistro(*m_guasto->numero, nome() + QStringLiteral(": guasto di prova"),
+                                 m_guasto->codice);
+        m_vero->aggiungi(eventi, stato);
+    }
+    QString stato() override { return m_vero->stato(); }
+    std::optional<Evento> ultimo() override { return m_vero->ultimo(); }
+    QString accantona(const QDateTime& ora) override { return m_vero->accantona(ora); }
+
+protected:
+    void leggiCon(qint64 dal, qint64 al, bool, void (*f)(void*, const Evento&),
+                  void* dati) override {
+        m_vero->leggi(dal, al, [&](const Evento& e) { f(dati, e); });
+    }
+
+private:
+    std::unique_ptr<Deposito> m_vero;
+    Guasto* m_guasto;
+};
+
 } // namespace
+
+#define MOTORE()                                                                                   \
+    QFETCH(bool, server);                                                                          \
+    if (server && test::uriServerProva().isEmpty())                                                \
+        QSKIP("QVR_PG_URI non impostato: nessun server PostgreSQL di prova (scripts/test.sh "      \
+              "lo avvia)");                                                                        \
+    Motore motore(server)
 
 class TestRegistratore : public QObject {
     Q_OBJECT
 private slots:
     void init();
+    void giornata_data() { motori(); }
     void giornata();
+    void dueRegistratori_data() { motori(); }
     void dueRegistratori();
+    void bloccoPerso();
     void registroDanneggiato();
+    void registroNonScrivibile_data();
+    void registroNonScrivibile();
     void archivioIrraggiungibile();
     void riga();
 };
@@ -106,12 +183,13 @@ void TestRegistratore::init() {
 // station in single numbering: the journal holds each once, in order; the stations' databases
 // are not written by the recorder.
 void TestRegistratore::giornata() {
+    MOTORE();
     OpzioniArchivio o;
     o.modi[1] = QStringLiteral("SG");
     o.totem = true;
     test::AmbienteProva amb(o);
     const QString arch = amb.archivio();
-    const ImprontaFile qvrPrima = LettoreArchivio::improntaFile(amb.file(nomi::FileQVR));
+    const ImprontaFile qvrPrima = LettoreArchivio(arch).impronta(nomi::FileQVR);
     ProcessoRegistratore rec(arch);
     QTRY_COMPARE_WITH_TIMEOUT(quanti(eventi(arch), Tipo::Avvio), 1, 5000);
 
@@ -146,7 +224,9 @@ void TestRegistratore::giornata() {
     for (size_t i = 1; i < v.size(); ++i)
         QVERIFY(v[i].seq > v[i - 1].seq && v[i].oraUtcMs >= v[i - 1].oraUtcMs);
     // Only its own files: the journal and its lock; QVR.mdb untouched.
-    QCOMPARE(LettoreArchivio::improntaFile(amb.file(nomi::FileQVR)), qvrPrima);
+    QCOMPARE(LettoreArchivio(arch).impronta(nomi::FileQVR), qvrPrima);
+    if (server)
+        return;
     QStringList propri = QDir(arch).entryList({QStringLiteral("Registro*")}, QDir::Files);
     propri.sort();
     QCOMPARE(propri,
@@ -156,6 +236,7 @@ void TestRegistratore::giornata() {
 // Two recorders on one archive: one records, the other waits; the first killed, the second
 // takes over within 5 s and records the handover; no event twice, none missing.
 void TestRegistratore::dueRegistratori() {
+    MOTORE();
     OpzioniArchivio o;
     o.totem = true;
     test::AmbienteProva amb(o);
@@ -190,6 +271,42 @@ void TestRegistratore::dueRegistratori() {
     QVERIFY(p->registratore != v.front().registratore);
 }
 
+// On a server, the session holding the recorders' lock ended from outside (a server restart, a
+// dropped connection): the recorder stops writing at once, takes the lock again and resumes,
+// recording it; what happened meanwhile is recorded once.
+void TestRegistratore::bloccoPerso() {
+    if (test::uriServerProva().isEmpty())
+        QSKIP("QVR_PG_URI non impostato: nessun server PostgreSQL di prova (scripts/test.sh lo "
+              "avvia)");
+    Motore motore(true);
+    OpzioniArchivio o;
+    o.totem = true;
+    test::AmbienteProva amb(o);
+    const QString arch = amb.archivio();
+    ProcessoRegistratore rec(arch);
+    QTRY_COMPARE_WITH_TIMEOUT(quanti(eventi(arch), Tipo::Avvio), 1, 5000);
+    biglietti::emetti(arch, 4);
+    QTRY_COMPARE_WITH_TIMEOUT(breve(eventi(arch)), QStringLiteral("b4:1"), 5000);
+    QCOMPARE(test::interroga(amb.file(nomi::FileQVR),
+                             QStringLiteral("SELECT count(pg_terminate_backend(pid)) FROM pg_locks "
+                                            "WHERE locktype = 'advisory' AND granted"))
+                 .toInt(),
+             1);
+    biglietti::emetti(arch, 4);
+    QTRY_COMPARE_WITH_TIMEOUT(quanti(eventi(arch), Tipo::Avvio), 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(breve(eventi(arch)), QStringLiteral("b4:1 b4:2"), 5000);
+    QVERIFY(rec.log().contains(QStringLiteral("Blocco del registro perso")));
+    QCOMPARE(rec.ferma(), 0);
+    const std::vector<Evento> v = eventi(arch);
+    const QString tutto = breve(v, true);
+    QVERIFY2(tutto == QStringLiteral("avvio b4:1 passaggio avvio b4:2 arresto") ||
+                 tutto == QStringLiteral("avvio b4:1 b4:2 passaggio avvio arresto"),
+             qPrintable(tutto));
+    const auto p =
+        std::find_if(v.begin(), v.end(), [](const Evento& e) { return e.tipo == Tipo::Passaggio; });
+    QCOMPARE(p->dettaglio, QStringLiteral("riprende dopo aver perso il blocco del registro"));
+}
+
 // A journal that is not a database: kept aside with its bytes, a new one started, the fact
 // recorded in it.
 void TestRegistratore::registroDanneggiato() {
@@ -207,6 +324,60 @@ void TestRegistratore::registroDanneggiato() {
     const std::vector<Evento> v = eventi(arch);
     QCOMPARE(breve(v, true), QStringLiteral("danneggiato avvio arresto"));
     QVERIFY(v.front().dettaglio.endsWith(copie.first()));
+}
+
+// A journal that cannot be written for a while (disk full, read-only share): the events are
+// held in memory, the fault logged once, the write tried again every 2 s, and when it works
+// again every event lands once, in order.
+void TestRegistratore::registroNonScrivibile_data() {
+    QTest::addColumn<int>("numero");
+    QTest::addColumn<int>("codice");
+    QTest::newRow("disco pieno") << Err::DiscoPieno << SQLITE_FULL;
+    QTest::newRow("sola lettura") << Err::SolaLettura << SQLITE_READONLY;
+}
+
+void TestRegistratore::registroNonScrivibile() {
+    QFETCH(int, numero);
+    QFETCH(int, codice);
+    OpzioniArchivio o;
+    o.totem = true;
+    test::AmbienteProva amb(o);
+    const QString arch = amb.archivio();
+    QStringList log;
+    server::ascoltaLog([&](int, const QString& t) { log << t; });
+    const auto basta = qScopeGuard([] { server::ascoltaLog({}); });
+    Guasto g;
+    server::Registratore rec(arch, nullptr,
+                             std::make_unique<RegistroGuastabile>(deposito(arch), &g));
+    rec.avvia();
+    QTRY_COMPARE_WITH_TIMEOUT(quanti(eventi(arch), Tipo::Avvio), 1, 5000);
+
+    g.numero = numero;
+    g.codice = codice;
+    PercorsoArchivi = arch;
+    NumeroPostazione = 2;
+    for (int i = 0; i < 3; ++i)
+        biglietti::emetti(arch, 2);
+    operazioni::ChiamaProssimo(false, false);
+    QTRY_COMPARE_WITH_TIMEOUT(rec.inAttesa(), size_t(4), 5000);
+    const QString testo = log.join(u'\n');
+    QVERIFY2(testo.contains(QStringLiteral("Registro non scrivibile: Errore %1").arg(numero)),
+             qPrintable(testo));
+    // Tried again, every 2 s, logged once.
+    const int tentativi = g.tentativi;
+    QTRY_VERIFY_WITH_TIMEOUT(g.tentativi > tentativi, 5000);
+    QCOMPARE(log.filter(QStringLiteral("Registro non scrivibile")).size(), 1);
+    biglietti::emetti(arch, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(rec.inAttesa(), size_t(5), 5000);
+    QCOMPARE(breve(eventi(arch)), QString()); // nothing written meanwhile
+
+    g.numero.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(breve(eventi(arch)), QStringLiteral("b2:1 b2:2 b2:3 c2:1 b2:4"),
+                              6000);
+    QCOMPARE(rec.inAttesa(), size_t(0));
+    QVERIFY(log.join(u'\n').contains(QStringLiteral("di nuovo scrivibile: 5 eventi")));
+    rec.ferma();
+    QCOMPARE(breve(eventi(arch), true), QStringLiteral("avvio b2:1 b2:2 b2:3 c2:1 b2:4 arresto"));
 }
 
 // The archive folder gone for a while: a gap with its error, then what was issued meanwhile

@@ -1,12 +1,17 @@
-// The journal file and the observer that turns records into its events.
+// The journal on both engines (the file Registro.mdb, the schema registro on a server) and the
+// observer that turns records into its events.
+#include "archive/server.h"
+#include "registro/deposito.h"
 #include "registro/osservatore.h"
 #include "registro/registro.h"
+#include "registro/registro_server.h"
 
 #include "supporto.h"
 #include "supporto_registro.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <QtTest>
@@ -48,31 +53,108 @@ QString breve(const std::vector<Evento>& v) {
     return test::breve(v, true);
 }
 
+// The journal of an archive on one engine: a folder, or a fresh database on the test server.
+struct Motore {
+    bool server;
+    QTemporaryDir dir;
+    std::unique_ptr<test::DatabaseProva> db;
+    QString archivio;
+
+    explicit Motore(bool suServer) : server(suServer) {
+        if (server) {
+            db = std::make_unique<test::DatabaseProva>();
+            archivio = db->uri();
+        } else {
+            archivio = dir.path();
+        }
+    }
+    QString file() const { return QDir(dir.path()).filePath(NomeFile); }
+    std::unique_ptr<Deposito> giornale() const { return deposito(archivio); }
+    // The first value of a query on the journal (its schema on the server, its file here).
+    QVariant valore(const QString& q) const {
+        if (!server)
+            return sql(file(), q.toUtf8().constData());
+        server::Connessione c(archivio);
+        QSqlQuery r(c.db());
+        if (c.esegui(r, q))
+            return QVariant();
+        return r.next() ? r.value(0) : QVariant();
+    }
+    void impostaVersione(int v) const {
+        valore(server ? QStringLiteral("UPDATE registro.\"Versione\" SET \"Versione\" = %1").arg(v)
+                      : QStringLiteral("PRAGMA user_version=%1").arg(v));
+    }
+    // Damage: a file that is not a database; a schema that lost a table.
+    void guasta() const {
+        if (server)
+            valore(QStringLiteral("DROP TABLE registro.\"Stato\""));
+        else
+            test::scriviFile(file(), QByteArray(4096, 'x'));
+    }
+    // How many events the journal kept aside under `nome` still holds.
+    int eventiAccantonati(const QString& nome) const {
+        if (!server)
+            return sql(nome, "SELECT count(*) FROM Eventi").toInt();
+        const QString schema = nome.section(QLatin1Char('\\'), -1);
+        return valore(QStringLiteral("SELECT count(*) FROM %1.\"Eventi\"").arg(schema)).toInt();
+    }
+};
+
+std::vector<Evento> bigliettiDiProva(int n) {
+    std::vector<Evento> v;
+    for (int i = 1; i <= n; ++i) {
+        Evento e = evento(Tipo::Biglietto, Ora.addSecs(i));
+        e.sequenza = 1;
+        e.numero = i;
+        v.push_back(e);
+    }
+    return v;
+}
+
+void motori() {
+    QTest::addColumn<bool>("server");
+    QTest::newRow("cartella") << false;
+    QTest::newRow("server") << true;
+}
+
 } // namespace
+
+#define MOTORE(m)                                                                                  \
+    QFETCH(bool, server);                                                                          \
+    if (server && test::uriServerProva().isEmpty())                                                \
+        QSKIP("QVR_PG_URI non impostato: nessun server PostgreSQL di prova (scripts/test.sh "      \
+              "lo avvia)");                                                                        \
+    Motore m(server)
 
 class TestRegistro : public QObject {
     Q_OBJECT
 private slots:
+    void creaScriveRilegge_data() { motori(); }
     void creaScriveRilegge();
+    void migraERifiuta_data() { motori(); }
     void migraERifiuta();
+    void danneggiato_data() { motori(); }
     void danneggiato();
     void copia();
+    void copiaTraMotori_data();
+    void copiaTraMotori();
     void contatori_data();
     void contatori();
     void postazioni();
     void statoSalvato();
 };
 
-// A new journal: rollback journal mode, version 1, events read back as written, sequence
-// numbers growing also when the clock goes back, the state written with them.
+// A new journal: version 1, events read back as written, sequence numbers growing also when
+// the clock goes back, the state written with them, a time range read alone; the file in
+// rollback journal mode.
 void TestRegistro::creaScriveRilegge() {
-    QTemporaryDir dir;
-    const QString file = dir.filePath(NomeFile);
+    MOTORE(m);
     {
-        Registro r(file);
-        r.apriScrittura();
-        QCOMPARE(r.versione(), VersioneSchema);
-        std::vector<Evento> v;
+        const auto r = m.giornale();
+        r->apriScrittura();
+        QCOMPARE(r->versione(), VersioneSchema);
+        QVERIFY(!r->ultimo());
+        QCOMPARE(r->stato(), QString());
         Evento a = evento(Tipo::Biglietto, Ora);
         a.sequenza = 11;
         a.numero = 42;
@@ -81,34 +163,55 @@ void TestRegistro::creaScriveRilegge() {
         b.postazione = 3;
         b.numero = 42;
         b.singola = true;
-        b.dettaglio = QStringLiteral("è così");
-        v = {a, b};
-        r.aggiungi(v, QStringLiteral("{\"x\":1}"));
+        b.dettaglio = QStringLiteral("è così; 'quotato'");
+        std::vector<Evento> v = {a, b};
+        r->aggiungi(v, QStringLiteral("{\"x\":1}"));
         QVERIFY(v[0].seq > 0);
         QVERIFY(v[1].seq > v[0].seq);
+        std::vector<Evento> poi = {evento(Tipo::Arresto, Ora.addSecs(60))};
+        r->aggiungi(poi);
+        QCOMPARE(poi[0].seq, v[1].seq + 1);
+        QCOMPARE(r->ultimo()->tipo, Tipo::Arresto);
+        QCOMPARE(r->stato(), QStringLiteral("{\"x\":1}")); // kept when none is given
     }
-    QCOMPARE(sql(file, "PRAGMA journal_mode").toString(), QStringLiteral("delete"));
-    QVERIFY(!QFile::exists(file + QStringLiteral("-wal")));
-    Registro r(file);
-    r.apriLettura();
-    const std::vector<Evento> letti = r.tutti();
-    QCOMPARE(letti.size(), size_t(2));
+    const auto r = m.giornale();
+    r->apriLettura();
+    const std::vector<Evento> letti = r->tutti();
+    QCOMPARE(letti.size(), size_t(3));
     QCOMPARE(letti[0].tipo, Tipo::Biglietto);
     QCOMPARE(letti[0].numero, 42);
     QCOMPARE(letti[0].sequenza, 11);
     QCOMPARE(letti[0].registratore, QStringLiteral("pc:1"));
     QCOMPARE(letti[0].ora(), Ora);
     QCOMPARE(letti[0].ora().offsetFromUtc(), 3600);
-    QCOMPARE(letti[1].dettaglio, QStringLiteral("è così"));
+    QCOMPARE(letti[1].dettaglio, QStringLiteral("è così; 'quotato'"));
     QVERIFY(letti[1].singola);
     QCOMPARE(letti[1].postazione, 3);
-    QCOMPARE(r.stato(), QStringLiteral("{\"x\":1}"));
-    QCOMPARE(sql(file, "SELECT Ora FROM Eventi WHERE Seq = 1").toString(),
+    QCOMPARE(r->stato(), QStringLiteral("{\"x\":1}"));
+    // The range [Ora - 1 h, Ora): the call alone.
+    std::vector<Evento> fascia;
+    r->leggi(Ora.addSecs(-3600).toMSecsSinceEpoch(), Ora.toMSecsSinceEpoch(),
+             [&](const Evento& e) { fascia.push_back(e); });
+    QCOMPARE(breve(fascia), QStringLiteral("s3:42"));
+    QCOMPARE(m.valore(m.server ? QStringLiteral("SELECT \"Ora\" FROM registro.\"Eventi\" WHERE "
+                                                "\"Seq\" = 1")
+                               : QStringLiteral("SELECT Ora FROM Eventi WHERE Seq = 1"))
+                 .toString(),
              QStringLiteral("2026-03-02T09:00:00.000+01:00"));
     // Reading a missing journal creates nothing.
-    Registro mancante(dir.filePath(QStringLiteral("altro.mdb")));
-    QCOMPARE(test::numeroErrore([&] { mancante.apriLettura(); }), Err::DatabaseNonTrovato);
-    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("altro.mdb"))));
+    Motore vuoto(m.server);
+    QCOMPARE(test::numeroErrore([&] { vuoto.giornale()->apriLettura(); }), Err::DatabaseNonTrovato);
+    if (m.server) {
+        QVERIFY(vuoto
+                    .valore(QStringLiteral("SELECT 1 FROM pg_namespace WHERE nspname = "
+                                           "'registro'"))
+                    .isNull());
+        return;
+    }
+    QVERIFY(!QFile::exists(vuoto.file()));
+    const QString file = m.file();
+    QCOMPARE(sql(file, "PRAGMA journal_mode").toString(), QStringLiteral("delete"));
+    QVERIFY(!QFile::exists(file + QStringLiteral("-wal")));
     // A journal switched to WAL by someone else goes back to the rollback journal.
     sql(file, "PRAGMA journal_mode=WAL");
     QCOMPARE(sql(file, "PRAGMA journal_mode").toString(), QStringLiteral("wal"));
@@ -118,53 +221,66 @@ void TestRegistro::creaScriveRilegge() {
     QCOMPARE(sql(file, "PRAGMA journal_mode").toString(), QStringLiteral("delete"));
 }
 
-// An empty file is migrated; a file of a later version is refused for writing and reading.
+// A journal of a later version is refused for writing and reading, and left as it is; an
+// empty file (a database of version 0) is migrated.
 void TestRegistro::migraERifiuta() {
-    QTemporaryDir dir;
-    const QString file = dir.filePath(NomeFile);
-    sql(file, "CREATE TABLE Altro (x)"); // an empty journal: a database of version 0
-    QVERIFY(QFile::exists(file));
-    {
-        Registro r(file);
-        QCOMPARE(test::numeroErrore([&] { r.apriLettura(); }), Err::TabellaNonTrovata);
-        r.apriScrittura();
-        QCOMPARE(r.versione(), 1);
-    }
-    sql(file, "PRAGMA user_version=7");
-    Registro r(file);
+    MOTORE(m);
+    m.giornale()->apriScrittura();
+    m.impostaVersione(7);
+    const auto r = m.giornale();
     QString dettaglio;
-    QCOMPARE(test::numeroErrore([&] { r.apriScrittura(); }, &dettaglio),
+    QCOMPARE(test::numeroErrore([&] { r->apriScrittura(); }, &dettaglio),
              Err::FormatoNonRiconosciuto);
     QVERIFY2(dettaglio.contains(QStringLiteral("versione 7")), qPrintable(dettaglio));
-    QCOMPARE(test::numeroErrore([&] { r.apriLettura(); }), Err::FormatoNonRiconosciuto);
-    QCOMPARE(sql(file, "PRAGMA user_version").toInt(), 7);
+    QCOMPARE(test::numeroErrore([&] { r->apriLettura(); }), Err::FormatoNonRiconosciuto);
+    QCOMPARE(m.valore(m.server ? QStringLiteral("SELECT \"Versione\" FROM registro.\"Versione\"")
+                               : QStringLiteral("PRAGMA user_version"))
+                 .toInt(),
+             7);
+    if (m.server)
+        return;
+    const QString file = m.file();
+    QFile::remove(file);
+    sql(file, "CREATE TABLE Altro (x)");
+    Registro f(file);
+    QCOMPARE(test::numeroErrore([&] { f.apriLettura(); }), Err::TabellaNonTrovata);
+    f.apriScrittura();
+    QCOMPARE(f.versione(), 1);
 }
 
-// A file that is not a database is reported as damaged, and kept aside under a new name with
-// its content, never deleted.
+// A damaged journal (a file that is not a database, a schema that lost a table) is reported as
+// such, and kept aside under a new name with what it held, never deleted; a new one starts.
 void TestRegistro::danneggiato() {
-    QTemporaryDir dir;
-    const QString file = dir.filePath(NomeFile);
-    test::scriviFile(file, QByteArray(4096, 'x'));
-    Registro r(file);
+    MOTORE(m);
+    std::vector<Evento> v = bigliettiDiProva(3);
+    m.giornale()->apriScrittura();
+    m.giornale()->aggiungi(v);
+    m.guasta();
+    const auto r = m.giornale();
     bool visto = false;
     try {
-        r.apriScrittura();
+        r->apriScrittura();
     } catch (const ErroreRegistro& e) {
         visto = true;
-        QVERIFY(e.danneggiato());
+        QVERIFY2(e.danneggiato(), qPrintable(e.testoCompleto()));
     }
     QVERIFY(visto);
-    const QString copia = Registro::mettiDaParte(file, Ora);
-    QCOMPARE(QFileInfo(copia).fileName(),
-             QStringLiteral("Registro-danneggiato-20260302-090000.mdb"));
-    QCOMPARE(test::contenuto(copia), QByteArray(4096, 'x'));
-    QVERIFY(!QFile::exists(file));
-    test::scriviFile(file, QByteArray(10, 'y'));
-    const QString seconda = Registro::mettiDaParte(file, Ora);
-    QCOMPARE(QFileInfo(seconda).fileName(),
-             QStringLiteral("Registro-danneggiato-20260302-090000-2.mdb"));
-    QCOMPARE(test::contenuto(copia), QByteArray(4096, 'x'));
+    const QString copia = r->accantona(Ora);
+    QVERIFY2(copia.endsWith(m.server ? QStringLiteral("\\registro_danneggiato_20260302_090000")
+                                     : QStringLiteral("/Registro-danneggiato-20260302-090000.mdb")),
+             qPrintable(copia));
+    if (m.server)
+        QCOMPARE(m.eventiAccantonati(copia), 3);
+    else
+        QCOMPARE(test::contenuto(copia), QByteArray(4096, 'x'));
+    r->apriScrittura(); // a new one
+    QVERIFY(!r->ultimo());
+    const QString seconda = r->accantona(Ora);
+    QVERIFY2(seconda.endsWith(m.server ? QStringLiteral("_danneggiato_20260302_090000_2")
+                                       : QStringLiteral("-danneggiato-20260302-090000-2.mdb")),
+             qPrintable(seconda));
+    QVERIFY(m.server ? m.eventiAccantonati(copia) == 3
+                     : test::contenuto(copia) == QByteArray(4096, 'x'));
 }
 
 // A copy holds the same events and state; the source is left as it was.
@@ -198,6 +314,44 @@ void TestRegistro::copia() {
     QCOMPARE(
         test::numeroErrore([&] { Registro::copia(dir.filePath(QStringLiteral("no.mdb")), a); }),
         Err::DatabaseNonTrovato);
+}
+
+// The journal copied between the engines, both ways: the same events (sequence numbers
+// included) and state, the source unchanged; a destination that holds events is refused.
+void TestRegistro::copiaTraMotori_data() {
+    QTest::addColumn<bool>("daServer");
+    QTest::addColumn<bool>("aServer");
+    QTest::newRow("cartella -> server") << false << true;
+    QTest::newRow("server -> cartella") << true << false;
+    QTest::newRow("server -> server") << true << true;
+}
+
+void TestRegistro::copiaTraMotori() {
+    QFETCH(bool, daServer);
+    QFETCH(bool, aServer);
+    if (test::uriServerProva().isEmpty())
+        QSKIP("QVR_PG_URI non impostato: nessun server PostgreSQL di prova (scripts/test.sh lo "
+              "avvia)");
+    Motore da(daServer), a(aServer);
+    std::vector<Evento> v = bigliettiDiProva(7000); // more than one slice of a write and a read
+    v[5].dettaglio = QStringLiteral("àè \"x\"");
+    {
+        const auto r = da.giornale();
+        r->apriScrittura();
+        r->aggiungi(v, QStringLiteral("{\"s\":2}"));
+    }
+    QCOMPARE(registro::copia(da.archivio, a.archivio), qint64(v.size()));
+    const auto r = a.giornale();
+    r->apriLettura();
+    QCOMPARE(r->tutti(), v);
+    QCOMPARE(r->stato(), QStringLiteral("{\"s\":2}"));
+    const auto s = da.giornale();
+    s->apriLettura();
+    QCOMPARE(s->tutti().size(), v.size());
+    QString dettaglio;
+    QCOMPARE(test::numeroErrore([&] { registro::copia(da.archivio, a.archivio); }, &dettaglio),
+             Err::ErroreArchivio);
+    QVERIFY2(dettaglio.contains(QStringLiteral("contiene già")), qPrintable(dettaglio));
 }
 
 // Kiosk counters between two reads: the tickets each move stands for.
@@ -252,7 +406,8 @@ void TestRegistro::postazioni() {
     QVERIFY(o.aggiornaSingoli(s, Ora).empty());
     const RecordDisplay chiamato7{7, 3, QStringLiteral("F"), {}};
     QCOMPARE(breve(o.aggiornaDisplay(display({{1, chiamato7}}), Ora)), QStringLiteral("c1:7"));
-    QCOMPARE(breve(o.aggiornaDisplay(display({{1, {7, 2, "F", {}}}}), Ora)), QStringLiteral("a1:7"));
+    QCOMPARE(breve(o.aggiornaDisplay(display({{1, {7, 2, "F", {}}}}), Ora)),
+             QStringLiteral("a1:7"));
     QCOMPARE(breve(o.aggiornaDisplay(display({{1, chiamato7}}), Ora)), QStringLiteral("r1:7"));
     QCOMPARE(breve(o.aggiornaDisplay(display({{1, {8, 3, "F", {}}}, {3, {1, 3, "T", {}}}}), Ora)),
              QStringLiteral("c1:8 c3:1"));
@@ -268,7 +423,8 @@ void TestRegistro::postazioni() {
     a[1].singola = false;
     o.aggiornaAssegnazioni(a);
     QCOMPARE(breve(o.aggiornaDisplay(display({{2, {5, 3, "F", {}}}}), Ora)), QString());
-    QCOMPARE(breve(o.aggiornaDisplay(display({{2, {6, 3, "F", {}}}}), Ora)), QStringLiteral("c2:6"));
+    QCOMPARE(breve(o.aggiornaDisplay(display({{2, {6, 3, "F", {}}}}), Ora)),
+             QStringLiteral("c2:6"));
 }
 
 // A saved state continues in a new observer: what changed since is recorded, nothing twice;

@@ -1,4 +1,5 @@
 // The figures of the journal, on journals written here, with the answers worked out by hand.
+#include "registro/deposito.h"
 #include "registro/statistiche.h"
 
 #include "supporto.h"
@@ -141,6 +142,7 @@ private slots:
     void daFile();
     void comando_data();
     void comando();
+    void creaECopia_data();
     void creaECopia();
 };
 
@@ -339,40 +341,67 @@ void TestStatistiche::comando() {
     QVERIFY(documento.size() > 2000);
 }
 
-// qvr-archivio crea makes an empty journal and keeps an existing one; copia takes it along.
+// qvr-archivio crea makes an empty journal and keeps an existing one; statistiche reads it;
+// copia takes it along, between any engines, and never overwrites a history on the way.
+void TestStatistiche::creaECopia_data() {
+    QTest::addColumn<bool>("daServer");
+    QTest::addColumn<bool>("aServer");
+    QTest::newRow("cartella -> cartella") << false << false;
+    QTest::newRow("server -> cartella") << true << false;
+    QTest::newRow("cartella -> server") << false << true;
+}
+
 void TestStatistiche::creaECopia() {
+    QFETCH(bool, daServer);
+    QFETCH(bool, aServer);
+    if ((daServer || aServer) && test::uriServerProva().isEmpty())
+        QSKIP("QVR_PG_URI non impostato: nessun server PostgreSQL di prova (scripts/test.sh lo "
+              "avvia)");
     QTemporaryDir dir;
-    const QString arch = dir.filePath(QStringLiteral("a"));
+    test::DatabaseProva dbDa, dbA;
+    const QString arch = daServer ? dbDa.uri() : dir.filePath(QStringLiteral("a"));
+    const QString copia = aServer ? dbA.uri() : dir.filePath(QStringLiteral("b"));
     const QString prog = test::cartellaBuild() + QStringLiteral("/qvr-archivio");
     QProcess p;
-    p.start(prog, {QStringLiteral("crea"), arch});
-    QVERIFY(p.waitForFinished(30000));
-    QCOMPARE(p.exitCode(), 0);
+    auto esegui = [&](const QStringList& argomenti) {
+        p.start(prog, argomenti);
+        if (!p.waitForFinished(60000))
+            return -1;
+        return p.exitCode();
+    };
+    QCOMPARE(esegui({QStringLiteral("crea"), arch}), 0);
     {
-        Registro r(arch + QStringLiteral("/") + NomeFile);
-        r.apriLettura();
-        QCOMPARE(r.versione(), VersioneSchema);
-        QVERIFY(r.tutti().empty());
+        const auto r = deposito(arch);
+        r->apriLettura();
+        QCOMPARE(r->versione(), VersioneSchema);
+        QVERIFY(r->tutti().empty());
     }
     {
-        Registro r(arch + QStringLiteral("/") + NomeFile);
-        r.apriScrittura();
+        const auto r = deposito(arch);
+        r->apriScrittura();
         auto v = giornale("09:00/b1:1 09:05/c1:1");
-        r.aggiungi(v);
+        r->aggiungi(v);
     }
-    p.start(prog, {QStringLiteral("crea"), arch, QStringLiteral("--sovrascrivi")});
-    QVERIFY(p.waitForFinished(30000));
-    QCOMPARE(p.exitCode(), 0);
-    const QString copia = dir.filePath(QStringLiteral("b"));
-    p.start(prog, {QStringLiteral("copia"), arch, copia});
-    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(esegui({QStringLiteral("crea"), arch, QStringLiteral("--sovrascrivi")}), 0);
+    QCOMPARE(esegui({QStringLiteral("statistiche"), arch}), 0);
+    QVERIFY(p.readAllStandardOutput().contains("Statistiche dal 02/03/2026 al 02/03/2026"));
+    QCOMPARE(esegui({QStringLiteral("copia"), arch, copia}), 0);
     const QString detto = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
-    QCOMPARE(p.exitCode(), 0);
     QVERIFY2(detto.contains(QStringLiteral("Registro copiato e verificato: 2 eventi")),
              qPrintable(detto));
-    Registro r(copia + QStringLiteral("/") + NomeFile);
-    r.apriLettura();
-    QCOMPARE(r.tutti().size(), size_t(2));
+    {
+        const auto r = deposito(copia);
+        r->apriLettura();
+        QCOMPARE(r->tutti().size(), size_t(2));
+    }
+    if (!daServer && !aServer)
+        return;
+    // Again onto the copy: the archive is replaced, its journal (a history) is not.
+    QCOMPARE(esegui({QStringLiteral("copia"), arch, copia, QStringLiteral("--sovrascrivi")}), 1);
+    QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral("contiene già")));
+    const auto r = deposito(copia);
+    r->apriLettura();
+    QCOMPARE(r->tutti().size(), size_t(2));
 }
 
 QTEST_GUILESS_MAIN(TestStatistiche)

@@ -14,6 +14,7 @@
 #include "archive/nuova_giornata.h"
 #include "archive/percorsi_archivio.h"
 #include "archive/server.h"
+#include "registro/deposito.h"
 #include "registro/registro.h"
 #include "statistiche_archivio.h"
 
@@ -56,7 +57,8 @@ const char* const TestoAiuto =
     "                                  manca): QVR.mdb, QVRA.mdb, QVRB.mdb, Totem.mdb,\n"
     "                                  Agenda.mdb e Nr4All.txt con 0, con dieci utenti e\n"
     "                                  l'utente n assegnato alla postazione n, e il registro\n"
-    "                                  Registro.mdb di qvr-server (uno già presente resta).\n"
+    "                                  di qvr-server (Registro.mdb, o lo schema registro sul\n"
+    "                                  server; uno già presente resta).\n"
     "  stato <cartella>                Mostra lo stato: utente, numerazione, record del\n"
     "                                  display e record della numerazione singola di ogni\n"
     "                                  postazione, contatori del totem, RHDSN e Nr4All.txt.\n"
@@ -69,10 +71,11 @@ const char* const TestoAiuto =
     "  copia <da> <a>                  Copia un archivio in un altro (cartella o server, in\n"
     "                                  entrambi i sensi), poi confronta ogni campo di ogni\n"
     "                                  riga e Nr4All.txt: stato di uscita 1 a ogni differenza.\n"
-    "                                  Tra due cartelle copia anche il registro Registro.mdb.\n"
+    "                                  Copia e verifica anche il registro di qvr-server (su\n"
+    "                                  un registro di destinazione non vuoto non scrive).\n"
     "                                  Con --sovrascrivi sostituisce l'archivio di destinazione.\n"
     "  statistiche <cartella> [--dal AAAA-MM-GG] [--al AAAA-MM-GG] [--csv FILE] [--pdf FILE]\n"
-    "                                  Le cifre del registro Registro.mdb di qvr-server: per\n"
+    "                                  Le cifre del registro di qvr-server (cartella o URI): per\n"
     "                                  giorno, sequenza, postazione e ora biglietti, chiamate,\n"
     "                                  richiami, mai chiamati, attese e tempi allo sportello;\n"
     "                                  --csv per un foglio di calcolo (\";\", virgola\n"
@@ -294,6 +297,18 @@ private:
     int m_errori = 0;
 };
 
+// Whether the archive has a journal to copy (a missing one is no error: the recorder never ran).
+bool haRegistro(const QString& archivio) {
+    try {
+        registro::deposito(archivio)->apriLettura();
+        return true;
+    } catch (const ErroreQvr& e) {
+        if (e.numero() == Err::DatabaseNonTrovato)
+            return false;
+        throw;
+    }
+}
+
 int esegui(const QStringList& argomenti) {
     if (argomenti.size() >= 2 && argomenti[1] == QStringLiteral("statistiche"))
         return strumenti::statistiche(argomenti.mid(2));
@@ -364,11 +379,9 @@ int esegui(const QStringList& argomenti) {
             return UscitaErrore;
         }
         out() << "Archivio copiato e verificato: ogni campo e Nr4All.txt corrispondono.\n";
-        // The office's journal goes with the archive when both are folders.
-        if (!eServer(pos[1]) && !eServer(pos[2]) &&
-            QFileInfo::exists(fileArchivio(pos[1], registro::NomeFile))) {
-            const qint64 n = registro::Registro::copia(fileArchivio(pos[1], registro::NomeFile),
-                                                       fileArchivio(pos[2], registro::NomeFile));
+        // The office's journal goes with the archive, between any engines.
+        if (haRegistro(pos[1])) {
+            const qint64 n = registro::copia(pos[1], pos[2]);
             out() << "Registro copiato e verificato: " << n << " eventi.\n";
         }
         out().flush();
@@ -382,10 +395,7 @@ int esegui(const QStringList& argomenti) {
         const OpzioniArchivio o = opzioniDa(p, singola, modo);
         creaArchivio(pos[1], o, p.isSet(QStringLiteral("sovrascrivi")));
         // The office's journal: made when missing, an existing one kept (it is the history).
-        if (!eServer(pos[1])) {
-            registro::Registro giornale(fileArchivio(pos[1], registro::NomeFile));
-            giornale.apriScrittura();
-        }
+        registro::deposito(pos[1])->apriScrittura();
         QStringList sg;
         for (int n = 1; n <= 10; ++n)
             if (o.modi[n - 1] == QStringLiteral("SG"))

@@ -14,6 +14,13 @@
 //       button at the same instant. Then: no number published twice, and the display record
 //       holds the last one.
 //
+//   qvr-carico ufficio [--durata 600] [--registratore]
+//       An office's day at its busiest: ten stations in standard numbering each calling every
+//       500 ms and two kiosks issuing on the ten sequences, for --durata seconds. With
+//       --registratore the office's recorder (qvr-server beside this program) watches the
+//       archive meanwhile, and its journal must then hold every ticket and every call of the
+//       processes' own records, in each station's order: none missing, none twice.
+//
 // With --archivio the archive is made there (a folder or a server URI: an existing archive is
 // replaced) instead of in DIR/archivio; the processes' records stay in DIR.
 //
@@ -30,6 +37,7 @@
 #include "archive/nomi.h"
 #include "archive/percorsi_archivio.h"
 #include "console/operazioni.h"
+#include "registro/registro.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -41,6 +49,10 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
+
+#include <chrono>
+#include <sys/resource.h>
+#include <thread>
 
 #include <algorithm>
 #include <cstdio>
@@ -175,6 +187,47 @@ int chiosco(const QString& cartella, int totale, const QString& uscita) {
         emessi = b.numero;
         registro.write(QByteArray::number(b.numero) + ' ' + QByteArray::number(b.coda) + '\n');
         QThread::msleep(2);
+    }
+    return 0;
+}
+
+// The office scenario's station: one press of the call button every `intervallo` ms (on a fixed
+// schedule, so that a slow call does not slow the rate) until `durata` ms have passed.
+int stazioneUfficio(const QString& cartella, int postazione, int durata, int intervallo,
+                    const QString& uscita) {
+    PercorsoArchivi = cartella;
+    NumeroPostazione = postazione;
+    Registro registro(uscita);
+    attendiVia(QFileInfo(uscita).absolutePath());
+    const auto inizio = std::chrono::steady_clock::now();
+    // The stations' presses spread over the interval, as at real desks.
+    const int scarto = (postazione - 1) * intervallo / 10;
+    for (int i = 0; i * intervallo < durata; ++i) {
+        std::this_thread::sleep_until(inizio + std::chrono::milliseconds(i * intervallo + scarto));
+        QElapsedTimer t;
+        t.start();
+        const operazioni::EsitoPressione esito = operazioni::ChiamaProssimo(false, false);
+        const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
+        if (!esito.chiamato)
+            throw ErroreQvr(Err::ErroreArchivio, QStringLiteral("pressione senza chiamata"));
+        registro.scrivi(NumeroChiamato, ms);
+    }
+    return 0;
+}
+
+// The office scenario's kiosk: one ticket every `intervallo` ms, on the sequences 1..10 in turn
+// (the second kiosk starting halfway); logs "number sequence".
+int chioscoUfficio(const QString& cartella, int k, int durata, int intervallo,
+                   const QString& uscita) {
+    Registro registro(uscita);
+    attendiVia(QFileInfo(uscita).absolutePath());
+    const auto inizio = std::chrono::steady_clock::now();
+    const int scarto = (k - 1) * intervallo / 2;
+    for (int i = 0; i * intervallo < durata; ++i) {
+        std::this_thread::sleep_until(inizio + std::chrono::milliseconds(i * intervallo + scarto));
+        const int sequenza = 1 + (i + 5 * (k - 1)) % 10;
+        const biglietti::Biglietto b = biglietti::emetti(cartella, sequenza);
+        registro.scrivi(b.numero, 0, sequenza);
     }
     return 0;
 }
@@ -443,7 +496,218 @@ int scenarioStandard(const QString& cartellaRichiesta, const QString& archivioRi
     return bene ? 0 : 1;
 }
 
+// How often each value occurs.
+template <typename T> std::map<T, int> conteggio(const std::vector<T>& v) {
+    std::map<T, int> m;
+    for (const T& x : v)
+        ++m[x];
+    return m;
+}
+
+// What `atteso` holds and `visto` lacks (missing), and what `visto` holds beyond it (twice or
+// never done), counted with repetitions.
+std::pair<int, int> differenza(const std::map<qint32, int>& atteso,
+                               const std::map<qint32, int>& visto) {
+    int mancanti = 0, inPiu = 0;
+    for (const auto& [n, volte] : atteso) {
+        const auto it = visto.find(n);
+        const int v = it == visto.end() ? 0 : it->second;
+        mancanti += std::max(0, volte - v);
+        inPiu += std::max(0, v - volte);
+    }
+    for (const auto& [n, volte] : visto)
+        if (!atteso.count(n))
+            inPiu += volte;
+    return {mancanti, inPiu};
+}
+
+bool inizioRegistrato(const QString& file) {
+    try {
+        qvr::registro::Registro r(file);
+        r.apriLettura();
+        for (const auto& e : r.tutti())
+            if (e.tipo == qvr::registro::Tipo::Avvio)
+                return true;
+    } catch (const ErroreQvr&) {
+    }
+    return false;
+}
+
+// The nice value of the recorder's system unit.
+constexpr int PrioritaRegistratore = -5;
+
+int scenarioUfficio(const QString& cartellaRichiesta, const QString& archivioRichiesto, int durataS,
+                    bool conRegistratore) {
+    QTemporaryDir temporanea;
+    const QString base = preparaCartella(cartellaRichiesta, temporanea);
+    const QString archivio =
+        archivioRichiesto.isEmpty() ? base + QStringLiteral("/archivio") : archivioRichiesto;
+    if (conRegistratore && eServer(archivio))
+        throw ErroreQvr(Err::ErroreArchivio,
+                        QStringLiteral("--registratore solo con un archivio in una cartella"));
+    OpzioniArchivio opzioni;
+    opzioni.totem = true;
+    creaArchivio(archivio, opzioni, true);
+    QFile::remove(QDir(base).filePath(NomeVia));
+    constexpr int Stazioni = 10, Chioschi = 2, OgniChiamata = 500, OgniBiglietto = 100;
+    const int durata = durataS * 1000;
+    out << QStringLiteral("Ufficio: %1 postazioni che chiamano ogni %2 ms e %3 chioschi che "
+                          "emettono ogni %4 ms per %5 s, %6\n")
+               .arg(Stazioni)
+               .arg(OgniChiamata)
+               .arg(Chioschi)
+               .arg(OgniBiglietto)
+               .arg(durataS)
+               .arg(conRegistratore ? QStringLiteral("con il registratore")
+                                    : QStringLiteral("senza registratore"));
+    out.flush();
+
+    const QString fileRegistro = fileArchivio(archivio, qvr::registro::NomeFile);
+    QProcess server;
+    if (conRegistratore) {
+        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        server.start(QCoreApplication::applicationDirPath() + QStringLiteral("/qvr-server"),
+                     {QStringLiteral("--archivio"), archivio});
+        if (!server.waitForStarted(10000))
+            throw ErroreQvr(Err::ErroreArchivio, QStringLiteral("qvr-server non avviato"));
+        // The priority its system unit gives it (Nice=-5), when this process may give it.
+        if (::setpriority(PRIO_PROCESS, id_t(server.processId()), PrioritaRegistratore) == 0)
+            out << QStringLiteral("  qvr-server con priorità %1\n").arg(PrioritaRegistratore);
+        else
+            out << QStringLiteral("  qvr-server con la priorità normale (%1 non concessa)\n")
+                       .arg(PrioritaRegistratore);
+        out.flush();
+        QElapsedTimer t;
+        t.start();
+        while (!inizioRegistrato(fileRegistro)) {
+            if (t.elapsed() > 20000)
+                throw ErroreQvr(Err::ErroreArchivio,
+                                QStringLiteral("qvr-server non ha registrato l'avvio"));
+            QThread::msleep(50);
+        }
+    }
+    std::vector<Processo> processi;
+    for (int k = 1; k <= Chioschi; ++k) {
+        const QString registro = base + QStringLiteral("/chiosco%1.txt").arg(k);
+        processi.push_back(
+            avvia({QStringLiteral("--chiosco-ufficio"), archivio, QString::number(k),
+                   QString::number(durata), QString::number(OgniBiglietto), registro},
+                  QStringLiteral("chiosco %1").arg(k), registro));
+    }
+    for (int n = 1; n <= Stazioni; ++n) {
+        const QString registro = base + QStringLiteral("/stazione%1.txt").arg(n);
+        processi.push_back(
+            avvia({QStringLiteral("--stazione-ufficio"), archivio, QString::number(n),
+                   QString::number(durata), QString::number(OgniChiamata), registro},
+                  QStringLiteral("postazione %1").arg(n), registro));
+    }
+    bool bene = true;
+    const double secondi = gara(base, processi, &bene);
+    if (conRegistratore) {
+        // Time for the last poll and write, then the stop.
+        QThread::msleep(1000);
+        server.terminate();
+        if (!server.waitForFinished(10000) || server.exitCode() != 0) {
+            err << "ERRORE: qvr-server non si è fermato regolarmente" << Qt::endl;
+            server.kill();
+            server.waitForFinished(5000);
+            bene = false;
+        }
+    }
+
+    // The processes' own record.
+    const int attese = (durata + OgniChiamata - 1) / OgniChiamata;
+    std::vector<std::vector<qint32>> chiamate(Stazioni + 1);
+    std::vector<double> latenze;
+    for (int n = 1; n <= Stazioni; ++n) {
+        const Letti l = leggiRegistro(base + QStringLiteral("/stazione%1.txt").arg(n));
+        chiamate[n] = l.numeri;
+        latenze.insert(latenze.end(), l.latenze.begin(), l.latenze.end());
+        if (int(l.numeri.size()) != attese) {
+            err << "ERRORE: la postazione " << n << " ha registrato " << l.numeri.size()
+                << " chiamate invece di " << attese << Qt::endl;
+            bene = false;
+        }
+    }
+    std::vector<std::vector<qint32>> biglietti(11);
+    int totaleBiglietti = 0;
+    for (int k = 1; k <= Chioschi; ++k) {
+        const Letti l = leggiRegistro(base + QStringLiteral("/chiosco%1.txt").arg(k));
+        for (size_t i = 0; i < l.numeri.size(); ++i)
+            if (l.biglietti[i] >= 1 && l.biglietti[i] <= 10) {
+                biglietti[size_t(l.biglietti[i])].push_back(l.numeri[i]);
+                ++totaleBiglietti;
+            }
+    }
+    out << QStringLiteral("  biglietti emessi: %1\n").arg(totaleBiglietti);
+    stampaLatenze(latenze, secondi, int(latenze.size()));
+    double somma = 0;
+    for (double x : latenze)
+        somma += x;
+    out << QStringLiteral("  latenza media: %1 ms, 90° percentile %2 ms\n")
+               .arg(latenze.empty() ? 0.0 : somma / double(latenze.size()), 0, 'f', 3)
+               .arg(percentile(latenze, 0.90), 0, 'f', 3);
+
+    if (conRegistratore) {
+        qvr::registro::Registro r(fileRegistro);
+        r.apriLettura();
+        std::vector<std::vector<qint32>> chiamateRegistro(Stazioni + 1), bigliettiRegistro(11);
+        int altri = 0;
+        qint64 eventiUfficio = 0;
+        for (const auto& e : r.tutti()) {
+            using qvr::registro::Tipo;
+            if (e.tipo == Tipo::Chiamata && !e.richiamo && !e.singola && e.postazione >= 1 &&
+                e.postazione <= Stazioni) {
+                chiamateRegistro[size_t(e.postazione)].push_back(e.numero);
+                ++eventiUfficio;
+            } else if (e.tipo == Tipo::Biglietto && e.sequenza >= 1 && e.sequenza <= 10) {
+                bigliettiRegistro[size_t(e.sequenza)].push_back(e.numero);
+                ++eventiUfficio;
+            } else if (e.tipo != Tipo::Avvio && e.tipo != Tipo::Arresto) {
+                ++altri; // a recall, a wait, a gap, a loss...: none happened
+                err << "  evento inatteso nel registro: " << qvr::registro::nomeTipo(e.tipo) << ' '
+                    << e.postazione << ' ' << e.numero << ' ' << e.dettaglio << Qt::endl;
+            }
+        }
+        int mancanti = 0, doppi = 0, fuoriOrdine = 0;
+        for (int n = 1; n <= Stazioni; ++n) {
+            const auto [m, d] = differenza(conteggio(chiamate[n]), conteggio(chiamateRegistro[n]));
+            mancanti += m;
+            doppi += d;
+            if (m == 0 && d == 0 && chiamate[n] != chiamateRegistro[n])
+                ++fuoriOrdine;
+        }
+        int bMancanti = 0, bDoppi = 0;
+        for (int s = 1; s <= 10; ++s) {
+            const auto [m, d] =
+                differenza(conteggio(biglietti[s]), conteggio(bigliettiRegistro[s]));
+            bMancanti += m;
+            bDoppi += d;
+        }
+        out << QStringLiteral("  registro: %1 eventi dell'ufficio; chiamate mancanti %2, in più "
+                              "%3, postazioni fuori ordine %4; biglietti mancanti %5, in più %6; "
+                              "altri eventi %7\n")
+                   .arg(eventiUfficio)
+                   .arg(mancanti)
+                   .arg(doppi)
+                   .arg(fuoriOrdine)
+                   .arg(bMancanti)
+                   .arg(bDoppi)
+                   .arg(altri);
+        bene = bene && mancanti == 0 && doppi == 0 && fuoriOrdine == 0 && bMancanti == 0 &&
+               bDoppi == 0 && altri == 0;
+    }
+    out << (bene ? "ESITO: OK\n" : "ESITO: ERRORE\n");
+    return bene ? 0 : 1;
+}
+
 int principale(const QStringList& argomenti) {
+    if (argomenti.size() == 7 && argomenti[1] == QStringLiteral("--stazione-ufficio"))
+        return stazioneUfficio(argomenti[2], argomenti[3].toInt(), argomenti[4].toInt(),
+                               argomenti[5].toInt(), argomenti[6]);
+    if (argomenti.size() == 7 && argomenti[1] == QStringLiteral("--chiosco-ufficio"))
+        return chioscoUfficio(argomenti[2], argomenti[3].toInt(), argomenti[4].toInt(),
+                              argomenti[5].toInt(), argomenti[6]);
     // Internal entry points of the station processes.
     if (argomenti.size() >= 2 && argomenti[1].startsWith(QStringLiteral("--stazione-")) &&
         argomenti.size() == 6) {
@@ -465,7 +729,7 @@ int principale(const QStringList& argomenti) {
     const QCommandLineOption versione = informazioni::opzioneVersione();
     parser.addOption(versione);
     parser.addPositionalArgument(QStringLiteral("scenario"),
-                                 QStringLiteral("singola oppure standard"));
+                                 QStringLiteral("singola, standard oppure ufficio"));
     QCommandLineOption stazioni(QStringLiteral("stazioni"),
                                 QStringLiteral("Numero di postazioni (o console) in gara."),
                                 QStringLiteral("n"));
@@ -480,7 +744,13 @@ int principale(const QStringList& argomenti) {
         QStringLiteral("Archivio da creare e usare: cartella o indirizzo postgresql:// "
                        "(predefinito: CARTELLA/archivio)."),
         QStringLiteral("archivio"));
-    parser.addOptions({stazioni, chiamate, cartella, archivioOpz});
+    QCommandLineOption durataOpz(QStringLiteral("durata"),
+                                 QStringLiteral("Scenario ufficio: secondi di carico (600)."),
+                                 QStringLiteral("s"));
+    QCommandLineOption registratoreOpz(
+        QStringLiteral("registratore"),
+        QStringLiteral("Scenario ufficio: con qvr-server che registra, e il registro verificato."));
+    parser.addOptions({stazioni, chiamate, cartella, archivioOpz, durataOpz, registratoreOpz});
     parser.process(argomenti);
     if (parser.isSet(versione)) {
         QTextStream(stdout) << informazioni::testoVersione(QStringLiteral("qvr-carico"));
@@ -488,8 +758,18 @@ int principale(const QStringList& argomenti) {
     }
     const QStringList posizionali = parser.positionalArguments();
     if (posizionali.size() != 1) {
-        err << "Indicare lo scenario: singola oppure standard (--help per l'aiuto)." << Qt::endl;
+        err << "Indicare lo scenario: singola, standard oppure ufficio (--help per l'aiuto)."
+            << Qt::endl;
         return 2;
+    }
+    if (posizionali[0] == QStringLiteral("ufficio")) {
+        const int durata = parser.isSet(durataOpz) ? parser.value(durataOpz).toInt() : 600;
+        if (durata < 1) {
+            err << "Valore non valido per --durata." << Qt::endl;
+            return 2;
+        }
+        return scenarioUfficio(parser.value(cartella), parser.value(archivioOpz), durata,
+                               parser.isSet(registratoreOpz));
     }
     const bool singola = posizionali[0] == QStringLiteral("singola");
     if (!singola && posizionali[0] != QStringLiteral("standard")) {

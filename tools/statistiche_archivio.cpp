@@ -2,6 +2,7 @@
 
 #include "archive/errori.h"
 #include "archive/percorsi_archivio.h"
+#include "registro/deposito.h"
 #include "registro/rapporto_pdf.h"
 #include "registro/registro.h"
 #include "registro/statistiche.h"
@@ -98,9 +99,6 @@ int statistiche(const QStringList& argomenti) {
     }
     if (archivio.isEmpty())
         return uso(QStringLiteral("manca la cartella dell'archivio"));
-    if (eServer(archivio))
-        return errore(QStringLiteral("Le statistiche di un archivio su server non sono ancora "
-                                     "disponibili: indicare una cartella."));
     QDate da(1900, 1, 1), a(9999, 12, 31);
     if (!dal.isEmpty()) {
         const auto d = data(dal);
@@ -121,9 +119,10 @@ int statistiche(const QStringList& argomenti) {
     if (da > a)
         return uso(QStringLiteral("--dal %1 viene dopo --al %2").arg(dal, al));
 
-    const QString file = fileArchivio(archivio, registro::NomeFile);
+    const std::unique_ptr<registro::Deposito> giornale = registro::deposito(archivio);
+    const QString file = giornale->nome();
     try {
-        statistiche::Risultato r = statistiche::calcola(file, da, a);
+        statistiche::Risultato r = statistiche::calcola(*giornale, da, a);
         if (r.vuoto()) {
             if (dal.isEmpty() && al.isEmpty())
                 return errore(QStringLiteral("Il registro %1 non contiene ancora biglietti né "

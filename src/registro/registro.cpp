@@ -450,7 +450,7 @@ void Registro::leggiCon(qint64 dal, qint64 al, bool leggero, void (*f)(void*, co
         fallisci(c, QStringLiteral("Eventi"));
 }
 
-std::vector<Evento> Registro::tutti() {
+std::vector<Evento> Deposito::tutti() {
     std::vector<Evento> v;
     leggi(std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max(),
           [&](const Evento& e) { v.push_back(e); });
@@ -490,6 +490,11 @@ qint64 Registro::copia(const QString& da, const QString& a) {
                              a + QStringLiteral(": la copia del registro non corrisponde"),
                              SQLITE_ERROR);
     return n;
+}
+
+QString Registro::accantona(const QDateTime& ora) {
+    chiudi();
+    return mettiDaParte(m_file, ora);
 }
 
 QString Registro::mettiDaParte(const QString& file, const QDateTime& ora) {

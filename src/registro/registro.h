@@ -72,6 +72,10 @@ struct Evento {
 // An event of kind `t` at `ora` (its offset taken from it).
 Evento evento(Tipo t, const QDateTime& ora);
 
+// A journal's failure. The code is the engine's result code; a server's failures carry the
+// SQLite code of the same kind (SQLITE_CORRUPT for a journal with a table or field missing,
+// SQLITE_FULL for a full disk, SQLITE_READONLY, SQLITE_PERM, SQLITE_IOERR for a server that does
+// not answer), so that the recorder treats both engines alike.
 class ErroreRegistro : public ErroreQvr {
 public:
     ErroreRegistro(int numero, const QString& dettaglio, int codiceSqlite)
@@ -87,35 +91,37 @@ private:
 // The error number for an SQLite result code.
 int numeroDaCodice(int codiceSqlite);
 
-class Registro {
+// Where the journal lives, behind one interface: the file Registro.mdb of a folder archive
+// (Registro below) or the schema `registro` of a server archive's database (RegistroServer in
+// registro_server.h). deposito() in deposito.h picks one for an archive, once; the recorder, the
+// figures and the tools see only this.
+class Deposito {
 public:
-    // `file` is the native path of Registro.mdb.
-    explicit Registro(QString file);
-    ~Registro();
-    Registro(const Registro&) = delete;
-    Registro& operator=(const Registro&) = delete;
-
-    QString file() const { return m_file; }
-
-    // For writing: opens the file, creating it when missing, and brings its layout up to the
+    virtual ~Deposito() = default;
+    // The journal's place, for messages (a file path, or the server's address without its
+    // password and the schema).
+    virtual QString nome() const = 0;
+    // For writing: opens the journal, creating it when missing, and brings its layout up to the
     // current version. The connection stays open until chiudi() or the destructor.
-    void apriScrittura();
-    // For reading only: never creates or changes anything (3024 when the file is missing).
-    void apriLettura();
-    void chiudi();
-    bool aperto() const { return m_db != nullptr; }
-
-    // The layout version found in the file (0 for a file never prepared).
-    int versione();
-
+    virtual void apriScrittura() = 0;
+    // For reading only: never creates or changes anything (3024 when the journal is missing).
+    virtual void apriLettura() = 0;
+    virtual void chiudi() = 0;
+    virtual bool aperto() const = 0;
+    // The layout version found (0 for a journal never prepared).
+    virtual int versione() = 0;
     // Writes `eventi` in one transaction, and with them, when given, the recorder's state (the
     // last records it saw), so that the events and the state they lead to land together or not
-    // at all. Assigns each event's seq.
-    void aggiungi(std::vector<Evento>& eventi, const std::optional<QString>& stato = {});
+    // at all. Assigns each event's seq, one more than the highest so far.
+    virtual void aggiungi(std::vector<Evento>& eventi,
+                          const std::optional<QString>& stato = {}) = 0;
     // The state last written with aggiungi(), empty when none.
-    QString stato();
+    virtual QString stato() = 0;
     // The last event written, if any.
-    std::optional<Evento> ultimo();
+    virtual std::optional<Evento> ultimo() = 0;
+    // Keeps a damaged journal aside under a new name (never deleted) and returns that name; the
+    // next apriScrittura() starts a new one.
+    virtual QString accantona(const QDateTime& ora) = 0;
 
     // The events whose time falls in [dalUtcMs, alUtcMs), in sequence order; `ogni` receives
     // each (so a year's journal is never held twice in memory).
@@ -133,6 +139,34 @@ public:
     // All events, in sequence order.
     std::vector<Evento> tutti();
 
+protected:
+    virtual void leggiCon(qint64 dal, qint64 al, bool leggero, void (*f)(void*, const Evento&),
+                          void* dati) = 0;
+};
+
+// The file Registro.mdb.
+class Registro : public Deposito {
+public:
+    // `file` is the native path of Registro.mdb.
+    explicit Registro(QString file);
+    ~Registro();
+    Registro(const Registro&) = delete;
+    Registro& operator=(const Registro&) = delete;
+
+    QString file() const { return m_file; }
+    QString nome() const override { return m_file; }
+
+    void apriScrittura() override;
+    void apriLettura() override;
+    void chiudi() override;
+    bool aperto() const override { return m_db != nullptr; }
+    int versione() override;
+    void aggiungi(std::vector<Evento>& eventi, const std::optional<QString>& stato = {}) override;
+    QString stato() override;
+    std::optional<Evento> ultimo() override;
+    // Closes the file and renames it as mettiDaParte() does.
+    QString accantona(const QDateTime& ora) override;
+
     // Keeps a damaged journal aside: renames it to "Registro-danneggiato-AAAAMMGG-HHMMSS.mdb"
     // (with -2, -3 ... when taken) beside it, and returns the new native path. Never deletes.
     static QString mettiDaParte(const QString& file, const QDateTime& ora);
@@ -142,9 +176,12 @@ public:
     // events. Returns how many events were copied. The source is only read.
     static qint64 copia(const QString& da, const QString& a);
 
+protected:
+    void leggiCon(qint64 dal, qint64 al, bool leggero, void (*f)(void*, const Evento&),
+                  void* dati) override;
+
 private:
     void apri(bool scrittura);
-    void leggiCon(qint64 dal, qint64 al, bool leggero, void (*f)(void*, const Evento&), void* dati);
     void esegui(const char* sql);
     [[noreturn]] void fallisci(int codice, const QString& cosa);
     void migra();

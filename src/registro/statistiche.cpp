@@ -416,6 +416,10 @@ Risultato calcola(const std::vector<Evento>& eventi, QDate dal, QDate al) {
 
 Risultato calcola(const QString& fileRegistro, QDate dal, QDate al) {
     registro::Registro r(fileRegistro);
+    return calcola(r, dal, al);
+}
+
+Risultato calcola(registro::Deposito& r, QDate dal, QDate al) {
     r.apriLettura();
     Calcolatore c(dal, al);
     // A local date lies within 14 hours of the same UTC date: a day more on each side.

@@ -107,6 +107,8 @@ private:
 Risultato calcola(const std::vector<registro::Evento>& eventi, QDate dal, QDate al);
 // The figures of the journal file Registro.mdb (opened read-only).
 Risultato calcola(const QString& fileRegistro, QDate dal, QDate al);
+// The same for any journal (opened here read-only).
+Risultato calcola(registro::Deposito& r, QDate dal, QDate al);
 
 // "P1".."P10", "P11 (singola)"; "Postazione 3".
 QString nomeSequenza(int s);

@@ -1,5 +1,5 @@
-// qvr-server: the office's recorder. Watches the archive folder and keeps the journal
-// Registro.mdb of every ticket, call, wait and absence, without a window.
+// qvr-server: the office's recorder. Watches the archive (a folder or a PostgreSQL server) and
+// keeps the journal of every ticket, call, wait and absence, without a window.
 #include "archive/percorsi_archivio.h"
 #include "server/registratore.h"
 #include "server/web/server_web.h"
@@ -29,15 +29,17 @@ void gestoreSegnale(int numero) {
 }
 
 const char* const TestoAiuto =
-    "Uso: qvr-server [--archivio CARTELLA] [--impostazioni FILE] [--ascolta INDIRIZZO:PORTA]\n"
+    "Uso: qvr-server [--archivio CARTELLA|URI] [--impostazioni FILE] [--ascolta INDIRIZZO:PORTA]\n"
     "\n"
-    "Il registratore dell'ufficio: osserva la cartella dell'archivio e scrive nel registro\n"
-    "Registro.mdb ogni biglietto emesso, ogni chiamata, ogni attesa e assenza delle\n"
-    "postazioni, i propri avvii e arresti e i periodi in cui l'archivio non era leggibile.\n"
+    "Il registratore dell'ufficio: osserva l'archivio e scrive nel registro (Registro.mdb\n"
+    "nella cartella, o lo schema registro nel database dell'ufficio su un server PostgreSQL)\n"
+    "ogni biglietto emesso, ogni chiamata, ogni attesa e assenza delle postazioni, i propri\n"
+    "avvii e arresti e i periodi in cui l'archivio non era leggibile.\n"
     "Un solo registratore per archivio: un secondo attende e subentra quando il primo termina.\n"
     "\n"
     "Opzioni:\n"
-    "  --archivio CARTELLA       La cartella dell'archivio (prevale sulle impostazioni).\n"
+    "  --archivio CARTELLA|URI   La cartella dell'archivio o l'indirizzo postgresql://\n"
+    "                            del server (prevale sulle impostazioni).\n"
     "  --impostazioni FILE       Il file delle impostazioni (predefinito\n"
     "                            /etc/qvr/qvr-server.ini, chiave Archivio).\n"
     "  --ascolta INDIRIZZO:PORTA Dove servire le pagine web (il tabellone /tabellone, i dati\n"
@@ -112,12 +114,6 @@ int main(int argc, char* argv[]) {
             return 2;
         }
     }
-    if (eServer(cartella)) {
-        server::scriviLog(3, QStringLiteral("Un archivio su server PostgreSQL non è ancora "
-                                            "registrabile: indicare una cartella."));
-        return 2;
-    }
-
     if (::pipe2(g_pipeSegnali, O_CLOEXEC | O_NONBLOCK) != 0) {
         server::scriviLog(3, QStringLiteral("Impossibile preparare i segnali."));
         return 1;

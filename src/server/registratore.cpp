@@ -1,26 +1,18 @@
 #include "server/registratore.h"
 
 #include "archive/errori.h"
-#include "archive/nomi.h"
-#include "archive/percorsi_archivio.h"
 #include "registro/letture.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
+#include <limits>
 #include <unistd.h>
 
 namespace qvr::server {
 
 namespace {
-
-const QString NomeFileBlocco = QStringLiteral("Registro.lock");
 
 qint64 orologioMs() {
     static QElapsedTimer t = [] {
@@ -38,9 +30,20 @@ QString nomeMacchina() {
     return QString::fromLocal8Bit(nome);
 }
 
+std::function<void(int, const QString&)>& ascoltatore() {
+    static std::function<void(int, const QString&)> f;
+    return f;
+}
+
 } // namespace
 
+void ascoltaLog(std::function<void(int, const QString&)> ascolto) {
+    ascoltatore() = std::move(ascolto);
+}
+
 void scriviLog(int livello, const QString& testo) {
+    if (ascoltatore())
+        ascoltatore()(livello, testo);
     // Under systemd (JOURNAL_STREAM set) the "<N>" prefix gives the journal the line's level;
     // on a terminal a word does.
     static const bool giornale = qEnvironmentVariableIsSet("JOURNAL_STREAM");
@@ -55,51 +58,43 @@ void scriviLog(int livello, const QString& testo) {
     std::fflush(stderr);
 }
 
-Registratore::Registratore(const QString& cartella, QObject* parent)
-    : QObject(parent), m_cartella(cartella),
-      m_fileRegistro(fileArchivio(cartella, registro::NomeFile)),
+Registratore::Registratore(const QString& archivio, QObject* parent,
+                           std::unique_ptr<registro::Deposito> deposito)
+    : QObject(parent), m_cartella(archivio),
       m_identita(nomeMacchina() + QLatin1Char(':') +
                  QString::number(QCoreApplication::applicationPid())),
-      m_lettore(cartella) {
+      m_lettore(archivio),
+      m_registro(deposito ? std::move(deposito) : registro::deposito(archivio)),
+      m_blocco(registro::blocco(archivio)) {
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &Registratore::controlla);
     connect(&m_timerBlocco, &QTimer::timeout, this, &Registratore::provaBlocco);
 }
 
-Registratore::~Registratore() {
-    if (m_fdBlocco >= 0)
-        ::close(m_fdBlocco);
-}
+Registratore::~Registratore() = default;
 
 bool Registratore::prendiBlocco() {
-    if (m_fdBlocco < 0) {
-        const QByteArray nome = QFile::encodeName(fileArchivio(m_cartella, NomeFileBlocco));
-        m_fdBlocco = ::open(nome.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0664);
-        if (m_fdBlocco < 0) {
-            const int e = errno;
-            if (m_erroreBlocco != e)
-                scriviLog(4, QStringLiteral("Impossibile aprire il file di blocco %1: %2 (%3); "
-                                            "nuovo tentativo ogni %4 s")
-                                 .arg(QString::fromUtf8(nome))
-                                 .arg(QString::fromLocal8Bit(std::strerror(e)))
-                                 .arg(ErroreQvr(numeroDaErrno(e)).testoCompleto())
-                                 .arg(RiprovaMs / 1000));
-            m_erroreBlocco = e;
-            return false;
-        }
-    }
-    if (::flock(m_fdBlocco, LOCK_EX | LOCK_NB) == 0)
+    switch (m_blocco->prendi()) {
+    case registro::Blocco::Esito::Preso:
+        m_haBlocco = true;
+        m_erroreBlocco.reset();
         return true;
-    if (errno != EWOULDBLOCK) {
-        const int e = errno;
-        ::close(m_fdBlocco);
-        m_fdBlocco = -1;
-        if (m_erroreBlocco != e)
-            scriviLog(4, QStringLiteral("Blocco del registro non riuscito: %1")
-                             .arg(QString::fromLocal8Bit(std::strerror(e))));
-        m_erroreBlocco = e;
+    case registro::Blocco::Esito::Errore: {
+        const ErroreQvr e = m_blocco->errore();
+        if (m_erroreBlocco != e.numero())
+            scriviLog(4, QStringLiteral("Blocco del registro non riuscito: %1; nuovo tentativo "
+                                        "ogni %2 s")
+                             .arg(e.testoCompleto())
+                             .arg(RiprovaMs / 1000));
+        m_erroreBlocco = e.numero();
+        m_haBlocco = false;
         return false;
     }
+    case registro::Blocco::Esito::Occupato:
+        break;
+    }
+    m_haBlocco = true; // the lock's own resource is there: retry at the short interval
+    m_erroreBlocco.reset();
     m_atteso = true;
     if (!m_avvisatoBlocco) {
         scriviLog(6, QStringLiteral("Un altro registratore è attivo su questo archivio: attendo "
@@ -118,7 +113,7 @@ void Registratore::provaBlocco() {
     if (m_attivo)
         return;
     if (!prendiBlocco()) {
-        const int intervallo = m_fdBlocco < 0 ? RiprovaMs : RiprovaBloccoMs;
+        const int intervallo = m_haBlocco ? RiprovaBloccoMs : RiprovaMs;
         if (!m_timerBlocco.isActive() || m_timerBlocco.interval() != intervallo)
             m_timerBlocco.start(intervallo);
         return;
@@ -129,7 +124,6 @@ void Registratore::provaBlocco() {
 
 void Registratore::inizia() {
     m_attivo = true;
-    m_registro = std::make_unique<registro::Registro>(m_fileRegistro);
     std::vector<registro::Evento> primi;
     const QDateTime ora = adesso();
     // The journal as the previous recorder left it: its last state continues here.
@@ -137,15 +131,24 @@ void Registratore::inizia() {
     try {
         m_registro->apriScrittura();
         precedente = m_registro->ultimo();
-        const QString stato = m_registro->stato();
-        if (!stato.isEmpty() && !m_osservatore.ripristina(stato))
-            scriviLog(4, QStringLiteral("Stato salvato nel registro illeggibile: si riparte dai "
-                                        "record come sono ora."));
-        m_statoScritto = stato;
+        // Taking the lock again after losing it, with nobody having written meanwhile: what
+        // this recorder saw and holds goes on. Otherwise the journal's state continues here (the
+        // other recorder saw the same changes: what was held is dropped, never written twice).
+        const bool continua =
+            m_giaAvviato && (!precedente || precedente->registratore == m_identita);
+        if (!continua) {
+            const QString stato = m_registro->stato();
+            if (!stato.isEmpty() && !m_osservatore.ripristina(stato))
+                scriviLog(4, QStringLiteral("Stato salvato nel registro illeggibile: si riparte "
+                                            "dai record come sono ora."));
+            m_statoScritto = stato;
+            m_inAttesa.clear();
+            m_persi = 0;
+        }
     } catch (const registro::ErroreRegistro& e) {
         if (e.danneggiato()) {
             try {
-                const QString copia = registro::Registro::mettiDaParte(m_fileRegistro, ora);
+                const QString copia = m_registro->accantona(ora);
                 scriviLog(3, QStringLiteral("Registro danneggiato (%1): conservato come %2, se ne "
                                             "inizia uno nuovo.")
                                  .arg(e.testoCompleto(), copia));
@@ -170,7 +173,9 @@ void Registratore::inizia() {
         const QString prima = precedente ? precedente->registratore : QString();
         p.dettaglio = prima.isEmpty() ? QStringLiteral("subentra a un altro registratore")
                                       : QStringLiteral("subentra a %1").arg(prima);
-        if (precedente && precedente->tipo != registro::Tipo::Arresto)
+        if (prima == m_identita)
+            p.dettaglio = QStringLiteral("riprende dopo aver perso il blocco del registro");
+        else if (precedente && precedente->tipo != registro::Tipo::Arresto)
             p.dettaglio += QStringLiteral(" (terminato senza registrare l'arresto)");
         primi.push_back(p);
         scriviLog(6, QStringLiteral("Registrazione presa in carico: %1").arg(p.dettaglio));
@@ -181,12 +186,44 @@ void Registratore::inizia() {
     // The start lands together with the first read of the archive, so that anything seen after
     // the start is recorded from it.
     m_primi = std::move(primi);
-    scriviLog(6, QStringLiteral("Registrazione avviata in %1").arg(m_fileRegistro));
+    scriviLog(6, QStringLiteral("Registrazione avviata in %1").arg(m_registro->nome()));
+    m_giaAvviato = true;
+    m_prossimaVerifica = orologioMs() + RiprovaBloccoMs;
     controlla();
     m_timer.start(m_buco ? RiprovaMs : IntervalloMs);
 }
 
+void Registratore::verificaBlocco() {
+    if (orologioMs() < m_prossimaVerifica)
+        return;
+    m_prossimaVerifica = orologioMs() + RiprovaBloccoMs;
+    if (!m_blocco->tenuto())
+        perdiBlocco();
+}
+
+void Registratore::perdiBlocco() {
+    // The session that held it is gone: another recorder may be recording by now. What is held
+    // in memory stays, and is written on taking the lock again only if nobody wrote meanwhile.
+    scriviLog(4, QStringLiteral("Blocco del registro perso (connessione al server interrotta): "
+                                "la registrazione si ferma finché non lo si riprende."));
+    m_timer.stop();
+    m_registro->chiudi();
+    m_attivo = false;
+    m_atteso = true;
+    m_avvisatoBlocco = false;
+    m_qvr.reset();
+    m_qvra.reset();
+    m_qvrb.reset();
+    m_totem.reset();
+    m_buco.reset();
+    m_haBlocco = false;
+    m_timerBlocco.start(RiprovaBloccoMs);
+}
+
 void Registratore::controlla() {
+    if (!m_attivo)
+        return;
+    verificaBlocco();
     if (!m_attivo)
         return;
     std::vector<registro::Evento> eventi = std::move(m_primi);
@@ -194,11 +231,7 @@ void Registratore::controlla() {
     const QDateTime ora = adesso();
     try {
         // Marks first, all four, so that a failure anywhere reads nothing half.
-        const ImprontaFile qvr = m_lettore.impronta(nomi::FileQVR);
-        const ImprontaFile qvra = m_lettore.impronta(nomi::FileQVRA);
-        const ImprontaFile qvrb = m_lettore.impronta(nomi::FileQVRB);
-        const ImprontaFile totem =
-            LettoreArchivio::improntaFile(fileArchivio(m_cartella, nomi::FileTotem));
+        const auto [qvr, qvra, qvrb, totem] = registro::leggiImpronte(m_cartella);
         bool cambiato = false;
         if (!m_qvr || *m_qvr != qvr) {
             m_osservatore.aggiornaRegole(registro::leggiRegole(m_cartella));
@@ -293,6 +326,12 @@ void Registratore::scrivi() {
         return;
     if (m_erroreScrittura && orologioMs() < m_prossimoTentativo)
         return;
+    // Nothing is written without the lock: checked right before each write (on a server a lost
+    // session may have let another recorder take over).
+    if (!m_blocco->tenuto()) {
+        perdiBlocco();
+        return;
+    }
     std::vector<registro::Evento> lotto;
     if (m_persi > 0) {
         registro::Evento p = registro::evento(registro::Tipo::Perdita, adesso());
@@ -324,8 +363,7 @@ void Registratore::scrivi() {
             m_registro->chiudi();
             if (e.danneggiato() && tentativo == 0) {
                 try {
-                    const QString copia =
-                        registro::Registro::mettiDaParte(m_fileRegistro, adesso());
+                    const QString copia = m_registro->accantona(adesso());
                     scriviLog(3, QStringLiteral("Registro danneggiato (%1): conservato come %2, "
                                                 "se ne inizia uno nuovo.")
                                      .arg(e.testoCompleto(), copia));
@@ -363,15 +401,13 @@ void Registratore::ferma() {
     m_timer.stop();
     m_timerBlocco.stop();
     if (!m_attivo) {
-        if (m_fdBlocco >= 0) {
-            ::close(m_fdBlocco);
-            m_fdBlocco = -1;
-        }
+        m_blocco->rilascia();
         return;
     }
     registro::Evento a = registro::evento(registro::Tipo::Arresto, adesso());
     m_erroreScrittura.reset(); // one last attempt now, whatever the wait
     registra({a}, false);
+    m_timerBlocco.stop(); // a lock found lost right now is not waited for
     if (!m_inAttesa.empty())
         scriviLog(3, QStringLiteral("Arresto con %1 eventi non scritti nel registro.")
                          .arg(m_inAttesa.size()));
@@ -379,10 +415,7 @@ void Registratore::ferma() {
         scriviLog(6, QStringLiteral("Registrazione fermata."));
     m_registro->chiudi();
     m_attivo = false;
-    if (m_fdBlocco >= 0) {
-        ::close(m_fdBlocco);
-        m_fdBlocco = -1;
-    }
+    m_blocco->rilascia();
 }
 
 } // namespace qvr::server
