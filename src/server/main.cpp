@@ -150,7 +150,7 @@ int main(int argc, char* argv[]) {
                                          .arg(dove));
                 return 2;
             }
-            if (const auto e = quadro.carica(fileArchivio(cartella, registro::NomeFile)))
+            if (const auto e = quadro.carica(cartella))
                 server::scriviLog(
                     6, QStringLiteral("Pagine web senza gli eventi precedenti: %1").arg(*e));
             web::OpzioniWeb o;

@@ -1,5 +1,7 @@
 #include "server/web/quadro.h"
 
+#include "registro/deposito.h"
+
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -44,18 +46,18 @@ QByteArray jsonEvento(const registro::Evento& e) {
 
 Quadro::Quadro(size_t massimoEventi) : m_massimo(massimoEventi ? massimoEventi : 1) {}
 
-std::optional<QString> Quadro::carica(const QString& file, int ore) {
+std::optional<QString> Quadro::carica(const QString& archivio, int ore) {
     {
         std::lock_guard l(m_mutex);
-        m_file = file;
+        m_archivio = archivio;
     }
     std::vector<registro::Evento> letti;
     try {
-        registro::Registro r(file);
-        r.apriLettura();
+        const auto r = registro::deposito(archivio);
+        r->apriLettura();
         const qint64 dal = QDateTime::currentMSecsSinceEpoch() - qint64(ore) * 3600 * 1000;
-        r.leggi(dal, std::numeric_limits<qint64>::max(),
-                [&](const registro::Evento& e) { letti.push_back(e); });
+        r->leggi(dal, std::numeric_limits<qint64>::max(),
+                 [&](const registro::Evento& e) { letti.push_back(e); });
     } catch (const ErroreQvr& e) {
         return e.testoCompleto();
     }
@@ -72,21 +74,21 @@ void Quadro::aggiungi(const std::vector<registro::Evento>& eventi) {
     // What the journal holds between the last event seen and this batch (written by another
     // recorder while this one waited for the lock).
     std::vector<registro::Evento> mancanti;
-    QString file;
+    QString archivio;
     qint64 ultimo = 0;
     {
         std::lock_guard l(m_mutex);
-        file = m_file;
+        archivio = m_archivio;
         ultimo = m_ultimo;
     }
     const qint64 primo = eventi.front().seq;
-    if (ultimo > 0 && primo > ultimo + 1 && !file.isEmpty()) {
+    if (ultimo > 0 && primo > ultimo + 1 && !archivio.isEmpty()) {
         try {
-            registro::Registro r(file);
-            r.apriLettura();
+            const auto r = registro::deposito(archivio);
+            r->apriLettura();
             // Times may go back with the clock: read a generous span and keep by number.
             const qint64 dal = QDateTime::currentMSecsSinceEpoch() - qint64(48) * 3600 * 1000;
-            r.leggi(dal, std::numeric_limits<qint64>::max(), [&](const registro::Evento& e) {
+            r->leggi(dal, std::numeric_limits<qint64>::max(), [&](const registro::Evento& e) {
                 if (e.seq > ultimo && e.seq < primo)
                     mancanti.push_back(e);
             });

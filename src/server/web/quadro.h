@@ -43,9 +43,10 @@ class Quadro {
 public:
     explicit Quadro(size_t massimoEventi = MassimoEventi);
 
-    // Reads the events of the last `ore` hours from the journal `file` (native path); a missing
-    // or unreadable journal leaves the store empty and returns its message.
-    std::optional<QString> carica(const QString& file, int ore = 12);
+    // Reads the events of the last `ore` hours from the journal of `archivio` (a folder or a
+    // server address); a missing or unreadable journal leaves the store empty and returns its
+    // message.
+    std::optional<QString> carica(const QString& archivio, int ore = 12);
 
     // A batch just written to the journal. Events at or below the last sequence number held are
     // ignored (never given twice).
@@ -75,7 +76,7 @@ private:
     void aggiungiBloccato(const registro::Evento& e);
 
     const size_t m_massimo;
-    QString m_file;
+    QString m_archivio;
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_cambio;
     std::deque<EventoWeb> m_eventi;
