@@ -107,6 +107,17 @@ struct Registro {
 
 // ---- station processes ----
 
+// One press of the call button in standard numbering, logged with its time.
+void premiAvanti(Registro& registro) {
+    QElapsedTimer t;
+    t.start();
+    const operazioni::EsitoPressione esito = operazioni::ChiamaProssimo(false, false);
+    const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
+    if (!esito.chiamato)
+        throw ErroreQvr(Err::ErroreArchivio, QStringLiteral("pressione senza chiamata"));
+    registro.scrivi(NumeroChiamato, ms);
+}
+
 // The last ticket the kiosk issued in the shared sequence (P11).
 qint32 ultimoBigliettoSingolo(const QString& cartella) {
     Cursore c;
@@ -161,15 +172,8 @@ int stazioneStandard(const QString& cartella, int postazione, int chiamate, cons
     NumeroPostazione = postazione;
     Registro registro(uscita);
     attendiVia(QFileInfo(uscita).absolutePath());
-    for (int i = 0; i < chiamate; ++i) {
-        QElapsedTimer t;
-        t.start();
-        const operazioni::EsitoPressione esito = operazioni::ChiamaProssimo(false, false);
-        const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
-        if (!esito.chiamato)
-            throw ErroreQvr(Err::ErroreArchivio, QStringLiteral("pressione senza chiamata"));
-        registro.scrivi(NumeroChiamato, ms);
-    }
+    for (int i = 0; i < chiamate; ++i)
+        premiAvanti(registro);
     return 0;
 }
 
@@ -204,13 +208,7 @@ int stazioneUfficio(const QString& cartella, int postazione, int durata, int int
     const int scarto = (postazione - 1) * intervallo / 10;
     for (int i = 0; i * intervallo < durata; ++i) {
         std::this_thread::sleep_until(inizio + std::chrono::milliseconds(i * intervallo + scarto));
-        QElapsedTimer t;
-        t.start();
-        const operazioni::EsitoPressione esito = operazioni::ChiamaProssimo(false, false);
-        const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
-        if (!esito.chiamato)
-            throw ErroreQvr(Err::ErroreArchivio, QStringLiteral("pressione senza chiamata"));
-        registro.scrivi(NumeroChiamato, ms);
+        premiAvanti(registro);
     }
     return 0;
 }

@@ -1,5 +1,5 @@
 // The latency from a station's commit to the call painted on the board page, in chromium: four
-// station processes call every 500 ms (web_stazione prints each commit's wall-clock time), the
+// station processes call every 500 ms (tabellone_stazione prints each commit's wall-clock time), the
 // page marks each call at the first animation frame after it entered the page's list. A measure,
 // not a test: it prints the percentiles and fails only when a call never appears.
 //   node latenza.js BUILD_DIR [CHIAMATE_PER_POSTAZIONE]
@@ -18,12 +18,12 @@ let server = null, browser = null;
 
 function stazione(n) {
   return new Promise((ok, ko) => {
-    const p = spawn(path.join(build, 'tests', 'web_stazione'),
+    const p = spawn(path.join(build, 'tests', 'tabellone_stazione'),
                     [archivio, String(n), String(perPostazione), '500']);
     let uscita = '';
     p.stdout.on('data', d => { uscita += d; });
     p.once('exit', c => c === 0 ? ok(uscita.trim().split('\n').map(r => {
-      const [numero, ms] = r.split(' ').map(Number);
+      const [numero, , ms] = r.split(' ').map(Number);
       return {postazione: n, numero, ms};
     })) : ko(new Error('stazione ' + n + ' uscita con ' + c)));
   });

@@ -1,12 +1,14 @@
 // A station for the board's cross-process test: makes CHIAMATE calls with the console's own
 // operation (standard numbering), one every PAUSA ms, and prints each number published with
-// the time the call took, in microseconds.
+// the time the call took, in microseconds, and the wall-clock time of its commit, in
+// milliseconds since 1970 (for the web pages' latency measure).
 //   tabellone_stazione CARTELLA POSTAZIONE CHIAMATE PAUSA
 #include "app/globali.h"
 #include "archive/errori.h"
 #include "console/operazioni.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QThread>
 
@@ -26,7 +28,8 @@ int main(int argc, char** argv) {
             QElapsedTimer t;
             t.start();
             qvr::operazioni::ChiamaProssimo(false, false);
-            std::printf("%d %lld\n", qvr::NumeroChiamato, t.nsecsElapsed() / 1000);
+            std::printf("%d %lld %lld\n", qvr::NumeroChiamato, t.nsecsElapsed() / 1000,
+                        QDateTime::currentMSecsSinceEpoch());
             std::fflush(stdout);
             QThread::msleep(static_cast<unsigned long>(pausa));
         }
