@@ -56,7 +56,10 @@ if [ "${1:-}" = --scena ]; then
 
     rm -f registro.txt
     # The office's recorder keeps the journal of everything below (demo/qvr-server.log).
-    "$RADICE/build/qvr-server" --archivio "$ARCHIVIO" 2>>qvr-server.log &
+    # Its web board on a free local port, for the browser's screenshot at the end.
+    porta_web=$(bash "$RADICE/scripts/servizi/postgresql.sh" porta)
+    "$RADICE/build/qvr-server" --archivio "$ARCHIVIO" --ascolta "127.0.0.1:$porta_web" \
+        2>>qvr-server.log &
     registratore=$!
     pid+=("$registratore")
     "$RADICE/build/qvr-tabellone" --finestra --archivio "$ARCHIVIO" --registro registro.txt &
@@ -110,6 +113,18 @@ if [ "${1:-}" = --scena ]; then
     read -r postazione numero < <(tail -n 1 registro.txt)
     "$RADICE/build/qvr-tabellone" --wav annuncio.wav "$numero" "$postazione"
     echo "Annuncio di \"Numero $numero, postazione $postazione\": $DEMO/annuncio.wav"
+    # The same calls on the recorder's web board, as a television's browser shows it.
+    if command -v chromium >/dev/null; then
+        profilo=$(mktemp -d)
+        timeout 60 chromium --headless=new --no-sandbox --disable-gpu --no-first-run \
+            --disable-background-networking --disable-component-update --disable-sync \
+            --user-data-dir="$profilo" --window-size=1920,1080 --hide-scrollbars --timeout=3000 \
+            --screenshot="$DEMO/web-tabellone.png" \
+            "http://127.0.0.1:$porta_web/tabellone?audio=0" >/dev/null 2>&1 ||
+            echo "demo: nessuna schermata della pagina web del tabellone" >&2
+        rm -rf "$profilo"
+        [ -f web-tabellone.png ] && echo "Tabellone web (http://127.0.0.1:$porta_web/tabellone): $DEMO/web-tabellone.png"
+    fi
     # Today's figures from the recorder's journal, stopped first so that its stop is recorded.
     kill -TERM "$registratore"
     wait "$registratore" || true

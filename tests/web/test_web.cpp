@@ -3,6 +3,7 @@
 // request rate, the connection limit with idle connections, a client that never reads, and the
 // event stream's replay from an event id. The server listens on 127.0.0.1, port 0, read back.
 #include "archive/crea_archivio.h"
+#include "registro/deposito.h"
 #include "server/web/server_web.h"
 
 #include <QElapsedTimer>
@@ -126,6 +127,7 @@ private slots:
     void statoDellArchivio();
     void indirizzoDiAscolto();
     void annuncioSoloDiChiamateTenute();
+    void caricaSoloOggi();
 };
 
 void TestWeb::percorsiEParametri_data() {
@@ -362,4 +364,24 @@ void TestWeb::annuncioSoloDiChiamateTenute() {
 }
 
 QTEST_GUILESS_MAIN(TestWeb)
+void TestWeb::caricaSoloOggi() {
+    // The pages start with today's calls from the journal, never with yesterday evening's.
+    QTemporaryDir dir;
+    const QString archivio = dir.filePath(QStringLiteral("archivio"));
+    QVERIFY(QDir().mkpath(archivio));
+    {
+        const auto d = registro::deposito(archivio);
+        d->apriScrittura();
+        std::vector<registro::Evento> v{chiamata(0, 2, 40), chiamata(0, 3, 7)};
+        v[0].oraUtcMs =
+            QDateTime(QDate::currentDate(), QTime(0, 0)).addSecs(-60).toMSecsSinceEpoch();
+        d->aggiungi(v);
+    }
+    Quadro q;
+    QCOMPARE(q.carica(archivio), std::nullopt);
+    const std::vector<registro::Evento> c = q.ultimeChiamate();
+    QCOMPARE(c.size(), size_t(1));
+    QCOMPARE(c.front().postazione, 3);
+}
+
 #include "test_web.moc"

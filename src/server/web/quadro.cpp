@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <limits>
 
 namespace qvr::web {
@@ -55,7 +56,10 @@ std::optional<QString> Quadro::carica(const QString& archivio, int ore) {
     try {
         const auto r = registro::deposito(archivio);
         r->apriLettura();
-        const qint64 dal = QDateTime::currentMSecsSinceEpoch() - qint64(ore) * 3600 * 1000;
+        // Today's calls only: yesterday evening's are no call of the day the pages show.
+        const qint64 dal =
+            std::max(QDateTime::currentMSecsSinceEpoch() - qint64(ore) * 3600 * 1000,
+                     QDateTime(QDate::currentDate(), QTime(0, 0)).toMSecsSinceEpoch());
         r->leggi(dal, std::numeric_limits<qint64>::max(),
                  [&](const registro::Evento& e) { letti.push_back(e); });
     } catch (const ErroreQvr& e) {

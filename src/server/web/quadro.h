@@ -43,9 +43,9 @@ class Quadro {
 public:
     explicit Quadro(size_t massimoEventi = MassimoEventi);
 
-    // Reads the events of the last `ore` hours from the journal of `archivio` (a folder or a
-    // server address); a missing or unreadable journal leaves the store empty and returns its
-    // message.
+    // Reads the events of the last `ore` hours, today's only, from the journal of `archivio` (a
+    // folder or a server address); a missing or unreadable journal leaves the store empty and
+    // returns its message.
     std::optional<QString> carica(const QString& archivio, int ore = 12);
 
     // A batch just written to the journal. Events at or below the last sequence number held are
