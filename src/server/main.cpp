@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 using namespace qvr;
@@ -52,6 +53,83 @@ const char* const TestoAiuto =
     "Termina con SIGTERM o SIGINT, registrando l'arresto.\n"
     "Uscita: 0 dopo un arresto regolare, 2 uso errato o impostazioni mancanti.\n";
 
+// The archive named by the settings file (its key Archivio); nothing, with the reason logged,
+// when the file or the key is missing or the file cannot be read.
+std::optional<QString> archivioDalleImpostazioni(const QString& file) {
+    if (!QFileInfo(file).isFile()) {
+        server::scriviLog(3, QStringLiteral("File delle impostazioni %1 non trovato (Errore 53: "
+                                            "File non trovato) e nessun --archivio.")
+                                 .arg(file));
+        return std::nullopt;
+    }
+    QSettings s(file, QSettings::IniFormat);
+    if (s.status() != QSettings::NoError) {
+        server::scriviLog(3, QStringLiteral("File delle impostazioni %1 illeggibile o "
+                                            "malformato.")
+                                 .arg(file));
+        return std::nullopt;
+    }
+    const QString cartella = s.value(QStringLiteral("Archivio")).toString().trimmed();
+    if (cartella.isEmpty()) {
+        server::scriviLog(3, QStringLiteral("Nessuna cartella dell'archivio: impostare "
+                                            "Archivio= in %1 o usare --archivio.")
+                                 .arg(file));
+        return std::nullopt;
+    }
+    return cartella;
+}
+
+// SIGTERM and SIGINT reach the event loop through a pipe; a closed peer is no signal.
+bool preparaSegnali() {
+    if (::pipe2(g_pipeSegnali, O_CLOEXEC | O_NONBLOCK) != 0) {
+        server::scriviLog(3, QStringLiteral("Impossibile preparare i segnali."));
+        return false;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = gestoreSegnale;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+// Starts the web pages on `dove` (INDIRIZZO:PORTA) with the limits of the settings `file`. False
+// for an address that is none; a port that cannot be taken is logged and recording goes on.
+bool avviaPagine(const QString& dove, const QString& file, const QString& cartella,
+                 web::Quadro& quadro, std::unique_ptr<web::ServerWeb>& pagine) {
+    const auto a = web::leggiAscolta(dove);
+    if (!a) {
+        server::scriviLog(3, QStringLiteral("Indirizzo delle pagine web non valido: %1 "
+                                            "(atteso INDIRIZZO:PORTA, es. :8080).")
+                                 .arg(dove));
+        return false;
+    }
+    if (const auto e = quadro.carica(cartella))
+        server::scriviLog(6, QStringLiteral("Pagine web senza gli eventi precedenti: %1").arg(*e));
+    web::OpzioniWeb o;
+    o.indirizzo = a->first;
+    o.porta = a->second;
+    if (QFileInfo(file).isFile())
+        for (const QString& k : web::leggiLimiti(file, o))
+            server::scriviLog(4, QStringLiteral("Impostazione %1 non valida in %2: resta "
+                                                "il valore predefinito.")
+                                     .arg(k, file));
+    pagine = std::make_unique<web::ServerWeb>(cartella, quadro, o);
+    if (const auto e = pagine->avvia()) {
+        server::scriviLog(3, QStringLiteral("%1: pagine web non disponibili, la "
+                                            "registrazione continua.")
+                                 .arg(*e));
+        pagine.reset();
+    } else {
+        server::scriviLog(6, QStringLiteral("Pagine web su http://%1:%2/tabellone")
+                                 .arg(o.indirizzo)
+                                 .arg(pagine->porta()));
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -88,96 +166,37 @@ int main(int argc, char* argv[]) {
         return 2;
     }
 
+    const QString file =
+        p.isSet(impostazioni) ? p.value(impostazioni) : QStringLiteral("/etc/qvr/qvr-server.ini");
     QString cartella = p.value(archivio);
     if (cartella.isEmpty()) {
-        const QString file = p.isSet(impostazioni) ? p.value(impostazioni)
-                                                   : QStringLiteral("/etc/qvr/qvr-server.ini");
-        if (!QFileInfo(file).isFile()) {
-            server::scriviLog(3,
-                              QStringLiteral("File delle impostazioni %1 non trovato (Errore 53: "
-                                             "File non trovato) e nessun --archivio.")
-                                  .arg(file));
+        const std::optional<QString> letta = archivioDalleImpostazioni(file);
+        if (!letta)
             return 2;
-        }
-        QSettings s(file, QSettings::IniFormat);
-        if (s.status() != QSettings::NoError) {
-            server::scriviLog(3, QStringLiteral("File delle impostazioni %1 illeggibile o "
-                                                "malformato.")
-                                     .arg(file));
-            return 2;
-        }
-        cartella = s.value(QStringLiteral("Archivio")).toString().trimmed();
-        if (cartella.isEmpty()) {
-            server::scriviLog(3, QStringLiteral("Nessuna cartella dell'archivio: impostare "
-                                                "Archivio= in %1 o usare --archivio.")
-                                     .arg(file));
-            return 2;
-        }
+        cartella = *letta;
     }
-    if (::pipe2(g_pipeSegnali, O_CLOEXEC | O_NONBLOCK) != 0) {
-        server::scriviLog(3, QStringLiteral("Impossibile preparare i segnali."));
+    if (!preparaSegnali())
         return 1;
-    }
-    struct sigaction sa {};
-    sa.sa_handler = gestoreSegnale;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
 
     server::Registratore r(cartella);
 
-    // ---- The web pages: their own threads, fed with the events the recorder has written. ----
+    // The web pages: their own threads, fed with the events the recorder has written.
     web::Quadro quadro;
     std::unique_ptr<web::ServerWeb> pagine;
-    {
-        QString dove = p.value(ascolta).trimmed();
-        const QString file = p.isSet(impostazioni) ? p.value(impostazioni)
-                                                   : QStringLiteral("/etc/qvr/qvr-server.ini");
-        if (dove.isEmpty() && QFileInfo(file).isFile())
-            dove = QSettings(file, QSettings::IniFormat)
-                       .value(QStringLiteral("Web/Ascolta"))
-                       .toString()
-                       .trimmed();
-        if (dove.isEmpty())
-            dove = QStringLiteral(":8080");
-        if (dove != QStringLiteral("no")) {
-            const auto a = web::leggiAscolta(dove);
-            if (!a) {
-                server::scriviLog(3, QStringLiteral("Indirizzo delle pagine web non valido: %1 "
-                                                    "(atteso INDIRIZZO:PORTA, es. :8080).")
-                                         .arg(dove));
-                return 2;
-            }
-            if (const auto e = quadro.carica(cartella))
-                server::scriviLog(
-                    6, QStringLiteral("Pagine web senza gli eventi precedenti: %1").arg(*e));
-            web::OpzioniWeb o;
-            o.indirizzo = a->first;
-            o.porta = a->second;
-            if (QFileInfo(file).isFile())
-                for (const QString& k : web::leggiLimiti(file, o))
-                    server::scriviLog(4, QStringLiteral("Impostazione %1 non valida in %2: resta "
-                                                        "il valore predefinito.")
-                                             .arg(k, file));
-            pagine = std::make_unique<web::ServerWeb>(cartella, quadro, o);
-            if (const auto e = pagine->avvia()) {
-                server::scriviLog(3, QStringLiteral("%1: pagine web non disponibili, la "
-                                                    "registrazione continua.")
-                                         .arg(*e));
-                pagine.reset();
-            } else {
-                server::scriviLog(6, QStringLiteral("Pagine web su http://%1:%2/tabellone")
-                                         .arg(o.indirizzo)
-                                         .arg(pagine->porta()));
-            }
-            QObject::connect(
-                &r, &server::Registratore::eventiScritti, &app,
-                [&quadro](const std::vector<registro::Evento>& v) { quadro.aggiungi(v); });
-        }
+    QString dove = p.value(ascolta).trimmed();
+    if (dove.isEmpty() && QFileInfo(file).isFile())
+        dove = QSettings(file, QSettings::IniFormat)
+                   .value(QStringLiteral("Web/Ascolta"))
+                   .toString()
+                   .trimmed();
+    if (dove.isEmpty())
+        dove = QStringLiteral(":8080");
+    if (dove != QStringLiteral("no")) {
+        if (!avviaPagine(dove, file, cartella, quadro, pagine))
+            return 2;
+        QObject::connect(&r, &server::Registratore::eventiScritti, &app,
+                         [&quadro](const std::vector<registro::Evento>& v) { quadro.aggiungi(v); });
     }
-    // ---- end of the web pages ----
     QSocketNotifier notifica(g_pipeSegnali[0], QSocketNotifier::Read);
     QObject::connect(&notifica, &QSocketNotifier::activated, &app, [&] {
         char c = 0;
