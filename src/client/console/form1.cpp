@@ -149,6 +149,14 @@ void Form1::creaControlli() {
     m_client->setObjectName(QStringLiteral("client"));
     setCentralWidget(m_client);
 
+    creaMenu();
+    creaPulsanti();
+    creaPannelloManuale();
+    creaEtichette();
+    creaCronologia();
+}
+
+void Form1::creaMenu() {
     // Menu "Selezione funzioni".
     m_s1 = menuBar()->addMenu(QStringLiteral("Selezione funzioni"));
     m_s1->setObjectName(QStringLiteral("s1"));
@@ -169,8 +177,10 @@ void Form1::creaControlli() {
             [this] { eseguiGestito([this] { ApriRichiestaNumero(); }); });
     connect(m_ak[4], &QAction::triggered, this, [this] { eseguiGestito([this] { AK5_Click(); }); });
     connect(m_ak[5], &QAction::triggered, this, [this] { eseguiGestito([this] { AK6_Click(); }); });
+}
 
-    // Call buttons, and the manual panel that lies over them.
+void Form1::creaPulsanti() {
+    // Call buttons (the manual panel lies over them).
     const QStringList testiPulsanti = {QStringLiteral(" Avanti     "), QStringLiteral("Attendere")};
     for (int i = 0; i < 2; ++i) {
         auto* pulsante = new QPushButton(testiPulsanti[i], m_client);
@@ -187,7 +197,10 @@ void Form1::creaControlli() {
     m_guardiaAvanti = new GuardiaPressione(m_command1[0]);
     connect(m_command1[1], &QPushButton::clicked, m_guardiaAvanti, &GuardiaPressione::azzera);
     connect(m_s1, &QMenu::triggered, m_guardiaAvanti, &GuardiaPressione::azzera);
+}
 
+// The manual panel: the number field and "Chiama Nr.", over the call buttons, hidden at first.
+void Form1::creaPannelloManuale() {
     m_gb1 = new QGroupBox(QStringLiteral("Manuale"), m_client);
     m_gb1->setObjectName(QStringLiteral("GB1"));
     m_gb1->setAutoFillBackground(true);
@@ -211,7 +224,9 @@ void Form1::creaControlli() {
         });
     });
     m_gb1->hide();
+}
 
+void Form1::creaEtichette() {
     // Station, number and state.
     const QStringList testiLabel1 = {QStringLiteral("Postazione"), QStringLiteral("Numero"),
                                      QStringLiteral("Presente")};
@@ -264,7 +279,9 @@ void Form1::creaControlli() {
                           QStringLiteral("Dopo il nr 99 chiama il nr 1"), 2070, 300);
     m_label5 =
         indicatore(QStringLiteral("Label5"), QStringLiteral("0"), SuggerimentoCoda, 3690, 375);
+}
 
+void Form1::creaCronologia() {
     // History list, below the part of the window shown while the history is hidden.
     m_lb1 = new QTreeWidget(m_client);
     m_lb1->setObjectName(QStringLiteral("LB1"));

@@ -94,6 +94,11 @@ protected:
 
 private:
     void creaControlli();
+    void creaMenu();
+    void creaPulsanti();
+    void creaPannelloManuale();
+    void creaEtichette();
+    void creaCronologia();
     void impostaAltezzaClient(int twips);
 
     void Command1_Click(int indice);
