@@ -318,20 +318,7 @@ void Form1::Carica() {
     PrimoPiano(this, -1);
 
     // 2. One copy per machine.
-    m_copiaUnica = std::make_unique<CopiaUnica>();
-    if (!m_copiaUnica->acquisisci()) {
-        messaggi::mostra(this, messaggi::Icona::Critica, QStringLiteral("ATTENZIONE"),
-                         m_copiaUnica->detentoreECopia()
-                             ? TestoCopiaInEsecuzione
-                             : QStringLiteral("Il controllo della copia unica è tenuto da un "
-                                              "altro programma: %1 !")
-                                   .arg(m_copiaUnica->descrizioneDetentore()));
-        terminaProgramma(0);
-    }
-    m_idChiusuraCopia = registraChiusura([this] {
-        if (m_copiaUnica)
-            m_copiaUnica->rilascia();
-    });
+    prendiCopiaUnica();
 
     // 3. The launcher's kiosk box, through a hidden second load of the launcher.
     m_apertura = std::make_unique<Apertura>();
@@ -346,31 +333,8 @@ void Form1::Carica() {
     // 4. Settings.
     LeggiPercorsi();
 
-    // 5. Wrap settings.
-    m_attesa->esegui([this] {
-        Cursore data1;
-        data1.impostaDatabase(unisciPercorso(PercorsoArchivi, nomi::FileQVR));
-        data1.impostaOrigine(nomi::TabConfigurazione);
-        data1.aggiorna();
-        m_dopo99Singola = data1.campoSiNo(nomi::CampoNovantanoveSingle);
-        m_dopo99Standard = data1.campoSiNo(nomi::CampoNovantanoveStandard);
-    });
-    m_label4->setVisible(m_dopo99Standard);
-
-    // 6. Numbering mode.
-    const int stazione = m_attesa->esegui([] {
-        Cursore data1;
-        data1.impostaDatabase(unisciPercorso(PercorsoArchivi, nomi::FileQVR));
-        data1.impostaOrigine(nomi::TabPostazioneUtente);
-        data1.aggiorna();
-        const int n = stazioneComeNumero(PostazioneTesto);
-        const QVariant modo = data1.campo(nomi::campoPostoSS(n));
-        const QString testoModo = modo.isNull() ? QString() : valori::comeTesto(modo);
-        ModoSingolo = testoModo == QStringLiteral("SG");
-        data1.chiudi();
-        return n;
-    });
-    m_label3->setText(ModoSingolo ? QStringLiteral("SG") : QStringLiteral("ST"));
+    // 5 and 6. Wrap settings and numbering mode.
+    const int stazione = leggiConfigurazione();
 
     // 7-9. History list and file.
     m_lb1->setHeaderLabels(
@@ -392,11 +356,78 @@ void Form1::Carica() {
         }
     }
 
-    QString numero;
+    // 12 and 13.
+    const std::optional<QString> numero = numeroIniziale();
+    if (!numero)
+        return;
+
+    // 14.
+    m_label1[1]->setText(*numero);
+
+    // 15. First kiosk refresh.
+    if (TotemInUso) {
+        if (m_label3->text() == QStringLiteral("SG"))
+            aggiornaCodaSingola();
+        else
+            aggiornaCodaStandard();
+    }
+}
+
+// Start-up step 2: ends the program when another copy runs on the machine.
+void Form1::prendiCopiaUnica() {
+    m_copiaUnica = std::make_unique<CopiaUnica>();
+    if (!m_copiaUnica->acquisisci()) {
+        messaggi::mostra(this, messaggi::Icona::Critica, QStringLiteral("ATTENZIONE"),
+                         m_copiaUnica->detentoreECopia()
+                             ? TestoCopiaInEsecuzione
+                             : QStringLiteral("Il controllo della copia unica è tenuto da un "
+                                              "altro programma: %1 !")
+                                   .arg(m_copiaUnica->descrizioneDetentore()));
+        terminaProgramma(0);
+    }
+    m_idChiusuraCopia = registraChiusura([this] {
+        if (m_copiaUnica)
+            m_copiaUnica->rilascia();
+    });
+}
+
+// Start-up steps 5 and 6: the wrap after 99 and the station's numbering mode; returns the
+// station.
+int Form1::leggiConfigurazione() {
+    m_attesa->esegui([this] {
+        Cursore data1;
+        data1.impostaDatabase(unisciPercorso(PercorsoArchivi, nomi::FileQVR));
+        data1.impostaOrigine(nomi::TabConfigurazione);
+        data1.aggiorna();
+        m_dopo99Singola = data1.campoSiNo(nomi::CampoNovantanoveSingle);
+        m_dopo99Standard = data1.campoSiNo(nomi::CampoNovantanoveStandard);
+    });
+    m_label4->setVisible(m_dopo99Standard);
+
+    // Numbering mode.
+    const int stazione = m_attesa->esegui([] {
+        Cursore data1;
+        data1.impostaDatabase(unisciPercorso(PercorsoArchivi, nomi::FileQVR));
+        data1.impostaOrigine(nomi::TabPostazioneUtente);
+        data1.aggiorna();
+        const int n = stazioneComeNumero(PostazioneTesto);
+        const QVariant modo = data1.campo(nomi::campoPostoSS(n));
+        const QString testoModo = modo.isNull() ? QString() : valori::comeTesto(modo);
+        ModoSingolo = testoModo == QStringLiteral("SG");
+        data1.chiudi();
+        return n;
+    });
+    m_label3->setText(ModoSingolo ? QStringLiteral("SG") : QStringLiteral("ST"));
+    return stazione;
+}
+
+// Start-up steps 12 and 13: the number the console starts from; nothing when the shared
+// counter could not be read (reported, and the console starts without it).
+std::optional<QString> Form1::numeroIniziale() {
     if (!ModoSingolo) {
         // 12. The station's number from its display record.
         m_tabellaDisplay = nomi::tabNumeriCode(NumeroPostazione);
-        numero = m_attesa->esegui([tabella = m_tabellaDisplay] {
+        return m_attesa->esegui([tabella = m_tabellaDisplay] {
             Cursore data77;
             data77.impostaDatabase(unisciPercorso(PercorsoArchivi, nomi::FileQVRB));
             data77.impostaOrigine(tabella);
@@ -409,24 +440,13 @@ void Form1::Carica() {
         // 13. The last number of the shared sequence. A counter file that cannot be read is
         // reported; the console then starts without it.
         try {
-            numero = m_attesa->esegui([] {
+            return m_attesa->esegui([] {
                 return contatore::leggiTesto(fileArchivio(PercorsoArchivi, nomi::FileContatore));
             });
         } catch (const ErroreQvr& errore) {
             segnalaErroreContatore(errore);
-            return;
+            return std::nullopt;
         }
-    }
-
-    // 14.
-    m_label1[1]->setText(numero);
-
-    // 15. First kiosk refresh.
-    if (TotemInUso) {
-        if (m_label3->text() == QStringLiteral("SG"))
-            aggiornaCodaSingola();
-        else
-            aggiornaCodaStandard();
     }
 }
 

@@ -18,6 +18,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QGroupBox;
@@ -93,6 +94,9 @@ protected:
     void closeEvent(QCloseEvent* evento) override;
 
 private:
+    void prendiCopiaUnica();
+    int leggiConfigurazione();
+    std::optional<QString> numeroIniziale();
     void creaControlli();
     void creaMenu();
     void creaPulsanti();
