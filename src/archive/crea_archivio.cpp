@@ -90,124 +90,127 @@ QString quota(const QString& identificatore) {
     return QLatin1Char('[') + identificatore + QLatin1Char(']');
 }
 
+// QVR.mdb: configuration, the station slots and the users.
+Database databaseQvr(const OpzioniArchivio& o) {
+    const auto siNo = [](bool v) { return QVariant(v ? -1 : 0); };
+    Database qvr{nomi::FileQVR, {}};
+    qvr.tabelle.push_back({nomi::TabConfigurazione,
+                           {{nomi::CampoNovantanoveSingle, QStringLiteral("INTEGER")},
+                            {nomi::CampoNovantanoveStandard, QStringLiteral("INTEGER")}},
+                           {{siNo(o.dopo99Singola), siNo(o.dopo99Standard)}}});
+    Tabella postazioni{nomi::TabPostazioneUtente, {}, {{}}};
+    for (int n = 1; n <= 10; ++n) {
+        postazioni.colonne.push_back({nomi::campoPostoID(n), QStringLiteral("INTEGER")});
+        postazioni.colonne.push_back({nomi::campoPostoSS(n), QStringLiteral("TEXT")});
+        postazioni.righe[0] << QVariant(n) << QVariant(o.modi[n - 1]);
+    }
+    qvr.tabelle.push_back(std::move(postazioni));
+    Tabella utenti{nomi::TabUtenti,
+                   {{nomi::CampoId, QStringLiteral("INTEGER PRIMARY KEY")},
+                    {nomi::CampoNominativo, QStringLiteral("TEXT")},
+                    {nomi::CampoUtilizzaNelClient, QStringLiteral("INTEGER")},
+                    {nomi::CampoUtilizzaOrarioComeNumero, QStringLiteral("INTEGER")}},
+                   {}};
+    const QStringList nomiUtenti = {
+        QStringLiteral("Mario Rossi"),      QStringLiteral("Giulia Bianchi"),
+        QStringLiteral("Luca Esposito"),    QStringLiteral("Francesca Romano"),
+        QStringLiteral("Alessandro Ricci"), QStringLiteral("Chiara Marino"),
+        QStringLiteral("Davide Greco"),     QStringLiteral("Sara Bruno"),
+        QStringLiteral("Matteo Gallo"),     QStringLiteral("Elena Conti"),
+        QStringLiteral("Nicolò D'Angelo"),
+    };
+    for (int i = 0; i < nomiUtenti.size(); ++i)
+        utenti.righe.push_back({QVariant(i + 1), QVariant(nomiUtenti[i]), 0, 0});
+    qvr.tabelle.push_back(std::move(utenti));
+    return qvr;
+}
+
+// QVRA.mdb: one single-numbering record per station.
+Database databaseQvra() {
+    Database qvra{nomi::FileQVRA, {}};
+    for (int n = 1; n <= 10; ++n)
+        qvra.tabelle.push_back({nomi::tabNumerazioneSingle(n),
+                                {{nomi::CampoNUMERO, QStringLiteral("INTEGER")},
+                                 {nomi::CampoStato, QStringLiteral("INTEGER")}},
+                                {{0, nomi::StatoAssente}}});
+    return qvra;
+}
+
+// QVRB.mdb: one display record per station, and the display front end's switch.
+Database databaseQvrb() {
+    Database qvrb{nomi::FileQVRB, {}};
+    for (int n = 1; n <= 10; ++n)
+        qvrb.tabelle.push_back({nomi::tabNumeriCode(n),
+                                {{nomi::CampoNumeroA1, QStringLiteral("NUMERIC")},
+                                 {nomi::CampoStatoN1, QStringLiteral("INTEGER")},
+                                 {nomi::CampoF1, QStringLiteral("TEXT")}},
+                                {{0, nomi::StatoAssente, QStringLiteral("F")}}});
+    qvrb.tabelle.push_back(
+        {nomi::TabFE, {{nomi::CampoFEAcceso, QStringLiteral("INTEGER")}}, {{0}}});
+    return qvrb;
+}
+
+// Totem.mdb: the kiosk's counters and its switch.
+Database databaseTotem(const OpzioniArchivio& o) {
+    Database totem{nomi::FileTotem, {}};
+    Tabella numerazione{nomi::TabNumerazione, {}, {{}}};
+    for (int n = 1; n <= 11; ++n) {
+        numerazione.colonne.push_back({nomi::campoP(n), QStringLiteral("INTEGER")});
+        numerazione.righe[0] << 0;
+    }
+    numerazione.colonne.push_back({nomi::CampoP11Q, QStringLiteral("NUMERIC")});
+    numerazione.righe[0] << 0;
+    totem.tabelle.push_back(std::move(numerazione));
+    totem.tabelle.push_back({nomi::TabConfigurazione,
+                             {{nomi::CampoRHDSN, QStringLiteral("TEXT")}},
+                             {{QVariant(o.totem ? QStringLiteral("SI") : QStringLiteral("NO"))}}});
+    return totem;
+}
+
+// Agenda.mdb: the appointment window's tables, each with one sample row.
+Database databaseAgenda() {
+    Database agenda{nomi::FileAgenda, {}};
+    const QString intero = QStringLiteral("INTEGER");
+    const QString testo = QStringLiteral("TEXT");
+    const QString chiave = QStringLiteral("INTEGER PRIMARY KEY");
+    agenda.tabelle.push_back({QStringLiteral("agendaapp"),
+                              {{QStringLiteral("id"), chiave},
+                               {QStringLiteral("IdUtente"), intero},
+                               {QStringLiteral("Data"), testo},
+                               {QStringLiteral("Ora"), testo},
+                               {QStringLiteral("Nominativo"), testo},
+                               {QStringLiteral("Note"), testo},
+                               {QStringLiteral("Chiamato"), intero}},
+                              {{1, 1, QStringLiteral("2024-01-08"), QStringLiteral("09:00"),
+                                QStringLiteral("Paolo Ferri"), QString(""), 0}}});
+    agenda.tabelle.push_back(
+        {QStringLiteral("urgenze"),
+         {{QStringLiteral("id"), chiave},
+          {QStringLiteral("IdUtente"), intero},
+          {QStringLiteral("Nominativo"), testo},
+          {QStringLiteral("Motivo"), testo},
+          {QStringLiteral("Chiamato"), intero}},
+         {{1, 1, QStringLiteral("Anna Colombo"), QStringLiteral("Medicazione"), 0}}});
+    agenda.tabelle.push_back(
+        {QStringLiteral("informatori"),
+         {{QStringLiteral("id"), chiave},
+          {QStringLiteral("IdUtente"), intero},
+          {QStringLiteral("Nominativo"), testo},
+          {QStringLiteral("Ditta"), testo},
+          {QStringLiteral("Data"), testo},
+          {QStringLiteral("Chiamato"), intero}},
+         {{1, 1, QStringLiteral("Roberto Fontana"), QStringLiteral("Farmaceutica Nord"),
+           QStringLiteral("2024-01-08"), 0}}});
+    return agenda;
+}
+
 std::vector<Database> descriviArchivio(const OpzioniArchivio& o) {
     std::vector<Database> archivio;
-    const auto siNo = [](bool v) { return QVariant(v ? -1 : 0); };
-
-    // QVR.mdb: configuration, the station slots and the users.
-    {
-        Database qvr{nomi::FileQVR, {}};
-        qvr.tabelle.push_back({nomi::TabConfigurazione,
-                               {{nomi::CampoNovantanoveSingle, QStringLiteral("INTEGER")},
-                                {nomi::CampoNovantanoveStandard, QStringLiteral("INTEGER")}},
-                               {{siNo(o.dopo99Singola), siNo(o.dopo99Standard)}}});
-        Tabella postazioni{nomi::TabPostazioneUtente, {}, {{}}};
-        for (int n = 1; n <= 10; ++n) {
-            postazioni.colonne.push_back({nomi::campoPostoID(n), QStringLiteral("INTEGER")});
-            postazioni.colonne.push_back({nomi::campoPostoSS(n), QStringLiteral("TEXT")});
-            postazioni.righe[0] << QVariant(n) << QVariant(o.modi[n - 1]);
-        }
-        qvr.tabelle.push_back(std::move(postazioni));
-        Tabella utenti{nomi::TabUtenti,
-                       {{nomi::CampoId, QStringLiteral("INTEGER PRIMARY KEY")},
-                        {nomi::CampoNominativo, QStringLiteral("TEXT")},
-                        {nomi::CampoUtilizzaNelClient, QStringLiteral("INTEGER")},
-                        {nomi::CampoUtilizzaOrarioComeNumero, QStringLiteral("INTEGER")}},
-                       {}};
-        const QStringList nomiUtenti = {
-            QStringLiteral("Mario Rossi"),      QStringLiteral("Giulia Bianchi"),
-            QStringLiteral("Luca Esposito"),    QStringLiteral("Francesca Romano"),
-            QStringLiteral("Alessandro Ricci"), QStringLiteral("Chiara Marino"),
-            QStringLiteral("Davide Greco"),     QStringLiteral("Sara Bruno"),
-            QStringLiteral("Matteo Gallo"),     QStringLiteral("Elena Conti"),
-            QStringLiteral("Nicolò D'Angelo"),
-        };
-        for (int i = 0; i < nomiUtenti.size(); ++i)
-            utenti.righe.push_back({QVariant(i + 1), QVariant(nomiUtenti[i]), 0, 0});
-        qvr.tabelle.push_back(std::move(utenti));
-        archivio.push_back(std::move(qvr));
-    }
-
-    // QVRA.mdb: one single-numbering record per station.
-    {
-        Database qvra{nomi::FileQVRA, {}};
-        for (int n = 1; n <= 10; ++n)
-            qvra.tabelle.push_back({nomi::tabNumerazioneSingle(n),
-                                    {{nomi::CampoNUMERO, QStringLiteral("INTEGER")},
-                                     {nomi::CampoStato, QStringLiteral("INTEGER")}},
-                                    {{0, nomi::StatoAssente}}});
-        archivio.push_back(std::move(qvra));
-    }
-
-    // QVRB.mdb: one display record per station, and the display front end's switch.
-    {
-        Database qvrb{nomi::FileQVRB, {}};
-        for (int n = 1; n <= 10; ++n)
-            qvrb.tabelle.push_back({nomi::tabNumeriCode(n),
-                                    {{nomi::CampoNumeroA1, QStringLiteral("NUMERIC")},
-                                     {nomi::CampoStatoN1, QStringLiteral("INTEGER")},
-                                     {nomi::CampoF1, QStringLiteral("TEXT")}},
-                                    {{0, nomi::StatoAssente, QStringLiteral("F")}}});
-        qvrb.tabelle.push_back(
-            {nomi::TabFE, {{nomi::CampoFEAcceso, QStringLiteral("INTEGER")}}, {{0}}});
-        archivio.push_back(std::move(qvrb));
-    }
-
-    // Totem.mdb: the kiosk's counters and its switch.
-    {
-        Database totem{nomi::FileTotem, {}};
-        Tabella numerazione{nomi::TabNumerazione, {}, {{}}};
-        for (int n = 1; n <= 11; ++n) {
-            numerazione.colonne.push_back({nomi::campoP(n), QStringLiteral("INTEGER")});
-            numerazione.righe[0] << 0;
-        }
-        numerazione.colonne.push_back({nomi::CampoP11Q, QStringLiteral("NUMERIC")});
-        numerazione.righe[0] << 0;
-        totem.tabelle.push_back(std::move(numerazione));
-        totem.tabelle.push_back(
-            {nomi::TabConfigurazione,
-             {{nomi::CampoRHDSN, QStringLiteral("TEXT")}},
-             {{QVariant(o.totem ? QStringLiteral("SI") : QStringLiteral("NO"))}}});
-        archivio.push_back(std::move(totem));
-    }
-
-    // Agenda.mdb: the appointment window's tables, each with one sample row.
-    {
-        Database agenda{nomi::FileAgenda, {}};
-        const QString intero = QStringLiteral("INTEGER");
-        const QString testo = QStringLiteral("TEXT");
-        const QString chiave = QStringLiteral("INTEGER PRIMARY KEY");
-        agenda.tabelle.push_back({QStringLiteral("agendaapp"),
-                                  {{QStringLiteral("id"), chiave},
-                                   {QStringLiteral("IdUtente"), intero},
-                                   {QStringLiteral("Data"), testo},
-                                   {QStringLiteral("Ora"), testo},
-                                   {QStringLiteral("Nominativo"), testo},
-                                   {QStringLiteral("Note"), testo},
-                                   {QStringLiteral("Chiamato"), intero}},
-                                  {{1, 1, QStringLiteral("2024-01-08"), QStringLiteral("09:00"),
-                                    QStringLiteral("Paolo Ferri"), QString(""), 0}}});
-        agenda.tabelle.push_back(
-            {QStringLiteral("urgenze"),
-             {{QStringLiteral("id"), chiave},
-              {QStringLiteral("IdUtente"), intero},
-              {QStringLiteral("Nominativo"), testo},
-              {QStringLiteral("Motivo"), testo},
-              {QStringLiteral("Chiamato"), intero}},
-             {{1, 1, QStringLiteral("Anna Colombo"), QStringLiteral("Medicazione"), 0}}});
-        agenda.tabelle.push_back(
-            {QStringLiteral("informatori"),
-             {{QStringLiteral("id"), chiave},
-              {QStringLiteral("IdUtente"), intero},
-              {QStringLiteral("Nominativo"), testo},
-              {QStringLiteral("Ditta"), testo},
-              {QStringLiteral("Data"), testo},
-              {QStringLiteral("Chiamato"), intero}},
-             {{1, 1, QStringLiteral("Roberto Fontana"), QStringLiteral("Farmaceutica Nord"),
-               QStringLiteral("2024-01-08"), 0}}});
-        archivio.push_back(std::move(agenda));
-    }
-
+    archivio.push_back(databaseQvr(o));
+    archivio.push_back(databaseQvra());
+    archivio.push_back(databaseQvrb());
+    archivio.push_back(databaseTotem(o));
+    archivio.push_back(databaseAgenda());
     return archivio;
 }
 
