@@ -662,6 +662,56 @@ private slots:
         Cursore::impostaAttesa({});
     }
 
+    // A wait for a held row that the server cancels (it reports some lock timeouts so, and an
+    // administrator may cancel one) is still a wait: the write goes through once the row is free,
+    // instead of failing as a server that does not answer.
+    void attesaAnnullata() {
+        RICHIEDE_SERVER();
+        ArchivioServer a;
+        RigaTenuta altro(a.uri(), QStringLiteral("SELECT * FROM qvrb.\"NumeriCode3\" FOR UPDATE"));
+        QVERIFY(altro.aperta());
+        // Cancels one statement 20-60 ms into its lock wait (well inside the 100 ms step).
+        std::atomic<int> annullate{0};
+        std::atomic<bool> fine{false};
+        std::thread annulla([&] {
+            const server::Parametri p = server::analizzaUri(a.uri());
+            {
+                QSqlDatabase d =
+                    QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("annulla"));
+                d.setHostName(p.host.join(u','));
+                d.setPort(p.porte.value(0).toInt());
+                d.setDatabaseName(p.database);
+                d.setUserName(p.utente);
+                QSqlQuery q(d.open() ? d : QSqlDatabase());
+                while (!fine && annullate == 0) {
+                    if (q.exec(QStringLiteral(
+                            "SELECT count(pg_cancel_backend(pid)) FROM pg_stat_activity WHERE "
+                            "datname = current_database() AND wait_event_type = 'Lock' AND "
+                            "clock_timestamp() - query_start BETWEEN interval '20 ms' AND "
+                            "interval '60 ms'")) &&
+                        q.next())
+                        annullate += q.value(0).toInt();
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("annulla"));
+        });
+        Cursore::impostaAttesa([&](Cursore::FaseAttesa) {
+            if (annullate > 0)
+                altro.rilascia();
+        });
+        const int vecchio = Cursore::timeoutOccupato();
+        Cursore::impostaTimeoutOccupato(20000);
+        const int n = numeroErrore([&] { scriviNumero(a.uri(), 3, 9); });
+        fine = true;
+        annulla.join();
+        Cursore::impostaTimeoutOccupato(vecchio);
+        Cursore::impostaAttesa({});
+        QCOMPARE(annullate.load(), 1);
+        QCOMPARE(n, 0);
+        QCOMPARE(leggiNumero(a.uri(), 3), 9);
+    }
+
     // A connection cut while a station works: an error in the middle of a transaction (nothing
     // written), and the next call works again on a new connection.
     void connessioneTagliata() {

@@ -681,6 +681,7 @@ Connessione::Connessione(const QString& uri, Ambito ambito) : m_uri(uri), m_ambi
             m_nome = nome;
             m_riusata = true;
             m_rispostaMs = pool().risposta.value(uri);
+            m_istruzioneMs = m_rispostaMs > 0 ? m_rispostaMs - MargineRispostaMs : 0;
             return;
         }
         Pool::rimuovi(nome);
@@ -751,6 +752,7 @@ void Connessione::apri() {
     m_nome = nome;
     m_riusata = false;
     m_rispostaMs = limiti.rispostaMs;
+    m_istruzioneMs = limiti.istruzioneMs;
     pool().risposta[m_uri] = m_rispostaMs;
     QSqlQuery q(db());
     bool scaduta = false;
@@ -797,6 +799,7 @@ std::optional<QSqlError> Connessione::impostaLimiteRisposta(qint64 millisecondi)
     m_limiteProprio = true; // its session keeps the setting: never handed to another user
     const qint64 prima = m_rispostaMs;
     m_rispostaMs = std::max(prima, millisecondi + MargineRispostaMs);
+    m_istruzioneMs = millisecondi;
     QSqlQuery q(db());
     bool scaduta = false;
     if (!eseguiSorvegliato(q, QStringLiteral("SET statement_timeout = %1").arg(millisecondi),
@@ -820,6 +823,8 @@ std::optional<QSqlError> Connessione::esegui(QSqlQuery& q, const QString& sql,
     for (int tentativo = 0;; ++tentativo) {
         const QString testo = componi(db(), sql, valori);
         bool scaduta = false;
+        QElapsedTimer durata;
+        durata.start();
         const bool riuscita = eseguiSorvegliato(q, testo, &scaduta);
         if (scaduta) {
             // No answer in time: the connection is cut, the call fails as if the server were
@@ -836,7 +841,16 @@ std::optional<QSqlError> Connessione::esegui(QSqlQuery& q, const QString& sql,
                 m_transazione = false;
             return std::nullopt;
         }
-        const QSqlError e = q.lastError();
+        QSqlError e = q.lastError();
+        if (senzaRisposta(e) && (m_istruzioneMs <= 0 || durata.elapsed() < m_istruzioneMs)) {
+            // Cancelled before this session's statement bound could run out: no station sends
+            // a cancel, so this is the server ending a wait for a row lock. When its lock timer
+            // runs out just as one lock is granted and the next wait begins, the server reports
+            // the lock timeout as a cancel "due to user request" (57014 instead of 55P03). The
+            // callers wait for a held row and try again; a cancel from an administrator is
+            // waited out the same way, up to the caller's bound.
+            e = QSqlError(e.driverText(), e.databaseText(), e.type(), QStringLiteral("55P03"));
+        }
         if (tentativo == 0 && m_riusata && !m_usata && connessionePersa(e)) {
             // Lost while it waited in the pool (a server restarted): nothing was done on it.
             const bool avanti = q.isForwardOnly();

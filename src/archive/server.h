@@ -112,7 +112,8 @@ QString statoSql(const QSqlError& e);
 bool connessionePersa(const QSqlError& e);
 // The server aborted the transaction and it may be run again: 40001, 40P01.
 bool daRitentare(const QSqlError& e);
-// A row lock not granted at once or within the lock timeout: 55P03.
+// A row lock not granted at once or within the lock timeout: 55P03 (a statement cancelled
+// before the session's statement bound ran out is reported as this too).
 bool rigaBloccata(const QSqlError& e);
 // The server did not answer in time: the statement was cancelled (57014), by the server's
 // statement_timeout or by the client giving up on it.
@@ -185,6 +186,7 @@ private:
     bool m_scartata = false;
     bool m_transazione = false;
     qint64 m_rispostaMs = 0;
+    qint64 m_istruzioneMs = 0; // the session's statement_timeout (0: none)
     bool m_limiteProprio = false;
     bool m_senzaRisposta = false;
 };
