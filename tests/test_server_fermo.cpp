@@ -13,6 +13,7 @@
 #include "console/copia_unica.h"
 #include "console/form1.h"
 #include "dialogs/messaggi.h"
+#include "launcher/apertura.h"
 
 #include "archive/contatore.h"
 #include "archive/crea_archivio.h"
@@ -24,6 +25,7 @@
 #include "archive/server.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -430,6 +432,73 @@ private slots:
         if (!monitor)
             QCOMPARE(form->Label1(1)->text(), prossimo);
         form.reset();
+        QDir::setCurrent(QDir::tempPath());
+    }
+
+    // The launcher's kiosk box on the stopped server: the window paints all along with the busy
+    // pointer and state text in place of the user's name, the write ends as on a server that is
+    // down (the central report, and the program ends); once the server answers it is stored.
+    void launcher() {
+        const QString archivio =
+            server::uriConDatabase(m_cluster->uri, QStringLiteral("qvr_fermo_launcher"));
+        OpzioniArchivio o;
+        o.totem = true;
+        QCOMPARE(test::numeroErrore([&] { creaArchivio(archivio, o, true); }), 0);
+        QTemporaryDir cartella;
+        QDir::setCurrent(cartella.path());
+        test::scriviFile(cartella.path() + QStringLiteral("/percorsi.txt"),
+                         QStringLiteral("\"%1\",1\r\n").arg(archivio).toUtf8());
+        messaggi::impostaRispostaAutomatica(true);
+        test::UscitaIntercettata uscita;
+        const auto apri = [] {
+            auto a = std::make_unique<Apertura>();
+            if (!eseguiGestito([&a] { a->Carica(); }))
+                return std::unique_ptr<Apertura>();
+            a->show();
+            return QTest::qWaitForWindowExposed(a.get()) ? std::move(a) : nullptr;
+        };
+        auto a = apri();
+        QVERIFY(a);
+        QLabel* nome = a->findChild<QLabel*>(QStringLiteral("Label3"));
+        QVERIFY(nome);
+        const QString testo = nome->text();
+        const bool spuntata = a->CB3()->isChecked();
+
+        m_cluster->ferma();
+        Disegni disegni(nome);
+        const qint64 durata = disegni.durante([&] { a->CB3()->click(); });
+        m_cluster->riprendi();
+        const qint64 pausa = disegni.pausaMassima(durata);
+        qInfo("launcher: %lld ms, al più %lld ms senza disegnare", static_cast<long long>(durata),
+              static_cast<long long>(pausa));
+        QVERIFY2(durata >= 2000 && durata < 15000, qPrintable(QString::number(durata)));
+        QVERIFY2(pausa < 1000, qPrintable(QString::number(pausa)));
+        QVERIFY(std::any_of(disegni.visti.cbegin(), disegni.visti.cend(), [](const auto& v) {
+            return v.second == QString::fromUtf8(TestoArchivioOccupato);
+        }));
+        QCOMPARE(nome->text(), testo);
+        QVERIFY(!QApplication::overrideCursor());
+        QVERIFY(!AttesaArchivio::attiva());
+        QCOMPARE(messaggi::registro().size(), 1);
+        QVERIFY(messaggi::registro().first().testo.startsWith(
+            QStringLiteral("Errore n. %1\n").arg(Err::PercorsoNonValido)));
+        QCOMPARE(uscita.volte(), 1);
+
+        // Answering again (started again by the operator after the program's end).
+        messaggi::azzeraRegistro();
+        a = apri();
+        QVERIFY(a);
+        QCOMPARE(a->CB3()->isChecked(), spuntata);
+        a->CB3()->click();
+        QCOMPARE(messaggi::registro().size(), 0);
+        const QString atteso = spuntata ? QStringLiteral("NO") : QStringLiteral("SI");
+        Cursore c;
+        c.impostaDatabase(unisciPercorso(archivio, nomi::FileTotem));
+        c.impostaOrigine(nomi::querySelezionaTutto(nomi::TabConfigurazione));
+        c.aggiorna();
+        QCOMPARE(c.campo(nomi::CampoRHDSN).toString(), atteso);
+        c.chiudi();
+        a.reset();
         QDir::setCurrent(QDir::tempPath());
     }
 

@@ -76,8 +76,12 @@ struct AttesaArchivio::Filo {
 };
 
 AttesaArchivio::AttesaArchivio(QLabel* stato, const QRect& area)
-    : m_stato(stato), m_area(area), m_filo(std::make_unique<Filo>()) {
+    : m_stato(stato), m_area(area), m_precedente(g_attiva), m_filo(std::make_unique<Filo>()) {
     g_attiva = this;
+    installaGancio();
+}
+
+void AttesaArchivio::installaGancio() {
     Cursore::impostaAttesa([this](Cursore::FaseAttesa fase) {
         if (m_filo->proprio()) {
             // A busy database on the archive's thread: the window's thread shows it at once.
@@ -102,9 +106,14 @@ AttesaArchivio::AttesaArchivio(QLabel* stato, const QRect& area)
 }
 
 AttesaArchivio::~AttesaArchivio() {
-    Cursore::impostaAttesa({});
-    if (g_attiva == this)
-        g_attiva = nullptr;
+    // The one made before this one (if any) is the program's again, with its hook.
+    if (g_attiva == this) {
+        g_attiva = m_precedente;
+        if (m_precedente)
+            m_precedente->installaGancio();
+        else
+            Cursore::impostaAttesa({});
+    }
     m_filo.reset();
     fine();
 }

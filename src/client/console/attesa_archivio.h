@@ -30,8 +30,8 @@ public:
     // Installs itself as the cursors' waiting hook; `stato` is the label of the state text.
     // While the wait shows, the label covers `area` (in its parent) when one is given, on a
     // background of its own and wrapping its words, so that the whole text is seen where the
-    // label alone is too narrow for it. Starts the archive's thread. One at a time in a program
-    // (the console's).
+    // label alone is too narrow for it. Starts the archive's thread. The newest one is the
+    // program's (attiva()); when it goes, the one made before it is again.
     explicit AttesaArchivio(QLabel* stato, const QRect& area = {});
     ~AttesaArchivio();
     AttesaArchivio(const AttesaArchivio&) = delete;
@@ -67,6 +67,7 @@ private:
     struct Filo;
 
     void eseguiLavoro(const std::function<void()>& lavoro);
+    void installaGancio();
     void inizio();
     void continua();
     void fine();
@@ -79,6 +80,7 @@ private:
     bool m_sfondoPrima = false;
     bool m_inAttesa = false;
     bool m_inLavoro = false;
+    AttesaArchivio* m_precedente;
     std::atomic<bool> m_occupato{false}; // the archive's thread waits on a busy database
     std::unique_ptr<Filo> m_filo;
 };

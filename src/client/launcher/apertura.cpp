@@ -6,6 +6,7 @@
 #include "archive/errori.h"
 #include "archive/nomi.h"
 #include "archive/percorsi_archivio.h"
+#include "console/attesa_archivio.h"
 #include "dialogs/messaggi.h"
 #include "launcher/artwork/immagini.h"
 #include "launcher/imporete.h"
@@ -19,6 +20,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace qvr {
@@ -359,18 +361,24 @@ void Apertura::chiudiLauncher() {
 // ---------------------------------------------------------------------------------------------
 // Operator actions
 
+// The write runs on an archive thread of its own while the launcher keeps painting, with the
+// busy pointer and "Archivio occupato, attendere..." in place of the user's name (a server that
+// stopped answering holds it up to its bound).
 void Apertura::CB3_Click() {
     const Qt::CheckState stato = m_cb3->checkState();
     if (stato == Qt::PartiallyChecked)
         return;
-    ChiusuraCursore chiusura(m_data2);
-    m_data2.impostaDatabase(unisciPercorso(PercorsoArchivi, nomi::FileTotem));
-    m_data2.impostaOrigine(nomi::querySelezionaTutto(nomi::TabConfigurazione));
-    m_data2.aggiorna(true);
-    m_data2.modifica();
-    m_data2.assegna(nomi::CampoRHDSN,
-                    stato == Qt::Checked ? QStringLiteral("SI") : QStringLiteral("NO"));
-    m_data2.salva();
+    AttesaArchivio attesa(m_label3);
+    attesa.esegui([this, stato] {
+        ChiusuraCursore chiusura(m_data2);
+        m_data2.impostaDatabase(unisciPercorso(PercorsoArchivi, nomi::FileTotem));
+        m_data2.impostaOrigine(nomi::querySelezionaTutto(nomi::TabConfigurazione));
+        m_data2.aggiorna(true);
+        m_data2.modifica();
+        m_data2.assegna(nomi::CampoRHDSN,
+                        stato == Qt::Checked ? QStringLiteral("SI") : QStringLiteral("NO"));
+        m_data2.salva();
+    });
 }
 
 void Apertura::PB1_Click(int indice) {
@@ -422,6 +430,12 @@ void Apertura::keyPressEvent(QKeyEvent* evento) {
 }
 
 void Apertura::closeEvent(QCloseEvent* evento) {
+    // A close request while the kiosk box's write waits for the archive is taken once it is over.
+    if (const AttesaArchivio* attesa = AttesaArchivio::attiva(); attesa && attesa->inLavoro()) {
+        evento->ignore();
+        QTimer::singleShot(50, this, [this] { close(); });
+        return;
+    }
     evento->accept();
     if (m_chiusuraInterna)
         return;
