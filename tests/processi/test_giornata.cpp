@@ -2,7 +2,7 @@
 // reset by qvr-archivio, the kiosk qvr-totem taking tickets for two services (station 1's own
 // sequence P1 and the shared sequence P11) and printing them on the CUPS PDF queue, three desks
 // (stations 1 and 2 in standard numbering, station 3 in single numbering), each a whole client
-// started from its launcher and driven through its windows (tests/helpers/postazione_giornata),
+// started from its launcher and driven through its windows (tests/processi/helpers/postazione_giornata),
 // and the board qvr-tabellone showing every call throughout.
 //
 // Afterwards: every ticket issued was called once (the recalls of the morning apart) or is still
