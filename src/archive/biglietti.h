@@ -11,12 +11,14 @@
 //
 // `cartella` is the archive folder as text (see percorsi_archivio.h). Failures are ErroreQvr.
 
+#include "archive/nomi.h"
+
 #include <QString>
 
 namespace qvr::biglietti {
 
 // The shared sequence of single numbering; 1..10 are the stations' own sequences.
-constexpr int SequenzaSingola = 11;
+constexpr int SequenzaSingola = nomi::NumeroSequenze;
 
 // How many numbers were issued after the last one called: T - L. With the wrap on, a kiosk
 // that passed 99 and began again at 1 while the consoles are still below 99 is counted going

@@ -99,7 +99,7 @@ Database databaseQvr(const OpzioniArchivio& o) {
                             {nomi::CampoNovantanoveStandard, QStringLiteral("INTEGER")}},
                            {{siNo(o.dopo99Singola), siNo(o.dopo99Standard)}}});
     Tabella postazioni{nomi::TabPostazioneUtente, {}, {{}}};
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         postazioni.colonne.push_back({nomi::campoPostoID(n), QStringLiteral("INTEGER")});
         postazioni.colonne.push_back({nomi::campoPostoSS(n), QStringLiteral("TEXT")});
         postazioni.righe[0] << QVariant(n) << QVariant(o.modi[n - 1]);
@@ -128,7 +128,7 @@ Database databaseQvr(const OpzioniArchivio& o) {
 // QVRA.mdb: one single-numbering record per station.
 Database databaseQvra() {
     Database qvra{nomi::FileQVRA, {}};
-    for (int n = 1; n <= 10; ++n)
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
         qvra.tabelle.push_back({nomi::tabNumerazioneSingle(n),
                                 {{nomi::CampoNUMERO, QStringLiteral("INTEGER")},
                                  {nomi::CampoStato, QStringLiteral("INTEGER")}},
@@ -139,7 +139,7 @@ Database databaseQvra() {
 // QVRB.mdb: one display record per station, and the display front end's switch.
 Database databaseQvrb() {
     Database qvrb{nomi::FileQVRB, {}};
-    for (int n = 1; n <= 10; ++n)
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
         qvrb.tabelle.push_back({nomi::tabNumeriCode(n),
                                 {{nomi::CampoNumeroA1, QStringLiteral("NUMERIC")},
                                  {nomi::CampoStatoN1, QStringLiteral("INTEGER")},
@@ -154,7 +154,7 @@ Database databaseQvrb() {
 Database databaseTotem(const OpzioniArchivio& o) {
     Database totem{nomi::FileTotem, {}};
     Tabella numerazione{nomi::TabNumerazione, {}, {{}}};
-    for (int n = 1; n <= 11; ++n) {
+    for (int n = 1; n <= nomi::NumeroSequenze; ++n) {
         numerazione.colonne.push_back({nomi::campoP(n), QStringLiteral("INTEGER")});
         numerazione.righe[0] << 0;
     }

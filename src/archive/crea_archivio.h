@@ -5,6 +5,8 @@
 // Used by the archive tool (qvr-archivio) and by the tests; the client itself never creates
 // anything in the archive.
 
+#include "archive/nomi.h"
+
 #include <QString>
 
 #include <QStringList>
@@ -16,7 +18,8 @@ namespace qvr {
 
 struct OpzioniArchivio {
     // Numbering mode of each station (Posto<n>SS): "ST" or "SG" (any text is stored as given).
-    std::array<QString, 10> modi = {"ST", "ST", "ST", "ST", "ST", "ST", "ST", "ST", "ST", "ST"};
+    std::array<QString, nomi::NumeroPostazioni> modi = {"ST", "ST", "ST", "ST", "ST",
+                                                        "ST", "ST", "ST", "ST", "ST"};
     bool dopo99Singola = false;  // NovantanoveSingle
     bool dopo99Standard = false; // NovantanoveStandard
     bool totem = false;          // RHDSN "SI" / "NO"

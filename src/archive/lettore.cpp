@@ -224,7 +224,7 @@ public:
         for (const QString& c : campi)
             colonne << server::identificatore(c);
         QStringList parti;
-        for (int n = 1; n <= 10; ++n)
+        for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
             parti << QStringLiteral(
                          "SELECT %1, * FROM (SELECT %2 FROM %3 ORDER BY %4 LIMIT 1) AS t%1")
                          .arg(n)
@@ -295,11 +295,11 @@ ImprontaFile LettoreArchivio::impronta(const QString& nomeFile) const {
     if (eServer(m_cartella)) {
         QStringList tabelle;
         if (nomeFile == nomi::FileQVRB) {
-            for (int n = 1; n <= 10; ++n)
+            for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
                 tabelle << nomi::tabNumeriCode(n);
             tabelle << nomi::TabFE;
         } else if (nomeFile == nomi::FileQVRA) {
-            for (int n = 1; n <= 10; ++n)
+            for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
                 tabelle << nomi::tabNumerazioneSingle(n);
         } else if (nomeFile == nomi::FileQVR) {
             tabelle << nomi::TabConfigurazione << nomi::TabPostazioneUtente << nomi::TabUtenti;
@@ -357,7 +357,7 @@ namespace {
 // little as possible: "SELECT 1, * FROM (SELECT a, b FROM [T1] LIMIT 1) UNION ALL ...".
 QString unioneTabelle(QString (*tabella)(int), const QStringList& campi) {
     QStringList parti;
-    for (int n = 1; n <= 10; ++n)
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
         parti << QStringLiteral("SELECT %1, * FROM (SELECT [%2] FROM [%3] LIMIT 1)")
                      .arg(n)
                      .arg(campi.join(QStringLiteral("], [")), tabella(n));
@@ -427,16 +427,16 @@ template <typename C> RecordsDisplay leggiDisplayCon(C& c) {
                        {nomi::CampoNumeroA1, nomi::CampoStatoN1, nomi::CampoF1}),
                 [&](const QSqlRecord& q) {
                     const int n = q.value(0).toInt();
-                    if (n < 1 || n > 10)
+                    if (n < 1 || n > nomi::NumeroPostazioni)
                         return;
                     const QString tab = nomi::tabNumeriCode(n);
                     perPostazione(r[n - 1], [&] { recordDisplay(c, q, tab, r[n - 1]); });
                     ++trovate;
                 }) &&
-        trovate == 10)
+        trovate == nomi::NumeroPostazioni)
         return r;
     r = {};
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         const QString tab = nomi::tabNumeriCode(n);
         perPostazione(r[n - 1], [&] { recordDisplay(c, c.primaRiga(tab), tab, r[n - 1]); });
     }
@@ -449,16 +449,16 @@ template <typename C> RecordsSingoli leggiSingoliCon(C& c) {
     if (c.prova(unione(c, &nomi::tabNumerazioneSingle, {nomi::CampoNUMERO, nomi::CampoStato}),
                 [&](const QSqlRecord& q) {
                     const int n = q.value(0).toInt();
-                    if (n < 1 || n > 10)
+                    if (n < 1 || n > nomi::NumeroPostazioni)
                         return;
                     const QString tab = nomi::tabNumerazioneSingle(n);
                     perPostazione(r[n - 1], [&] { recordSingolo(c, q, tab, r[n - 1]); });
                     ++trovate;
                 }) &&
-        trovate == 10)
+        trovate == nomi::NumeroPostazioni)
         return r;
     r = {};
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         const QString tab = nomi::tabNumerazioneSingle(n);
         perPostazione(r[n - 1], [&] { recordSingolo(c, c.primaRiga(tab), tab, r[n - 1]); });
     }
@@ -469,7 +469,7 @@ template <typename C> Assegnazioni leggiAssegnazioniCon(C& c, bool nominativi) {
     Assegnazioni a;
     const QString tab = nomi::TabPostazioneUtente;
     const QSqlRecord riga = c.primaRiga(tab);
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         a[n - 1].singola =
             c.campo(riga, nomi::campoPostoSS(n), tab).toString() == QStringLiteral("SG");
         a[n - 1].idUtente = c.numero(riga, nomi::campoPostoID(n), tab);

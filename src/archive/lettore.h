@@ -14,6 +14,8 @@
 // moved (see docs/performance.md for the ways measured).
 //
 // Every failure is an ErroreQvr with one of the numbers of archive/errori.h.
+#include "archive/nomi.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -64,9 +66,10 @@ struct AssegnazionePostazione {
     bool operator==(const AssegnazionePostazione&) const = default;
 };
 
-using RecordsDisplay = std::array<RecordDisplay, 10>;        // index 0 is station 1
-using RecordsSingoli = std::array<RecordSingolo, 10>;        // index 0 is station 1
-using Assegnazioni = std::array<AssegnazionePostazione, 10>; // index 0 is station 1
+using RecordsDisplay = std::array<RecordDisplay, nomi::NumeroPostazioni>; // index 0 is station 1
+using RecordsSingoli = std::array<RecordSingolo, nomi::NumeroPostazioni>; // index 0 is station 1
+using Assegnazioni =
+    std::array<AssegnazionePostazione, nomi::NumeroPostazioni>; // index 0 is station 1
 
 // The reads are virtual so that a test can put a reader that stalls or fails in its place.
 class LettoreArchivio {

@@ -56,6 +56,12 @@ inline const QString CampoF1 = QStringLiteral("F1");
 inline const QString TabFE = QStringLiteral("FE");
 inline const QString CampoFEAcceso = QStringLiteral("FEAcceso");
 
+// The stations of an office, 1..NumeroPostazioni: their fields and tables are numbered so.
+constexpr int NumeroPostazioni = 10;
+// The kiosk's sequences, 1..NumeroSequenze: 1..10 the stations' own, 11 the shared one of single
+// numbering (Totem.mdb's fields P1..P11).
+constexpr int NumeroSequenze = NumeroPostazioni + 1;
+
 // Totem.mdb
 inline const QString TabNumerazione = QStringLiteral("Numerazione");
 inline QString campoP(int n) {

@@ -78,7 +78,7 @@ void controllaContatore(const QString& cartella) {
 
 QStringList campiTotem() {
     QStringList campi;
-    for (int n = 1; n <= 11; ++n)
+    for (int n = 1; n <= nomi::NumeroSequenze; ++n)
         campi << nomi::campoP(n);
     return campi << nomi::CampoP11Q;
 }
@@ -95,7 +95,7 @@ void nuovaGiornata(const QString& cartella, const Avanzamento& avanzamento) {
 
     // Everything checked first: a fault found here leaves the archive as it was.
     controllaRiga(cartella, nomi::FileTotem, nomi::TabNumerazione, campiTotem());
-    for (int n = 1; n <= 10; ++n)
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
         controllaRiga(cartella, nomi::FileQVRB, nomi::querySelezionaTutto(nomi::tabNumeriCode(n)),
                       CampiDisplay);
     controllaContatore(cartella);
@@ -106,7 +106,7 @@ void nuovaGiornata(const QString& cartella, const Avanzamento& avanzamento) {
         c.impostaOrigine(nomi::TabNumerazione);
         c.aggiorna(true);
         c.modifica();
-        for (int n = 1; n <= 11; ++n)
+        for (int n = 1; n <= nomi::NumeroSequenze; ++n)
             c.assegna(nomi::campoP(n), 0);
         c.assegna(nomi::CampoP11Q, 0.0);
         c.salva();
@@ -117,7 +117,7 @@ void nuovaGiornata(const QString& cartella, const Avanzamento& avanzamento) {
     contatore::scriviNumeroCreando(fileArchivio(cartella, nomi::FileContatore), 0);
     passo(QStringLiteral("Nr4All.txt azzerato"));
 
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         Cursore c;
         c.impostaDatabase(unisciPercorso(cartella, nomi::FileQVRB));
         c.impostaOrigine(nomi::querySelezionaTutto(nomi::tabNumeriCode(n)));

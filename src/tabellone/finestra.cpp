@@ -430,7 +430,7 @@ FinestraImpostazioni::FinestraImpostazioni(const Impostazioni& i, QWidget* paren
     m_titolo->setAccessibleName(QStringLiteral("Titolo"));
     modulo->addRow(QStringLiteral("Titolo:"), m_titolo);
     auto* postazioni = new QGridLayout;
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         auto* c = new QCheckBox(QString::number(n));
         c->setAccessibleName(QStringLiteral("Postazione %1").arg(n));
         c->setChecked(i.postazioni.contains(n));
@@ -465,7 +465,7 @@ Impostazioni FinestraImpostazioni::impostazioni() const {
     i.archivio = m_archivio->valore();
     i.titolo = m_titolo->text();
     i.postazioni.clear();
-    for (int n = 1; n <= 10; ++n)
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
         if (m_postazioni[n - 1]->isChecked())
             i.postazioni.append(n);
     if (i.postazioni.isEmpty())

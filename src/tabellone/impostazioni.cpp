@@ -1,6 +1,7 @@
 #include "tabellone/impostazioni.h"
 
 #include "archive/errori.h"
+#include "archive/nomi.h"
 
 #include <QStringList>
 
@@ -17,7 +18,7 @@ QList<int> analizzaPostazioni(const QString& testo) {
     for (const QString& parte : testo.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         bool ok = false;
         const int n = parte.trimmed().toInt(&ok);
-        if (ok && n >= 1 && n <= 10 && !r.contains(n))
+        if (ok && n >= 1 && n <= nomi::NumeroPostazioni && !r.contains(n))
             r.append(n);
     }
     std::sort(r.begin(), r.end());

@@ -4,6 +4,7 @@
 //   qvr-tabellone [--finestra] [--archivio CARTELLA] [--registro FILE]
 //   qvr-tabellone --wav FILE NUMERO POSTAZIONE
 #include "archive/informazioni.h"
+#include "archive/nomi.h"
 #include "tabellone/finestra.h"
 #include "tabellone/voce.h"
 
@@ -25,7 +26,7 @@ int scriviAnnuncio(const QString& file, const QStringList& a) {
     bool okN = false, okP = false;
     const int numero = a.size() == 2 ? a[0].toInt(&okN) : 0;
     const int postazione = a.size() == 2 ? a[1].toInt(&okP) : 0;
-    if (!okN || !okP || numero < 1 || postazione < 1 || postazione > 10) {
+    if (!okN || !okP || numero < 1 || postazione < 1 || postazione > qvr::nomi::NumeroPostazioni) {
         err << "Uso: qvr-tabellone --wav FILE NUMERO POSTAZIONE (postazione da 1 a 10)\n";
         return 2;
     }

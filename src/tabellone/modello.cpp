@@ -25,7 +25,7 @@ QString testoAnnuncio(int postazione, qint32 numero) {
 ModelloTabellone::ModelloTabellone(QList<int> postazioni, bool nominativi)
     : m_nominativi(nominativi) {
     for (int n : postazioni)
-        if (n >= 1 && n <= 10 && !m_postazioni.contains(n))
+        if (n >= 1 && n <= nomi::NumeroPostazioni && !m_postazioni.contains(n))
             m_postazioni.append(n);
     std::sort(m_postazioni.begin(), m_postazioni.end());
 }
@@ -68,7 +68,7 @@ void ModelloTabellone::trovaDisplay(const RecordsDisplay& d, QVector<Chiamata>& 
     const bool confronta = m_display && m_assegnazioni;
     if (!m_display)
         m_display = RecordsDisplay{};
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         RecordDisplay& prima = (*m_display)[n - 1];
         const RecordDisplay& ora = d[n - 1];
         if (ora.guasto.numero != 0) {
@@ -88,7 +88,7 @@ void ModelloTabellone::trovaSingoli(const RecordsSingoli& s, QVector<Chiamata>& 
     const bool confronta = m_singoli && m_assegnazioni;
     if (!m_singoli)
         m_singoli = RecordsSingoli{};
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         RecordSingolo& prima = (*m_singoli)[n - 1];
         const RecordSingolo& ora = s[n - 1];
         if (ora.guasto.numero != 0) {

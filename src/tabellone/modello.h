@@ -3,6 +3,7 @@
 // stations' tiles, the calls found between two reads, the latest calls) and the queue of
 // announcements. The window shows it; tests drive it directly.
 #include "archive/lettore.h"
+#include "archive/nomi.h"
 
 #include <QDateTime>
 #include <QList>
@@ -97,10 +98,10 @@ private:
     // `m_...Noti` tells which stations have had a good record at all.
     std::optional<RecordsDisplay> m_display;
     std::optional<RecordsSingoli> m_singoli;
-    std::array<bool, 10> m_displayNoti{};
-    std::array<bool, 10> m_singoliNoti{};
+    std::array<bool, nomi::NumeroPostazioni> m_displayNoti{};
+    std::array<bool, nomi::NumeroPostazioni> m_singoliNoti{};
     // For each station, the turn of its latest call shown (0: none yet).
-    std::array<quint64, 10> m_turno{};
+    std::array<quint64, nomi::NumeroPostazioni> m_turno{};
     quint64 m_turni = 0;
     std::deque<Chiamata> m_ultime;
 };

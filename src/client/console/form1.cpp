@@ -348,7 +348,7 @@ void Form1::Carica() {
             m_ak[i]->setEnabled(false);
 
     // 11. Station.
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         if (PostazioneTesto == QString::number(n)) {
             m_label1[0]->setText(QStringLiteral("Postazione %1").arg(n));
             NumeroPostazione = n;

@@ -189,7 +189,7 @@ qint32 AggiornaCodaStandard(const QString& captionNumero, bool dopo99) {
     Cursore c;
     apriNumerazioneTotem(c, false);
     qint32 biglietto = 0;
-    if (NumeroPostazione >= 1 && NumeroPostazione <= 10)
+    if (NumeroPostazione >= 1 && NumeroPostazione <= nomi::NumeroPostazioni)
         biglietto = c.campoLong(nomi::campoP(NumeroPostazione));
     c.chiudi();
     return biglietti::personeInAttesa(biglietto, valoreNumerico(captionNumero), dopo99);

@@ -246,7 +246,7 @@ void Apertura::Carica() {
         ChiusuraCursore chiusura(m_data1);
 
         // Step 3: exact, case-sensitive comparison with "1" ... "10".
-        for (int n = 1; n <= 10; ++n) {
+        for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
             if (PostazioneTesto == QString::number(n)) {
                 m_label1_0->setText(QStringLiteral("Postazione %1").arg(n));
                 NumeroPostazione = n;

@@ -54,7 +54,7 @@ ImpoRete::ImpoRete(QWidget* parent) : QDialog(parent) {
     m_groupBox1->setObjectName(QStringLiteral("GroupBox1"));
     m_gruppo = new QButtonGroup(this);
     auto* griglia = new QGridLayout(m_groupBox1);
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < nomi::NumeroPostazioni; ++i) {
         auto* r = new QRadioButton(QStringLiteral("Postazione %1").arg(i + 1), m_groupBox1);
         r->setObjectName(QStringLiteral("R1_%1").arg(i));
         m_gruppo->addButton(r, i);
@@ -185,7 +185,7 @@ void ImpoRete::Salva() {
         messaggio.exec();
         return;
     }
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < nomi::NumeroPostazioni; ++i) {
         if (m_r1[i]->isChecked()) {
             s_postazione = static_cast<qint16>(i + 1);
             break;

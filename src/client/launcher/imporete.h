@@ -8,6 +8,8 @@
 // openings of the window. A server address is shown with its password masked; the value saved is
 // the whole address.
 
+#include "archive/nomi.h"
+
 #include <QDialog>
 
 #include <array>
@@ -69,7 +71,7 @@ private:
     QPushButton* m_cbtServer = nullptr;
     QGroupBox* m_groupBox1 = nullptr;
     QButtonGroup* m_gruppo = nullptr;
-    std::array<QRadioButton*, 10> m_r1{};
+    std::array<QRadioButton*, nomi::NumeroPostazioni> m_r1{};
     QLabel* m_label1 = nullptr;
     QLabel* m_txtshortcutdir = nullptr;
     QString m_valore = TestoSegnaposto; // the archive value the label shows, as it is saved
