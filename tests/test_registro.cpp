@@ -245,7 +245,7 @@ void TestRegistro::migraERifiuta() {
     Registro f(file);
     QCOMPARE(test::numeroErrore([&] { f.apriLettura(); }), Err::TabellaNonTrovata);
     f.apriScrittura();
-    QCOMPARE(f.versione(), 1);
+    QCOMPARE(f.versione(), VersioneSchema);
 }
 
 // A damaged journal (a file that is not a database, a schema that lost a table) is reported as
