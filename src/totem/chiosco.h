@@ -20,6 +20,10 @@
 // disponibile: ricordi il suo numero" and tells the office in the status line until a ticket
 // prints again.
 //
+// With the server's public address set, each ticket printed carries a QR code of its page on
+// the phone; the codes' key is read from the archive's journal with the periodic check until the
+// journal holds one (a ticket issued before that prints without the QR code).
+//
 // A kiosk without a PIN (a fresh install) serves nobody: it shows that a PIN must be set first.
 // The kiosk's process waits at most AttesaArchivio for a busy database (the cursor's busy
 // timeout, process-wide), so that a held lock becomes an answer instead of a long wait.
@@ -130,6 +134,7 @@ private:
     QTimer m_avvisoAttesa;
     std::function<EsitoStampa(const DatiBiglietto&)> m_stampa;
     Emissione m_emissione;
+    QByteArray m_chiave; // of the tickets' codes, read from the journal
     Filo<LavoroArchivio> m_archivio;
     Filo<LavoroStampa> m_stampante;
 };
