@@ -2,6 +2,8 @@
 
 #include "archive/biglietti.h"
 
+#include <QDateTime>
+
 #include <algorithm>
 #include <cmath>
 
@@ -75,6 +77,9 @@ std::optional<qint64> Biglietti::passo(int sequenza, qint64 adessoMs) const {
 }
 
 std::optional<StatoBiglietto> Biglietti::cerca(const QString& codice, qint64 adessoMs) const {
+    // Yesterday's tickets are gone once the day changes, before today's first event too.
+    if (QDateTime::fromMSecsSinceEpoch(adessoMs).date() != m_giorno)
+        return std::nullopt;
     const auto trovato = m_codici.constFind(codice);
     if (trovato == m_codici.constEnd())
         return std::nullopt;
