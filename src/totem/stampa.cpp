@@ -172,6 +172,8 @@ QByteArray pdfBiglietto(const DatiBiglietto& dati, int carta) {
                 for (int c = 0; c < qr.lato; ++c)
                     if (qr.scuro(c, r))
                         p.drawRect(QRectF(x0 + c * modulo, y0 + r * modulo, modulo, modulo));
+            p.setPen(Qt::black);
+            p.setBrush(Qt::NoBrush);
             y = y0 + (qr.lato + 4) * modulo;
             riga(QStringLiteral("Segua il suo turno sul telefono"), 3.5 * scala, false);
         }
