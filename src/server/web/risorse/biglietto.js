@@ -30,7 +30,14 @@ function disegna(b) {
   mostra('attesa', b.fase === 'attesa');
   mostra('superato', b.fase === 'superato');
   if (chiamato) {
-    testo('turno', '\u00c8 il suo turno: Postazione ' + b.postazione);
+    // Two lines, the station's never broken: "È il suo turno: Postazione 3" as one text.
+    const t = document.createElement('span');
+    t.className = 't';
+    t.textContent = '\u00c8 il suo turno:';
+    const p = document.createElement('span');
+    p.className = 'p';
+    p.textContent = 'Postazione ' + b.postazione;
+    document.getElementById('turno').replaceChildren(t, ' ', p);
     document.title = '\u00c8 il suo turno';
     if (!vibrato && typeof navigator.vibrate === 'function') navigator.vibrate([400, 200, 400]);
     vibrato = true;
