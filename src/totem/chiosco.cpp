@@ -38,7 +38,10 @@ Chiosco::Chiosco(const ImpostazioniTotem& impostazioni, QObject* parent)
     connect(m_archivio.lavoro(), &LavoroArchivio::nonEmesso, this, &Chiosco::nonEmesso);
     connect(m_archivio.lavoro(), &LavoroArchivio::controllato, this, &Chiosco::controllato);
     connect(m_archivio.lavoro(), &LavoroArchivio::chiaveLetta, this,
-            [this](const QByteArray& k) { m_chiave = k; });
+            [this](const QByteArray& k) {
+                m_chiave = k;
+                m_etaChiave.start();
+            });
     connect(m_stampante.lavoro(), &LavoroStampa::stampato, this,
             [this](quint64 lavoro, bool riuscita, const QString& errore) {
                 stampaFinitaCon(lavoro, EsitoStampa{riuscita, 0, errore});
@@ -244,7 +247,9 @@ void Chiosco::controlla() {
         return;
     m_controlloInCorso = true;
     m_archivio.avvia([cartella = m_imp.cartella,
-                      chiave = !m_imp.indirizzo.isEmpty() && m_chiave.isEmpty()](LavoroArchivio* l) {
+                      chiave = !m_imp.indirizzo.isEmpty() &&
+                               (m_chiave.isEmpty() || m_etaChiave.hasExpired(RiletturaChiave))](
+                         LavoroArchivio* l) {
         l->controlla(cartella, chiave);
     });
 }
