@@ -91,7 +91,7 @@ int main(int argc, char* argv[]) {
         t.start();
         const biglietti::Biglietto b = biglietti::emetti(s.cartella, 1);
         const EsitoStampa e = stampante.stampa({s.ufficio, QStringLiteral("Anagrafe"), b.numero,
-                                                b.davanti, QDateTime::currentDateTime(), {}});
+                                                b.davanti, QDateTime::currentDateTime()});
         stampa.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
         if (!e.riuscita)
             std::printf("stampa %d non riuscita: %s\n", i, qPrintable(e.errore));

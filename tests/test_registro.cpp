@@ -462,7 +462,8 @@ QTEST_GUILESS_MAIN(TestRegistro)
 // keeping an empty code.
 void TestRegistro::codiciDeiBiglietti() {
     MOTORE(m);
-    const QString eventi = m.server ? QStringLiteral("registro.\"Eventi\"") : QStringLiteral("Eventi");
+    const QString eventi =
+        m.server ? QStringLiteral("registro.\"Eventi\"") : QStringLiteral("Eventi");
     const QString stato = m.server ? QStringLiteral("registro.\"Stato\"") : QStringLiteral("Stato");
     const QString chiave = m.server ? QStringLiteral("\"Chiave\"") : QStringLiteral("Chiave");
     {

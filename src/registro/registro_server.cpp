@@ -214,8 +214,8 @@ void RegistroServer::apri(bool scrittura) {
                                  SQLITE_ERROR);
         // An older layout is read as it is: only a writer migrates it.
         if (v < 1)
-            throw ErroreRegistro(Err::TabellaNonTrovata, nome() + QStringLiteral(": registro vuoto"),
-                                 SQLITE_ERROR);
+            throw ErroreRegistro(Err::TabellaNonTrovata,
+                                 nome() + QStringLiteral(": registro vuoto"), SQLITE_ERROR);
         m_versione = v;
     } catch (...) {
         chiudi();

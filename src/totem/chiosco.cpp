@@ -37,11 +37,10 @@ Chiosco::Chiosco(const ImpostazioniTotem& impostazioni, QObject* parent)
     connect(m_archivio.lavoro(), &LavoroArchivio::emesso, this, &Chiosco::emesso);
     connect(m_archivio.lavoro(), &LavoroArchivio::nonEmesso, this, &Chiosco::nonEmesso);
     connect(m_archivio.lavoro(), &LavoroArchivio::controllato, this, &Chiosco::controllato);
-    connect(m_archivio.lavoro(), &LavoroArchivio::chiaveLetta, this,
-            [this](const QByteArray& k) {
-                m_chiave = k;
-                m_etaChiave.start();
-            });
+    connect(m_archivio.lavoro(), &LavoroArchivio::chiaveLetta, this, [this](const QByteArray& k) {
+        m_chiave = k;
+        m_etaChiave.start();
+    });
     connect(m_stampante.lavoro(), &LavoroStampa::stampato, this,
             [this](quint64 lavoro, bool riuscita, const QString& errore) {
                 stampaFinitaCon(lavoro, EsitoStampa{riuscita, 0, errore});
@@ -178,12 +177,12 @@ void Chiosco::emesso(quint64 richiesta, int numero, int davanti, int coda) {
     m_servizio = r.servizio.etichetta;
     m_stampaFallita = false;
     mostra(Schermata::Numero, m_imp.ritorno);
-    DatiBiglietto dati{m_imp.ufficio, r.servizio.etichetta, numero, davanti,
-                       QDateTime::currentDateTime(), {}};
+    DatiBiglietto dati(m_imp.ufficio, r.servizio.etichetta, numero, davanti,
+                       QDateTime::currentDateTime());
     if (!m_imp.indirizzo.isEmpty() && !m_chiave.isEmpty())
-        dati.qr = indirizzoBiglietto(m_imp.indirizzo,
-                                     registro::codiceBiglietto(m_chiave, dati.quando.date(),
-                                                               r.servizio.sequenza, numero));
+        dati.qr = indirizzoBiglietto(
+            m_imp.indirizzo,
+            registro::codiceBiglietto(m_chiave, dati.quando.date(), r.servizio.sequenza, numero));
     stampa(dati);
 }
 
@@ -249,9 +248,7 @@ void Chiosco::controlla() {
     m_archivio.avvia([cartella = m_imp.cartella,
                       chiave = !m_imp.indirizzo.isEmpty() &&
                                (m_chiave.isEmpty() || m_etaChiave.hasExpired(RiletturaChiave))](
-                         LavoroArchivio* l) {
-        l->controlla(cartella, chiave);
-    });
+                         LavoroArchivio* l) { l->controlla(cartella, chiave); });
 }
 
 void Chiosco::controllato(bool attivo, int errore, const QString& testo) {

@@ -395,8 +395,8 @@ QString indirizzoNonValido(const QString& testo) {
     if (testo.size() > 200)
         return QStringLiteral("più di 200 caratteri");
     const QUrl url(testo, QUrl::StrictMode);
-    if (!url.isValid() || (url.scheme() != QStringLiteral("http") &&
-                           url.scheme() != QStringLiteral("https")))
+    if (!url.isValid() ||
+        (url.scheme() != QStringLiteral("http") && url.scheme() != QStringLiteral("https")))
         return QStringLiteral("serve un indirizzo http:// o https://");
     if (url.host().isEmpty())
         return QStringLiteral("manca il nome o l'indirizzo del server");

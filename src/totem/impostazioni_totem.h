@@ -68,11 +68,11 @@ struct ImpostazioniTotem {
     ModoStampa modo = ModoStampa::Cups;
     QString stampante = chiavi::stampante.predefinito;
     QString dispositivo = chiavi::dispositivo.predefinito;
-    int carta = chiavi::carta.predefinito;     // mm, 58 or 80
-    int ritorno = chiavi::ritorno.predefinito; // seconds
+    int carta = chiavi::carta.predefinito;             // mm, 58 or 80
+    int ritorno = chiavi::ritorno.predefinito;         // seconds
     QString indirizzo = chiavi::indirizzo.predefinito; // the server's public address, or empty
-    QByteArray sale;                           // hex
-    QByteArray impronta;                       // hex
+    QByteArray sale;                                   // hex
+    QByteArray impronta;                               // hex
     int iterazioni = IterazioniPrima;
     bool pinDanneggiato = false; // a PIN was there but cannot be checked: settings locked
 

@@ -128,11 +128,10 @@ QByteArray pdfBiglietto(const DatiBiglietto& dati, int carta) {
         writer.setTitle(QStringLiteral("Biglietto %1").arg(dati.numero));
         writer.setCreator(QStringLiteral("qvr-totem"));
         writer.setResolution(300);
-        writer.setPageLayout(
-            QPageLayout(QPageSize(QSizeF(carta, altezzaMm(carta, !dati.qr.isEmpty())),
-                                  QPageSize::Millimeter,
-                                  QStringLiteral("Rotolo %1 mm").arg(carta), QPageSize::ExactMatch),
-                        QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
+        writer.setPageLayout(QPageLayout(
+            QPageSize(QSizeF(carta, altezzaMm(carta, !dati.qr.isEmpty())), QPageSize::Millimeter,
+                      QStringLiteral("Rotolo %1 mm").arg(carta), QPageSize::ExactMatch),
+            QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
         QPainter p(&writer);
         const double mm = writer.resolution() / 25.4;
         // The printable width of a roll is about 48 or 72 mm: keep 5 mm free each side.
@@ -245,12 +244,12 @@ QByteArray escPosQr(const QByteArray& testo, int modulo) {
     };
     QByteArray b;
     b += "\x1b"
-         "a\x01";                                          // centred
-    b += comando(QByteArray("A\x32\x00", 3));            // fn 65: model 2
-    b += comando(QByteArray("C", 1) + char(modulo));      // fn 67: module size in dots
-    b += comando(QByteArray("E1", 2));                    // fn 69: error correction M
-    b += comando(QByteArray("P0", 2) + testo);            // fn 80: store the data
-    b += comando(QByteArray("Q0", 2));                    // fn 81: print it
+         "a\x01";                                    // centred
+    b += comando(QByteArray("A\x32\x00", 3));        // fn 65: model 2
+    b += comando(QByteArray("C", 1) + char(modulo)); // fn 67: module size in dots
+    b += comando(QByteArray("E1", 2));               // fn 69: error correction M
+    b += comando(QByteArray("P0", 2) + testo);       // fn 80: store the data
+    b += comando(QByteArray("Q0", 2));               // fn 81: print it
     b += '\n';
     return b;
 }

@@ -20,11 +20,17 @@
 #include <QDeadlineTimer>
 #include <QString>
 
+#include <utility>
 #include <vector>
 
 namespace qvr::totem {
 
 struct DatiBiglietto {
+    DatiBiglietto() = default;
+    DatiBiglietto(QString ufficio_, QString servizio_, qint32 numero_, qint32 davanti_,
+                  QDateTime quando_, QString qr_ = {})
+        : ufficio(std::move(ufficio_)), servizio(std::move(servizio_)), numero(numero_),
+          davanti(davanti_), quando(std::move(quando_)), qr(std::move(qr_)) {}
     QString ufficio;
     QString servizio;
     qint32 numero = 0;

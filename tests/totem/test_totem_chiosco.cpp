@@ -876,7 +876,7 @@ void TestTotemChiosco::finestraImpostazioni() {
 
 void TestTotemChiosco::escPos() {
     const DatiBiglietto d{QStringLiteral("Città di Prova"), QStringLiteral("Ritiro referti"), 57, 3,
-                          QDateTime(QDate(2026, 12, 8), QTime(9, 5)), {}};
+                          QDateTime(QDate(2026, 12, 8), QTime(9, 5))};
     const QByteArray b = escPosBiglietto(d, 58);
     QVERIFY(b.startsWith("\x1b@"));
     QVERIFY(b.contains("Citt\x85 di Prova\n"));

@@ -60,7 +60,7 @@ void TestTotemCups::stampaPdf() {
     const qint32 numero = 500 + carta;
     const EsitoStampa e =
         Stampante(s).stampa({QStringLiteral("Comune di Prova"), QStringLiteral("Anagrafe"), numero,
-                             2, QDateTime::currentDateTime(), {}});
+                             2, QDateTime::currentDateTime()});
     QVERIFY2(e.riuscita, qPrintable(e.errore));
     QVERIFY(e.lavoro > 0);
     // The document sent carries the number and the service as text.
@@ -70,7 +70,7 @@ void TestTotemCups::stampaPdf() {
         QFile f(inviato);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(pdfBiglietto({QStringLiteral("Comune di Prova"), QStringLiteral("Anagrafe"), numero,
-                              2, QDateTime::currentDateTime(), {}},
+                              2, QDateTime::currentDateTime()},
                              carta));
         f.close();
         const QString testo = esegui("pdftotext", {inviato, "-"});
@@ -103,7 +103,7 @@ void TestTotemCups::stampaPdf() {
 void TestTotemCups::codaMancante() {
     ImpostazioniTotem s;
     s.stampante = QStringLiteral("QVR-NON-ESISTE");
-    const EsitoStampa e = Stampante(s).stampa({"Ufficio", "Anagrafe", 1, 0, QDateTime(), {}});
+    const EsitoStampa e = Stampante(s).stampa({"Ufficio", "Anagrafe", 1, 0, QDateTime()});
     QVERIFY(!e.riuscita);
     QVERIFY2(e.errore.contains("QVR-NON-ESISTE"), qPrintable(e.errore));
 }

@@ -25,8 +25,12 @@ namespace {
 const QString Indirizzo = QStringLiteral("http://192.168.1.5:8080");
 
 DatiBiglietto datiProva(const QString& qr) {
-    return DatiBiglietto{QStringLiteral("Comune di Prova"), QStringLiteral("Anagrafe"), 57, 3,
-                         QDateTime(QDate(2026, 12, 9), QTime(10, 42)), qr};
+    return DatiBiglietto{QStringLiteral("Comune di Prova"),
+                         QStringLiteral("Anagrafe"),
+                         57,
+                         3,
+                         QDateTime(QDate(2026, 12, 9), QTime(10, 42)),
+                         qr};
 }
 
 // The page's height in points, from the PDF's MediaBox.
@@ -91,7 +95,9 @@ void TestTotemQr::comandoEscPos() {
     QCOMPARE(escPosQr("abc", 6), atteso);
     // A length past 255 goes in two bytes.
     const QByteArray lungo = escPosQr(QByteArray(300, 'x'), 5);
-    QVERIFY(lungo.contains(QByteArray("\x1d(k\x2f\x01" "1P0", 8)));
+    QVERIFY(lungo.contains(QByteArray("\x1d(k\x2f\x01"
+                                      "1P0",
+                                      8)));
     // On the ticket after its lines, only with an address; before the cut.
     const QByteArray con = escPosBiglietto(datiProva(Indirizzo + "/biglietto/abc"), 58);
     const qsizetype qr = con.indexOf(escPosQr((Indirizzo + "/biglietto/abc").toUtf8(), 5));
@@ -219,8 +225,8 @@ void TestTotemQr::chiosco() {
     QFETCH(bool, qr);
     // The code the recorder gives ticket 1 of P2 today.
     QCOMPARE(stampato->qr,
-             qr ? indirizzoBiglietto(indirizzo, registro::codiceBiglietto(
-                                                    chiave, QDate::currentDate(), 2, 1))
+             qr ? indirizzoBiglietto(indirizzo,
+                                     registro::codiceBiglietto(chiave, QDate::currentDate(), 2, 1))
                 : QString());
 }
 

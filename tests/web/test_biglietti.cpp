@@ -81,8 +81,8 @@ void TestBiglietti::posto_data() {
     QTest::newRow("chiamato") << "b1:1 *b1:2 c1:1 c1:2" << C << 0 << 1;
     QTest::newRow("richiamato") << "*b1:1 c1:1 r1:1" << C << 0 << 1;
     QTest::newRow("numerazione unica") << "b11:1 *b11:2 s4:1 s5:2" << C << 0 << 5;
-    QTest::newRow("unica: un'altra postazione prima") << "b11:1 b11:2 *b11:3 s4:1 s5:2" << A << 0
-                                                      << 0;
+    QTest::newRow("unica: un'altra postazione prima")
+        << "b11:1 b11:2 *b11:3 s4:1 s5:2" << A << 0 << 0;
     QTest::newRow("altre sequenze non contano") << "b2:1 b2:2 *b1:1 c2:1 c1:5" << A << 0 << 0;
     QTest::newRow("superato") << "b1:1 *b1:2 b1:3 c1:1 c1:3" << S << 0 << 0;
     QTest::newRow("lo stesso numero chiamato prima del biglietto") << "c1:5 *b1:5" << A << 0 << 0;
@@ -105,7 +105,8 @@ void TestBiglietti::stima_data() {
     QTest::addColumn<QString>("giorno");
     QTest::addColumn<int>("secondi"); // -1: no estimate
     // Calls every 4 minutes, the last one a minute ago, one person ahead: 2 * 4 - 1.
-    QTest::newRow("passo regolare") << "b1:1 b1:2 b1:3 b1:4 *b1:5 c1:1@-9 c1:2@-5 c1:3@-1" << 7 * 60;
+    QTest::newRow("passo regolare")
+        << "b1:1 b1:2 b1:3 b1:4 *b1:5 c1:1@-9 c1:2@-5 c1:3@-1" << 7 * 60;
     QTest::newRow("due chiamate: nessun passo") << "b1:1 b1:2 *b1:3 c1:1@-5 c1:2@-1" << -1;
     QTest::newRow("nessuna chiamata") << "b1:1 *b1:2" << -1;
     QTest::newRow("chiamate di oltre un'ora fa")
@@ -117,10 +118,9 @@ void TestBiglietti::stima_data() {
     QTest::newRow("i richiami non contano")
         << "b1:1 b1:2 b1:3 b1:4 *b1:5 c1:1@-12 c1:2@-8 c1:3@-4 r1:3@-3 r1:3@-2 r1:3@-1" << 7 * 60;
     // Never less than one call's time, however long the last call has lasted.
-    QTest::newRow("in ritardo sul passo") << "b1:1 b1:2 b1:3 *b1:4 c1:1@-30 c1:2@-26 c1:3@-22"
-                                          << 4 * 60;
-    QTest::newRow("il passo dell'altra sequenza no")
-        << "b1:1 *b1:2 c2:1@-9 c2:2@-5 c2:3@-1" << -1;
+    QTest::newRow("in ritardo sul passo")
+        << "b1:1 b1:2 b1:3 *b1:4 c1:1@-30 c1:2@-26 c1:3@-22" << 4 * 60;
+    QTest::newRow("il passo dell'altra sequenza no") << "b1:1 *b1:2 c2:1@-9 c2:2@-5 c2:3@-1" << -1;
 }
 
 void TestBiglietti::stima() {

@@ -433,9 +433,8 @@ void TestWeb::bigliettoChiamato() {
     QCOMPARE(o.value("fase").toString(), QStringLiteral("chiamato"));
     QCOMPARE(o.value("postazione").toInt(), 3);
     // Nothing personal on the page: only the ticket's own facts.
-    QCOMPARE(QStringList(o.keys()),
-             QStringList({"davanti", "fase", "numero", "postazione", "sequenza", "servizio",
-                          "ultimoEvento"}));
+    QCOMPARE(QStringList(o.keys()), QStringList({"davanti", "fase", "numero", "postazione",
+                                                 "sequenza", "servizio", "ultimoEvento"}));
     // The settings name the services.
     OpzioniWeb n;
     leggiServizi(QStringLiteral("/nonesiste.ini"), n);

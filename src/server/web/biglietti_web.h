@@ -33,8 +33,8 @@ struct StatoBiglietto {
     qint64 oraUtcMs = 0;
     Fase fase = Fase::Attesa;
     int davanti = 0;
-    int postazione = 0;                // the station that called it, when called
-    std::optional<qint64> attesaS;     // the estimated wait in seconds, when a pace is known
+    int postazione = 0;            // the station that called it, when called
+    std::optional<qint64> attesaS; // the estimated wait in seconds, when a pace is known
 };
 
 // The estimate as the page says it, rounded to what it is worth: "circa un minuto",

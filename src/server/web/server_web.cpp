@@ -412,8 +412,7 @@ void ServerWeb::Dentro::prepara() {
           [this](const httplib::Request& req, httplib::Response& res) { annuncio(req, res); });
 }
 
-void ServerWeb::Dentro::risorsa(const char* percorso, const std::string& testo,
-                                const char* tipo) {
+void ServerWeb::Dentro::risorsa(const char* percorso, const std::string& testo, const char* tipo) {
     m_http.Get(percorso, [&testo, tipo](const httplib::Request& req, httplib::Response& res) {
         if (!req.params.empty()) {
             res.status = 400;
@@ -425,8 +424,7 @@ void ServerWeb::Dentro::risorsa(const char* percorso, const std::string& testo,
 
 // The customer's ticket: the page (which then reads the JSON and follows the event stream), or
 // the JSON. A code of the wrong form is refused before it is looked up.
-void ServerWeb::Dentro::biglietto(const httplib::Request& req, httplib::Response& res,
-                                  bool json) {
+void ServerWeb::Dentro::biglietto(const httplib::Request& req, httplib::Response& res, bool json) {
     const QString codice = QString::fromStdString(req.matches[1].str());
     if (!req.params.empty() || !registro::formaCodice(codice)) {
         res.status = 400;
