@@ -1,6 +1,6 @@
 // The customer's ticket on the phone: reads /api/biglietto/CODICE, and again whenever the
-// journal's event stream brings a ticket, a call or a reset (and every 30 s, so the estimate
-// follows the clock). When the number is called it says "È il suo turno: Postazione N" and the
+// journal's event stream brings a call or a reset of its own queue (and every 30 s, so the
+// estimate follows the clock). When the number is called it says "È il suo turno: Postazione N" and the
 // phone vibrates where it can. Without a message from the server for 3 s it says "Collegamento
 // interrotto" and opens the stream again.
 'use strict';
@@ -18,6 +18,16 @@ let ultimaApertura = 0;
 let ultimaLettura = 0;
 let letturaProgrammata = null;
 let vibrato = false;
+let sequenza = null;         // the ticket's queue, once read
+
+// Whether an event can change this ticket: a call or a reset of its queue (a station's own
+// sequence in standard numbering, the shared one, 11, in single numbering).
+function riguarda(e) {
+  if (sequenza === null) return true;
+  if (e.tipo === 'chiamata') return (e.singola ? 11 : e.postazione) === sequenza;
+  if (e.tipo === 'azzeramento') return e.sequenza === sequenza;
+  return false;
+}
 
 function testo(id, t) { document.getElementById(id).textContent = t; }
 function mostra(id, si) { document.getElementById(id).classList.toggle('nascosto', !si); }
@@ -29,6 +39,7 @@ function disegna(b) {
   mostra('turno', chiamato);
   mostra('attesa', b.fase === 'attesa');
   mostra('superato', b.fase === 'superato');
+  mostra('scaduto', false);
   if (chiamato) {
     // Two lines, the station's never broken: "È il suo turno: Postazione 3" as one text.
     const t = document.createElement('span');
@@ -56,8 +67,17 @@ async function leggi() {
   ultimaLettura = Date.now();
   try {
     const r = await fetch('/api/biglietto/' + codice, {cache: 'no-store'});
+    if (r.status === 404) {
+      // The day is over, or the journal started anew: this ticket is gone.
+      mostra('attesa', false);
+      mostra('turno', false);
+      mostra('superato', false);
+      mostra('scaduto', true);
+      return;
+    }
     if (!r.ok) return;
     const b = await r.json();
+    sequenza = b.sequenza;
     if (ultimoEvento === null) ultimoEvento = b.ultimoEvento;
     disegna(b);
   } catch (_) {
@@ -84,7 +104,7 @@ function apri() {
     let e;
     try { e = JSON.parse(m.data); } catch (_) { return; }
     if (typeof e.seq === 'number') ultimoEvento = e.seq;
-    if (e.tipo === 'chiamata' || e.tipo === 'biglietto' || e.tipo === 'azzeramento') programma();
+    if (riguarda(e)) programma();
   };
   flusso.addEventListener('battito', segnale);
   flusso.addEventListener('riallinea', m => {
