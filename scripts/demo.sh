@@ -115,15 +115,35 @@ if [ "${1:-}" = --scena ]; then
     echo "Annuncio di \"Numero $numero, postazione $postazione\": $DEMO/annuncio.wav"
     # The same calls on the recorder's web board, as a television's browser shows it.
     if command -v chromium >/dev/null; then
-        profilo=$(mktemp -d)
-        timeout 60 chromium --headless=new --no-sandbox --disable-gpu --no-first-run \
-            --disable-background-networking --disable-component-update --disable-sync \
-            --user-data-dir="$profilo" --window-size=1920,1080 --hide-scrollbars --timeout=3000 \
-            --screenshot="$DEMO/web-tabellone.png" \
-            "http://127.0.0.1:$porta_web/tabellone?audio=0" >/dev/null 2>&1 ||
-            echo "demo: nessuna schermata della pagina web del tabellone" >&2
-        rm -rf "$profilo"
+        # pagina_web FILE LARGHEZZA,ALTEZZA INDIRIZZO: a page of the recorder in headless chromium.
+        pagina_web() {
+            local profilo
+            profilo=$(mktemp -d)
+            timeout 60 chromium --headless=new --no-sandbox --disable-gpu --no-first-run \
+                --disable-background-networking --disable-component-update --disable-sync \
+                --user-data-dir="$profilo" --window-size="$2" --hide-scrollbars --timeout=3000 \
+                --screenshot="$DEMO/$1" "$3" >/dev/null 2>&1 ||
+                echo "demo: nessuna schermata di $3" >&2
+            rm -rf "$profilo"
+        }
+        pagina_web web-tabellone.png 1920,1080 "http://127.0.0.1:$porta_web/tabellone?audio=0"
         [ -f web-tabellone.png ] && echo "Tabellone web (http://127.0.0.1:$porta_web/tabellone): $DEMO/web-tabellone.png"
+        # A customer's ticket on the phone: one more ticket for station 1, its page opened by the
+        # code the recorder journals for it (what the kiosk's QR code carries), at 390x844.
+        nuovo=$("$RADICE/build/qvr-archivio" biglietto "$ARCHIVIO" 1)
+        codice=
+        for _ in $(seq 50); do
+            codice=$(sqlite3 -readonly "$ARCHIVIO/Registro.mdb" "SELECT Codice FROM Eventi WHERE
+                Tipo = 'biglietto' AND Sequenza = 1 AND Numero = ${nuovo:-0} AND
+                OraUtcMs > (strftime('%s', 'now') - 60) * 1000 ORDER BY Seq DESC LIMIT 1" \
+                2>/dev/null)
+            [ -n "$codice" ] && break
+            sleep 0.1
+        done
+        if [ -n "$codice" ]; then
+            pagina_web web-biglietto.png 390,844 "http://127.0.0.1:$porta_web/biglietto/$codice"
+            [ -f web-biglietto.png ] && echo "Biglietto sul telefono (http://127.0.0.1:$porta_web/biglietto/$codice): $DEMO/web-biglietto.png"
+        fi
     fi
     # Today's figures from the recorder's journal, stopped first so that its stop is recorded.
     kill -TERM "$registratore"
@@ -184,7 +204,7 @@ chmod 600 "$DEMO/config/qvr/qvr-totem.ini"
 : >"$DEMO/biglietti.escpos"
 export XDG_CONFIG_HOME="$DEMO/config"
 scena=(bash "$RADICE/scripts/demo.sh" --scena)
-rm -f "$DEMO"/{totem,postazione,tabellone,schermata}.png "$DEMO/annuncio.wav" \
+rm -f "$DEMO"/{totem,postazione,tabellone,schermata,web-tabellone,web-biglietto}.png "$DEMO/annuncio.wav" \
     "$DEMO"/statistiche.{pdf,csv}
 if [ -n "${DISPLAY:-}" ]; then
     QVR_DEMO_RESTA=1 bash scripts/servizi/finestre.sh "${scena[@]}"

@@ -2,7 +2,7 @@
 # The web pages' test in a real browser (tests/browser): installs puppeteer-core with npm ci from
 # the committed package-lock.json into the build folder, then runs the test against Debian's
 # chromium. Says "SALTATA:" with the reason, and succeeds, when npm or chromium is missing.
-#   scripts/prova-browser.sh BUILD_DIR             the board page's test
+#   scripts/prova-browser.sh BUILD_DIR             the board page's and the phone page's tests
 #   scripts/prova-browser.sh BUILD_DIR latenza [N] the latency from a station's commit to the
 #                                                  page painted (4 stations, N calls each)
 set -u
@@ -29,4 +29,5 @@ export QVR_CHROMIUM="$chromium"
 if [ "${2:-}" = latenza ]; then
     exec node "$dir/latenza.js" "$build" "${3:-50}"
 fi
-exec node "$dir/tabellone.js" "$build" "$build/browser/schermate"
+node "$dir/tabellone.js" "$build" "$build/browser/schermate" || exit 1
+exec node "$dir/biglietto.js" "$build" "$build/browser/schermate"

@@ -1,5 +1,7 @@
 #include "registro/registro.h"
 
+#include "registro/codice_biglietto.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QTimeZone>
@@ -51,10 +53,14 @@ const char* const Migrazioni[] = {
     " Registratore TEXT NOT NULL DEFAULT '');"
     "CREATE INDEX EventiOra ON Eventi (OraUtcMs);"
     "CREATE TABLE Stato (Chiave TEXT PRIMARY KEY, Valore TEXT NOT NULL);",
+    // 1 -> 2: each ticket's code (the events of version 1 keep an empty one)
+    "ALTER TABLE Eventi ADD COLUMN Codice TEXT NOT NULL DEFAULT '';",
 };
 static_assert(std::size(Migrazioni) == VersioneSchema);
 
 const char* const ChiaveStato = "osservatore";
+// The key of the tickets' codes, in the same table.
+const char* const ChiaveCodici = "biglietti";
 
 // Closes a statement whatever happens.
 class Istruzione {
@@ -152,6 +158,8 @@ void Registro::chiudi() {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
     }
+    m_versione = 0;
+    m_chiave.clear();
 }
 
 void Registro::fallisci(int codice, const QString& cosa) {
@@ -209,6 +217,8 @@ void Registro::apri(bool scrittura) {
                     fallisci(passo, QStringLiteral("journal_mode"));
             }
             migra();
+            m_versione = VersioneSchema;
+            preparaChiave();
         } else {
             // Reading the layout version reads the header: a damaged file fails here.
             const int v = versione();
@@ -219,11 +229,11 @@ void Registro::apri(bool scrittura) {
                                                   .arg(v)
                                                   .arg(VersioneSchema),
                                      SQLITE_ERROR);
-            if (v < VersioneSchema)
+            // An older layout is read as it is: only a writer migrates it.
+            if (v < 1)
                 throw ErroreRegistro(Err::TabellaNonTrovata,
-                                     m_file +
-                                         QStringLiteral(": registro vuoto o di versione %1").arg(v),
-                                     SQLITE_ERROR);
+                                     m_file + QStringLiteral(": registro vuoto"), SQLITE_ERROR);
+            m_versione = v;
         }
     } catch (...) {
         chiudi();
@@ -274,17 +284,50 @@ void Registro::migra() {
     }
 }
 
+void Registro::preparaChiave() {
+    {
+        Istruzione st(m_db, "INSERT OR IGNORE INTO Stato (Chiave, Valore) VALUES (?, ?)");
+        if (st.codice() != SQLITE_OK)
+            fallisci(st.codice(), QStringLiteral("Stato"));
+        const QByteArray nuova = nuovaChiave();
+        sqlite3_bind_text(*st, 1, ChiaveCodici, -1, SQLITE_STATIC);
+        sqlite3_bind_text(*st, 2, nuova.constData(), int(nuova.size()), SQLITE_TRANSIENT);
+        const int c = sqlite3_step(*st);
+        if (c != SQLITE_DONE)
+            fallisci(c, QStringLiteral("Stato"));
+    }
+    m_chiave = chiaveBiglietti();
+}
+
+QByteArray Registro::chiaveBiglietti() {
+    if (!m_chiave.isEmpty())
+        return m_chiave;
+    Istruzione st(m_db, "SELECT Valore FROM Stato WHERE Chiave = ?");
+    if (st.codice() != SQLITE_OK)
+        fallisci(st.codice(), QStringLiteral("Stato"));
+    sqlite3_bind_text(*st, 1, ChiaveCodici, -1, SQLITE_STATIC);
+    const int c = sqlite3_step(*st);
+    if (c == SQLITE_ROW)
+        return testoColonna(*st, 0).toLatin1();
+    if (c != SQLITE_DONE)
+        fallisci(c, QStringLiteral("Stato"));
+    return {};
+}
+
 void Registro::aggiungi(std::vector<Evento>& eventi, const std::optional<QString>& stato) {
     if (!m_db)
         apriScrittura();
     if (eventi.empty() && !stato)
         return;
+    for (Evento& e : eventi)
+        if (e.tipo == Tipo::Biglietto && e.codice.isEmpty())
+            e.codice = codiceBiglietto(m_chiave, e.data(), e.sequenza, e.numero);
     esegui("BEGIN IMMEDIATE");
     try {
         {
             Istruzione ins(m_db, "INSERT INTO Eventi (OraUtcMs, Scostamento, Ora, Tipo, Sequenza, "
-                                 "Postazione, Numero, Singola, Richiamo, Dettaglio, Registratore) "
-                                 "VALUES (?,?,?,?,?,?,?,?,?,?,?)");
+                                 "Postazione, Numero, Singola, Richiamo, Dettaglio, Registratore, "
+                                 "Codice) VALUES (?,?,?,?,?,?,?,?,?,?,?,?)");
             if (ins.codice() != SQLITE_OK)
                 fallisci(ins.codice(), QStringLiteral("Eventi"));
             for (Evento& e : eventi) {
@@ -292,6 +335,7 @@ void Registro::aggiungi(std::vector<Evento>& eventi, const std::optional<QString
                 const QByteArray tipo = nomeTipo(e.tipo).toUtf8();
                 const QByteArray dettaglio = e.dettaglio.toUtf8();
                 const QByteArray registratore = e.registratore.toUtf8();
+                const QByteArray codice = e.codice.toLatin1();
                 sqlite3_bind_int64(*ins, 1, e.oraUtcMs);
                 sqlite3_bind_int(*ins, 2, e.scostamento);
                 sqlite3_bind_text(*ins, 3, ora.constData(), int(ora.size()), SQLITE_TRANSIENT);
@@ -304,6 +348,8 @@ void Registro::aggiungi(std::vector<Evento>& eventi, const std::optional<QString
                 sqlite3_bind_text(*ins, 10, dettaglio.constData(), int(dettaglio.size()),
                                   SQLITE_TRANSIENT);
                 sqlite3_bind_text(*ins, 11, registratore.constData(), int(registratore.size()),
+                                  SQLITE_TRANSIENT);
+                sqlite3_bind_text(*ins, 12, codice.constData(), int(codice.size()),
                                   SQLITE_TRANSIENT);
                 const int c = sqlite3_step(*ins);
                 if (c != SQLITE_DONE)
@@ -386,13 +432,19 @@ std::optional<Evento> eventoDaRiga(sqlite3_stmt* st, bool leggero = false) {
         e.dettaglio = testoColonna(st, 9);
         e.registratore = testoColonna(st, 10);
     }
+    if (e.tipo == Tipo::Biglietto)
+        e.codice = testoColonna(st, 11);
     return e;
 }
 } // namespace
 
+QByteArray Registro::colonne() const {
+    // A journal of version 1, read as it is, has no codes.
+    return QByteArray(ColonneEvento) + (m_versione >= 2 ? ", Codice" : ", ''");
+}
+
 std::optional<Evento> Registro::ultimo() {
-    const QByteArray sql =
-        QByteArray("SELECT ") + ColonneEvento + " FROM Eventi ORDER BY Seq DESC LIMIT 1";
+    const QByteArray sql = "SELECT " + colonne() + " FROM Eventi ORDER BY Seq DESC LIMIT 1";
     Istruzione st(m_db, sql.constData());
     if (st.codice() != SQLITE_OK)
         fallisci(st.codice(), QStringLiteral("Eventi"));
@@ -432,7 +484,7 @@ void Registro::leggiCon(qint64 dal, qint64 al, bool leggero, void (*f)(void*, co
         primo = sqlite3_column_int64(*st, 0);
         ultimo = sqlite3_column_int64(*st, 1);
     }
-    const QByteArray sql = QByteArray("SELECT ") + ColonneEvento +
+    const QByteArray sql = "SELECT " + colonne() +
                            " FROM Eventi WHERE Seq BETWEEN ? AND ? AND +OraUtcMs >= ? AND "
                            "+OraUtcMs < ? ORDER BY Seq";
     Istruzione st(m_db, sql.constData());

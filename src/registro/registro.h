@@ -27,8 +27,9 @@ struct sqlite3;
 namespace qvr::registro {
 
 inline const QString NomeFile = QStringLiteral("Registro.mdb");
-// The layout this program writes; older files are migrated, newer ones refused.
-constexpr int VersioneSchema = 1;
+// The layout this program writes; older files are migrated when opened for writing and read
+// as they are, newer ones refused. Version 2 added each ticket's code (Codice).
+constexpr int VersioneSchema = 2;
 
 enum class Tipo {
     Biglietto,   // a ticket issued: sequenza 1..11, numero
@@ -61,6 +62,9 @@ struct Evento {
     bool richiamo = false; // the same number called again
     QString dettaglio;
     QString registratore; // which recorder wrote it (host and process)
+    // A ticket's code for the customer's page (registro/codice_biglietto.h): given by the
+    // journal when the ticket is written, from its key; empty in events of older journals.
+    QString codice;
 
     // The local time of the event, at the offset then in force.
     QDateTime ora() const;
@@ -122,6 +126,10 @@ public:
     // Keeps a damaged journal aside under a new name (never deleted) and returns that name; the
     // next apriScrittura() starts a new one.
     virtual QString accantona(const QDateTime& ora) = 0;
+    // The key the tickets' codes are made with (registro/codice_biglietto.h), empty when the
+    // journal holds none (never opened for writing by this version). apriScrittura() makes it
+    // when missing; aggiungi() gives every ticket without a code its code.
+    virtual QByteArray chiaveBiglietti() { return {}; }
 
     // The events whose time falls in [dalUtcMs, alUtcMs), in sequence order; `ogni` receives
     // each (so a year's journal is never held twice in memory).
@@ -166,6 +174,7 @@ public:
     std::optional<Evento> ultimo() override;
     // Closes the file and renames it as mettiDaParte() does.
     QString accantona(const QDateTime& ora) override;
+    QByteArray chiaveBiglietti() override;
 
     // Keeps a damaged journal aside: renames it to "Registro-danneggiato-AAAAMMGG-HHMMSS.mdb"
     // (with -2, -3 ... when taken) beside it, and returns the new native path. Never deletes.
@@ -185,9 +194,13 @@ private:
     void esegui(const char* sql);
     [[noreturn]] void fallisci(int codice, const QString& cosa);
     void migra();
+    void preparaChiave();
+    QByteArray colonne() const;
 
     QString m_file;
     sqlite3* m_db = nullptr;
+    int m_versione = 0; // of the file open
+    QByteArray m_chiave;
 };
 
 } // namespace qvr::registro

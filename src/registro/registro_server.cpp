@@ -1,6 +1,7 @@
 #include "registro/registro_server.h"
 
 #include "archive/server.h"
+#include "registro/codice_biglietto.h"
 
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -35,6 +36,10 @@ const QStringList MigrazioniServer[] = {
         QStringLiteral("CREATE TABLE %1.\"Stato\" (\"Chiave\" text PRIMARY KEY, "
                        "\"Valore\" text NOT NULL)"),
     },
+    // 1 -> 2
+    {
+        QStringLiteral("ALTER TABLE %1.\"Eventi\" ADD COLUMN \"Codice\" text NOT NULL DEFAULT ''"),
+    },
 };
 static_assert(std::size(MigrazioniServer) == VersioneSchema);
 
@@ -42,6 +47,7 @@ static_assert(std::size(MigrazioniServer) == VersioneSchema);
 constexpr qint64 ChiaveMigrazione = 0x71767200'0000'0002;
 
 const char* const ChiaveStato = "osservatore";
+const char* const ChiaveCodici = "biglietti";
 const char* const Colonne = "\"Seq\", \"OraUtcMs\", \"Scostamento\", \"Tipo\", \"Sequenza\", "
                             "\"Postazione\", \"Numero\", \"Singola\", \"Richiamo\", \"Dettaglio\", "
                             "\"Registratore\"";
@@ -102,6 +108,8 @@ Evento eventoDaRecord(const QSqlQuery& q, bool leggero, bool* noto) {
         e.dettaglio = q.value(9).toString();
         e.registratore = q.value(10).toString();
     }
+    if (e.tipo == Tipo::Biglietto)
+        e.codice = q.value(11).toString();
     return e;
 }
 
@@ -124,6 +132,39 @@ QString RegistroServer::tab(const char* nome) const {
 
 void RegistroServer::chiudi() {
     m_conn.reset();
+    m_versione = 0;
+    m_chiave.clear();
+}
+
+QString RegistroServer::colonne() const {
+    // A journal of version 1, read as it is, has no codes.
+    return QString::fromLatin1(Colonne) +
+           (m_versione >= 2 ? QStringLiteral(", \"Codice\"") : QStringLiteral(", ''"));
+}
+
+void RegistroServer::preparaChiave() {
+    try {
+        esegui(QStringLiteral("INSERT INTO %1 (\"Chiave\", \"Valore\") VALUES (?, ?) ON CONFLICT "
+                              "(\"Chiave\") DO NOTHING")
+                   .arg(tab("Stato")),
+               {QString::fromLatin1(ChiaveCodici), QString::fromLatin1(nuovaChiave())});
+        m_chiave = chiaveBiglietti();
+    } catch (...) {
+        chiudi();
+        throw;
+    }
+}
+
+QByteArray RegistroServer::chiaveBiglietti() {
+    if (!m_chiave.isEmpty())
+        return m_chiave;
+    QSqlQuery q(m_conn->db());
+    q.setForwardOnly(true);
+    if (const auto e = m_conn->esegui(
+            q, QStringLiteral("SELECT \"Valore\" FROM %1 WHERE \"Chiave\" = ?").arg(tab("Stato")),
+            {QString::fromLatin1(ChiaveCodici)}))
+        fallisci(*e, QStringLiteral("Stato"));
+    return q.next() ? q.value(0).toString().toLatin1() : QByteArray();
 }
 
 void RegistroServer::fallisci(const QSqlError& e, const QString& oggetto) {
@@ -158,6 +199,8 @@ void RegistroServer::apri(bool scrittura) {
     if (scrittura) {
         migra();
         verificaTabelle();
+        m_versione = VersioneSchema;
+        preparaChiave();
         return;
     }
     try {
@@ -169,10 +212,11 @@ void RegistroServer::apri(bool scrittura) {
                                               .arg(v)
                                               .arg(VersioneSchema),
                                  SQLITE_ERROR);
-        if (v < VersioneSchema)
-            throw ErroreRegistro(
-                Err::TabellaNonTrovata,
-                nome() + QStringLiteral(": registro vuoto o di versione %1").arg(v), SQLITE_ERROR);
+        // An older layout is read as it is: only a writer migrates it.
+        if (v < 1)
+            throw ErroreRegistro(Err::TabellaNonTrovata,
+                                 nome() + QStringLiteral(": registro vuoto"), SQLITE_ERROR);
+        m_versione = v;
     } catch (...) {
         chiudi();
         throw;
@@ -238,7 +282,7 @@ void RegistroServer::migra() {
 
 void RegistroServer::verificaTabelle() {
     try {
-        esegui(QStringLiteral("SELECT %1 FROM %2 LIMIT 0")
+        esegui(QStringLiteral("SELECT %1, \"Codice\" FROM %2 LIMIT 0")
                    .arg(QString::fromLatin1(Colonne), tab("Eventi")));
         esegui(QStringLiteral("SELECT \"Chiave\", \"Valore\" FROM %1 LIMIT 0").arg(tab("Stato")));
     } catch (const ErroreRegistro& e) {
@@ -254,6 +298,9 @@ void RegistroServer::aggiungi(std::vector<Evento>& eventi, const std::optional<Q
         apriScrittura();
     if (eventi.empty() && !stato)
         return;
+    for (Evento& e : eventi)
+        if (e.tipo == Tipo::Biglietto && e.codice.isEmpty())
+            e.codice = codiceBiglietto(m_chiave, e.data(), e.sequenza, e.numero);
     try {
         esegui(QStringLiteral("BEGIN"));
         // The write lock of the file's BEGIN IMMEDIATE: readers go on, another writer waits.
@@ -274,17 +321,17 @@ void RegistroServer::aggiungi(std::vector<Evento>& eventi, const std::optional<Q
             QVariantList valori;
             for (size_t j = i; j < fine; ++j) {
                 const Evento& e = eventi[j];
-                righe << QStringLiteral("(?,?,?,?,?,?,?,?,?,?,?,?)");
+                righe << QStringLiteral("(?,?,?,?,?,?,?,?,?,?,?,?,?)");
                 valori << QVariant(seq + qint64(j) + 1) << QVariant(e.oraUtcMs)
                        << QVariant(e.scostamento) << e.ora().toString(Qt::ISODateWithMs)
                        << nomeTipo(e.tipo) << QVariant(e.sequenza) << QVariant(e.postazione)
                        << QVariant(e.numero) << QVariant(e.singola) << QVariant(e.richiamo)
-                       << e.dettaglio << e.registratore;
+                       << e.dettaglio << e.registratore << e.codice;
             }
             esegui(QStringLiteral("INSERT INTO %1 (\"Seq\", \"OraUtcMs\", \"Scostamento\", "
                                   "\"Ora\", \"Tipo\", \"Sequenza\", \"Postazione\", \"Numero\", "
-                                  "\"Singola\", \"Richiamo\", \"Dettaglio\", \"Registratore\") "
-                                  "VALUES %2")
+                                  "\"Singola\", \"Richiamo\", \"Dettaglio\", \"Registratore\", "
+                                  "\"Codice\") VALUES %2")
                        .arg(tab("Eventi"), righe.join(u',')),
                    valori);
         }
@@ -319,7 +366,7 @@ std::optional<Evento> RegistroServer::ultimo() {
     q.setForwardOnly(true);
     if (const auto e = m_conn->esegui(q, QStringLiteral("SELECT %1 FROM %2 ORDER BY \"Seq\" DESC "
                                                         "LIMIT 1")
-                                             .arg(QString::fromLatin1(Colonne), tab("Eventi"))))
+                                             .arg(colonne(), tab("Eventi"))))
         fallisci(*e, QStringLiteral("Eventi"));
     if (!q.next())
         return std::nullopt;
@@ -356,7 +403,7 @@ void RegistroServer::leggiCon(qint64 dal, qint64 al, bool leggero, void (*f)(voi
                 QStringLiteral("SELECT %1 FROM %2 WHERE \"Seq\" > ? AND \"Seq\" <= ? AND "
                                "\"OraUtcMs\" + 0 >= ? AND \"OraUtcMs\" + 0 < ? ORDER BY \"Seq\" "
                                "LIMIT %3")
-                    .arg(QString::fromLatin1(Colonne), tab("Eventi"))
+                    .arg(colonne(), tab("Eventi"))
                     .arg(Fetta),
                 {QVariant(dopo), QVariant(ultimo), QVariant(dal), QVariant(al)}))
             fallisci(*e, QStringLiteral("Eventi"));

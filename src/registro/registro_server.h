@@ -43,6 +43,7 @@ public:
     QString stato() override;
     std::optional<Evento> ultimo() override;
     QString accantona(const QDateTime& ora) override;
+    QByteArray chiaveBiglietti() override;
 
 protected:
     void leggiCon(qint64 dal, qint64 al, bool leggero, void (*f)(void*, const Evento&),
@@ -55,10 +56,14 @@ private:
     void esegui(const QString& sql, const QVariantList& valori = {});
     [[noreturn]] void fallisci(const QSqlError& e, const QString& oggetto);
     QString tab(const char* nome) const;
+    QString colonne() const;
+    void preparaChiave();
 
     QString m_uri;
     QString m_schema;
     std::unique_ptr<server::Connessione> m_conn;
+    int m_versione = 0; // of the journal open
+    QByteArray m_chiave;
 };
 
 } // namespace qvr::registro

@@ -112,6 +112,8 @@ bool avviaPagine(const QString& dove, const QString& file, const QString& cartel
     o.indirizzo = a->first;
     o.porta = a->second;
     if (QFileInfo(file).isFile())
+        web::leggiServizi(file, o);
+    if (QFileInfo(file).isFile())
         for (const QString& k : web::leggiLimiti(file, o))
             server::scriviLog(4, QStringLiteral("Impostazione %1 non valida in %2: resta "
                                                 "il valore predefinito.")

@@ -2,6 +2,7 @@
 
 #include "archive/cursore.h"
 #include "archive/errori.h"
+#include "registro/codice_biglietto.h"
 
 #include <QDateTime>
 
@@ -36,6 +37,10 @@ Chiosco::Chiosco(const ImpostazioniTotem& impostazioni, QObject* parent)
     connect(m_archivio.lavoro(), &LavoroArchivio::emesso, this, &Chiosco::emesso);
     connect(m_archivio.lavoro(), &LavoroArchivio::nonEmesso, this, &Chiosco::nonEmesso);
     connect(m_archivio.lavoro(), &LavoroArchivio::controllato, this, &Chiosco::controllato);
+    connect(m_archivio.lavoro(), &LavoroArchivio::chiaveLetta, this, [this](const QByteArray& k) {
+        m_chiave = k;
+        m_etaChiave.start();
+    });
     connect(m_stampante.lavoro(), &LavoroStampa::stampato, this,
             [this](quint64 lavoro, bool riuscita, const QString& errore) {
                 stampaFinitaCon(lavoro, EsitoStampa{riuscita, 0, errore});
@@ -56,6 +61,8 @@ Chiosco::Chiosco(const ImpostazioniTotem& impostazioni, QObject* parent)
 Chiosco::~Chiosco() = default;
 
 void Chiosco::impostaImpostazioni(const ImpostazioniTotem& impostazioni) {
+    if (impostazioni.cartella != m_imp.cartella)
+        m_chiave.clear(); // another archive, another journal
     m_imp = impostazioni;
     if (diRiposo(m_schermata))
         mostra(schermataDiRiposo(), 0);
@@ -170,8 +177,13 @@ void Chiosco::emesso(quint64 richiesta, int numero, int davanti, int coda) {
     m_servizio = r.servizio.etichetta;
     m_stampaFallita = false;
     mostra(Schermata::Numero, m_imp.ritorno);
-    stampa(DatiBiglietto{m_imp.ufficio, r.servizio.etichetta, numero, davanti,
-                         QDateTime::currentDateTime()});
+    DatiBiglietto dati(m_imp.ufficio, r.servizio.etichetta, numero, davanti,
+                       QDateTime::currentDateTime());
+    if (!m_imp.indirizzo.isEmpty() && !m_chiave.isEmpty())
+        dati.qr = indirizzoBiglietto(
+            m_imp.indirizzo,
+            registro::codiceBiglietto(m_chiave, dati.quando.date(), r.servizio.sequenza, numero));
+    stampa(dati);
 }
 
 void Chiosco::nonEmesso(quint64 richiesta, int errore, const QString& testo) {
@@ -233,7 +245,10 @@ void Chiosco::controlla() {
     if (m_controlloInCorso || m_richiesta)
         return;
     m_controlloInCorso = true;
-    m_archivio.avvia([cartella = m_imp.cartella](LavoroArchivio* l) { l->controlla(cartella); });
+    m_archivio.avvia([cartella = m_imp.cartella,
+                      chiave = !m_imp.indirizzo.isEmpty() &&
+                               (m_chiave.isEmpty() || m_etaChiave.hasExpired(RiletturaChiave))](
+                         LavoroArchivio* l) { l->controlla(cartella, chiave); });
 }
 
 void Chiosco::controllato(bool attivo, int errore, const QString& testo) {

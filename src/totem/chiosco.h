@@ -20,6 +20,11 @@
 // disponibile: ricordi il suo numero" and tells the office in the status line until a ticket
 // prints again.
 //
+// With the server's public address set, each ticket printed carries a QR code of its page on
+// the phone; the codes' key is read from the archive's journal with the periodic check until the
+// journal holds one (a ticket issued before that prints without the QR code), and again every
+// RiletturaChiave.
+//
 // A kiosk without a PIN (a fresh install) serves nobody: it shows that a PIN must be set first.
 // The kiosk's process waits at most AttesaArchivio for a busy database (the cursor's busy
 // timeout, process-wide), so that a held lock becomes an answer instead of a long wait.
@@ -53,6 +58,8 @@ public:
     static constexpr int AvvisoAttesa = 300;
     // The busy timeout of the kiosk's process, in milliseconds.
     static constexpr int AttesaArchivio = 1200;
+    // The codes' key is read again this often (a journal started anew has a new one).
+    static constexpr int RiletturaChiave = 60000;
 
     const ImpostazioniTotem& impostazioni() const { return m_imp; }
     void impostaImpostazioni(const ImpostazioniTotem& impostazioni);
@@ -130,6 +137,8 @@ private:
     QTimer m_avvisoAttesa;
     std::function<EsitoStampa(const DatiBiglietto&)> m_stampa;
     Emissione m_emissione;
+    QByteArray m_chiave; // of the tickets' codes, read from the journal
+    QElapsedTimer m_etaChiave;
     Filo<LavoroArchivio> m_archivio;
     Filo<LavoroStampa> m_stampante;
 };

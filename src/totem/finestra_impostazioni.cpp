@@ -60,6 +60,13 @@ FinestraImpostazioni::FinestraImpostazioni(const ImpostazioniTotem& impostazioni
     m_ufficio->setAccessibleName(QStringLiteral("Nome dell'ufficio"));
     form->addRow(QStringLiteral("Nome dell'ufficio:"), m_ufficio);
     form->addRow(QStringLiteral("Servizi:"), costruisciServizi());
+    m_indirizzo = new QLineEdit(m_imp.indirizzo);
+    m_indirizzo->setObjectName(QStringLiteral("indirizzo"));
+    m_indirizzo->setAccessibleName(QStringLiteral("Indirizzo pubblico del server"));
+    m_indirizzo->setPlaceholderText(QStringLiteral("http://192.168.1.5:8080 (vuoto: nessun QR)"));
+    m_indirizzo->setToolTip(QStringLiteral("Con l'indirizzo, ogni biglietto porta un codice QR "
+                                           "per seguire il turno sul telefono."));
+    form->addRow(QStringLiteral("Indirizzo del server (QR):"), m_indirizzo);
     costruisciStampa(form);
     costruisciPin(form);
 
@@ -215,6 +222,13 @@ void FinestraImpostazioni::conferma() {
     ImpostazioniTotem s = m_imp;
     s.cartella = m_cartella->valore().trimmed();
     s.ufficio = m_ufficio->text().trimmed();
+    s.indirizzo = m_indirizzo->text().trimmed();
+    if (const QString motivo = indirizzoNonValido(s.indirizzo); !motivo.isEmpty()) {
+        m_esito->setText(QStringLiteral("Indirizzo del server non valido (%1): impostazioni non "
+                                        "salvate.")
+                             .arg(motivo));
+        return;
+    }
     s.servizi.clear();
     for (int r = 0; r < m_servizi->rowCount(); ++r) {
         const QTableWidgetItem* voce = m_servizi->item(r, 0);

@@ -47,6 +47,7 @@ private:
     ImpostazioniTotem m_imp;
     CampoArchivio* m_cartella;
     QLineEdit* m_ufficio;
+    QLineEdit* m_indirizzo;
     QTableWidget* m_servizi;
     QComboBox* m_modo;
     QComboBox* m_stampante;

@@ -11,6 +11,7 @@
 #include <QSettings>
 #include <QStringDecoder>
 #include <QTextStream>
+#include <QUrl>
 
 #include <cerrno>
 #include <cstdio>
@@ -108,6 +109,13 @@ void leggiStampa(const FileImpostazioni& f, ImpostazioniTotem& s, QList<Problema
                          .arg(modo))};
     s.stampante = f.valore(chiavi::stampante);
     s.dispositivo = f.valore(chiavi::dispositivo);
+    const QString indirizzo = f.valore(chiavi::indirizzo).trimmed();
+    if (const QString motivo = indirizzoNonValido(indirizzo); motivo.isEmpty())
+        s.indirizzo = indirizzo;
+    else
+        p << Problema{chiavi::indirizzo.testo(),
+                      problema(Err::TipoNonCorrispondente,
+                               QStringLiteral("indirizzo = \"%1\" (%2)").arg(indirizzo, motivo))};
     const QString carta = f.grezzo(chiavi::carta).toString();
     if (carta == QStringLiteral("58") || carta == QStringLiteral("80"))
         s.carta = carta.toInt();
@@ -276,6 +284,7 @@ void ImpostazioniTotem::salva() const {
     f.imposta(chiavi::stampante, stampante);
     f.imposta(chiavi::dispositivo, dispositivo);
     f.imposta(chiavi::carta, carta);
+    f.imposta(chiavi::indirizzo, indirizzo);
     if (haPin())
         scriviPin(f, *this);
     for (const auto& [chiave, valore] : pinTrovato)
@@ -378,6 +387,32 @@ int reimpostaPinDaTerminale() {
     }
     err << "PIN del totem reimpostato in " << ImpostazioniTotem::percorsoFile() << "\n";
     return 0;
+}
+
+QString indirizzoNonValido(const QString& testo) {
+    if (testo.isEmpty())
+        return {};
+    if (testo.size() > 200)
+        return QStringLiteral("più di 200 caratteri");
+    const QUrl url(testo, QUrl::StrictMode);
+    if (!url.isValid() ||
+        (url.scheme() != QStringLiteral("http") && url.scheme() != QStringLiteral("https")))
+        return QStringLiteral("serve un indirizzo http:// o https://");
+    if (url.host().isEmpty())
+        return QStringLiteral("manca il nome o l'indirizzo del server");
+    if (url.hasQuery() || url.hasFragment() || !url.userInfo().isEmpty())
+        return QStringLiteral("solo server, porta e percorso");
+    for (const QChar c : testo)
+        if (c.isSpace() || c.unicode() > 0x7e)
+            return QStringLiteral("spazi o caratteri non ammessi");
+    return {};
+}
+
+QString indirizzoBiglietto(const QString& indirizzo, const QString& codice) {
+    QString base = indirizzo;
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    return base + QStringLiteral("/biglietto/") + codice;
 }
 
 } // namespace qvr::totem

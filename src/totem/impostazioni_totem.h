@@ -8,6 +8,8 @@
 //   [pin]       sale, impronta (PBKDF2-HMAC-SHA256 of the PIN, hex), iterazioni (missing in
 //               files written before it was kept: 20000): the PIN itself is never kept
 //   [servizi]   an array of etichetta + sequenza ("P1".."P11")
+//   [web]       indirizzo: the public address of the office's server (http://HOST:PORTA); when
+//               set, each ticket carries a QR code of its page on the phone
 //
 // The file holds the PIN's hash: it is written mode 600 (replaced whole, never half written) and
 // a file found readable by others is made 600 when read.
@@ -47,6 +49,7 @@ inline const Chiave<QString> modo{"stampa/modo", QStringLiteral("cups")};
 inline const Chiave<QString> stampante{"stampa/stampante", QString()};
 inline const Chiave<QString> dispositivo{"stampa/dispositivo", QString()};
 inline constexpr Chiave<int> carta{"stampa/carta", 80}; // mm, 58 or 80
+inline const Chiave<QString> indirizzo{"web/indirizzo", QString()};
 inline const Chiave<QByteArray> sale{"pin/sale", QByteArray()};
 inline const Chiave<QByteArray> impronta{"pin/impronta", QByteArray()};
 // Missing in files written before the count was kept with the hash.
@@ -65,10 +68,11 @@ struct ImpostazioniTotem {
     ModoStampa modo = ModoStampa::Cups;
     QString stampante = chiavi::stampante.predefinito;
     QString dispositivo = chiavi::dispositivo.predefinito;
-    int carta = chiavi::carta.predefinito;     // mm, 58 or 80
-    int ritorno = chiavi::ritorno.predefinito; // seconds
-    QByteArray sale;                           // hex
-    QByteArray impronta;                       // hex
+    int carta = chiavi::carta.predefinito;             // mm, 58 or 80
+    int ritorno = chiavi::ritorno.predefinito;         // seconds
+    QString indirizzo = chiavi::indirizzo.predefinito; // the server's public address, or empty
+    QByteArray sale;                                   // hex
+    QByteArray impronta;                               // hex
     int iterazioni = IterazioniPrima;
     bool pinDanneggiato = false; // a PIN was there but cannot be checked: settings locked
 
@@ -103,6 +107,12 @@ using qvr::TentativiPin;
 // `qvr-totem --reimposta-pin`: asks the new PIN twice on the terminal (not echoed) and writes it
 // into the settings file, the rest of the file kept. The exit status: 0 done, 1 not done.
 int reimpostaPinDaTerminale();
+
+// Why `testo` is no public address of a server (http:// or https://, a host, an optional port
+// and path, no blanks, at most 200 characters), or "" when it is one; an empty text is none.
+QString indirizzoNonValido(const QString& testo);
+// The address of the ticket's page: `indirizzo` without its final "/", then /biglietto/CODICE.
+QString indirizzoBiglietto(const QString& indirizzo, const QString& codice);
 
 // "P1".."P11" and back (0 for a text that names no sequence).
 QString nomeSequenza(int sequenza);

@@ -1,6 +1,7 @@
 #include "totem/lavori.h"
 
 #include "archive/errori.h"
+#include "registro/codice_biglietto.h"
 
 #include <QThread>
 
@@ -16,7 +17,16 @@ void LavoroArchivio::emetti(quint64 richiesta, const Emissione& emissione, const
     }
 }
 
-void LavoroArchivio::controlla(const QString& cartella) {
+void LavoroArchivio::controlla(const QString& cartella, bool chiave) {
+    if (chiave) {
+        // No key yet (no recorder has written the journal): no QR code until there is one.
+        try {
+            const QByteArray k = registro::chiaveDelRegistro(cartella);
+            if (!k.isEmpty())
+                emit chiaveLetta(k);
+        } catch (const ErroreQvr&) {
+        }
+    }
     try {
         const bool attivo = biglietti::totemAttivo(cartella);
         emit controllato(attivo, 0, {});

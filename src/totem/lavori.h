@@ -25,7 +25,8 @@ public:
     // The following run on the archive's thread (through Filo::avvia).
     void emetti(quint64 richiesta, const Emissione& emissione, const QString& cartella,
                 int sequenza);
-    void controlla(const QString& cartella);
+    // `chiave`: also reads the key of the tickets' codes from the archive's journal.
+    void controlla(const QString& cartella, bool chiave = false);
 
 signals:
     // numero, davanti and coda as biglietti::Biglietto has them.
@@ -33,6 +34,8 @@ signals:
     void nonEmesso(quint64 richiesta, int errore, const QString& testo);
     // errore 0: the archive answered, `attivo` tells whether the kiosk is in use.
     void controllato(bool attivo, int errore, const QString& testo);
+    // The key of the tickets' codes, once the journal holds one.
+    void chiaveLetta(const QByteArray& chiave);
 };
 
 class LavoroStampa : public QObject {

@@ -9,8 +9,10 @@
 #include <QPdfWriter>
 
 #include <cups/cups.h>
+#include <qrencode.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -20,13 +22,19 @@ namespace qvr::totem {
 
 namespace {
 
+// The QR code's side on paper: easy for a phone at 20 cm.
+constexpr double LatoQrMm(int carta) {
+    return carta == 58 ? 30.0 : 36.0;
+}
+
 QString testoData(const QDateTime& quando) {
     return quando.toString(QStringLiteral("dd/MM/yyyy HH:mm"));
 }
 
-// Height of the ticket page: enough for its lines, short enough to spare paper.
-double altezzaMm(int carta) {
-    return carta == 58 ? 90.0 : 100.0;
+// Height of the ticket page: enough for its lines (and its QR code), short enough to spare
+// paper.
+double altezzaMm(int carta, bool conQr) {
+    return (carta == 58 ? 90.0 : 100.0) + (conQr ? LatoQrMm(carta) + 12.0 : 0.0);
 }
 
 // Latin-1 letters of Italian texts in code page 858; anything else outside ASCII is "?".
@@ -120,10 +128,10 @@ QByteArray pdfBiglietto(const DatiBiglietto& dati, int carta) {
         writer.setTitle(QStringLiteral("Biglietto %1").arg(dati.numero));
         writer.setCreator(QStringLiteral("qvr-totem"));
         writer.setResolution(300);
-        writer.setPageLayout(
-            QPageLayout(QPageSize(QSizeF(carta, altezzaMm(carta)), QPageSize::Millimeter,
-                                  QStringLiteral("Rotolo %1 mm").arg(carta), QPageSize::ExactMatch),
-                        QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
+        writer.setPageLayout(QPageLayout(
+            QPageSize(QSizeF(carta, altezzaMm(carta, !dati.qr.isEmpty())), QPageSize::Millimeter,
+                      QStringLiteral("Rotolo %1 mm").arg(carta), QPageSize::ExactMatch),
+            QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
         QPainter p(&writer);
         const double mm = writer.resolution() / 25.4;
         // The printable width of a roll is about 48 or 72 mm: keep 5 mm free each side.
@@ -149,6 +157,25 @@ QByteArray pdfBiglietto(const DatiBiglietto& dati, int carta) {
         y += 2 * mm;
         riga(rigaDavanti(dati.davanti), 4 * scala, false);
         riga(testoData(dati.quando), 4 * scala, false);
+        const MatriceQr qr = matriceQr(dati.qr);
+        if (qr.lato > 0) {
+            y += 3 * mm;
+            // Whole device pixels per module, so every module prints alike; a quiet zone of four
+            // modules is left white around it.
+            const double modulo = std::floor(LatoQrMm(carta) * mm / (qr.lato + 8));
+            const double x0 = (carta * mm - modulo * qr.lato) / 2;
+            const double y0 = y + 4 * modulo;
+            p.setPen(Qt::NoPen);
+            p.setBrush(Qt::black);
+            for (int r = 0; r < qr.lato; ++r)
+                for (int c = 0; c < qr.lato; ++c)
+                    if (qr.scuro(c, r))
+                        p.drawRect(QRectF(x0 + c * modulo, y0 + r * modulo, modulo, modulo));
+            p.setPen(Qt::black);
+            p.setBrush(Qt::NoBrush);
+            y = y0 + (qr.lato + 4) * modulo;
+            riga(QStringLiteral("Segua il suo turno sul telefono"), 3.5 * scala, false);
+        }
     }
     return pdf;
 }
@@ -178,9 +205,52 @@ QByteArray escPosBiglietto(const DatiBiglietto& dati, int carta) {
     b += '\n';
     riga(rigaDavanti(dati.davanti));
     riga(testoData(dati.quando));
+    if (!dati.qr.isEmpty()) {
+        b += '\n';
+        b += escPosQr(dati.qr.toUtf8(), carta == 58 ? 5 : 6);
+        riga(QStringLiteral("Segua il suo turno sul telefono"));
+    }
     b += QByteArray("\x1d"
                     "V\x42\x03",
                     4); // GS V 66 3: feed three lines and cut, leaving a tab
+    return b;
+}
+
+MatriceQr matriceQr(const QString& testo) {
+    MatriceQr m;
+    if (testo.isEmpty())
+        return m;
+    const QByteArray utf8 = testo.toUtf8();
+    QRcode* q = QRcode_encodeString(utf8.constData(), 0, QR_ECLEVEL_M, QR_MODE_8, 1);
+    if (!q)
+        return m;
+    m.lato = q->width;
+    m.moduli.resize(size_t(q->width) * size_t(q->width));
+    for (size_t i = 0; i < m.moduli.size(); ++i)
+        m.moduli[i] = (q->data[i] & 1) != 0;
+    QRcode_free(q);
+    return m;
+}
+
+QByteArray escPosQr(const QByteArray& testo, int modulo) {
+    const auto comando = [](QByteArray corpo) {
+        // GS ( k pL pH, then cn = 49 (QR code) and the function's bytes.
+        const int n = int(corpo.size()) + 1;
+        QByteArray c("\x1d(k", 3);
+        c += char(n & 0xff);
+        c += char((n >> 8) & 0xff);
+        c += '1';
+        return c + corpo;
+    };
+    QByteArray b;
+    b += "\x1b"
+         "a\x01";                                    // centred
+    b += comando(QByteArray("A\x32\x00", 3));        // fn 65: model 2
+    b += comando(QByteArray("C", 1) + char(modulo)); // fn 67: module size in dots
+    b += comando(QByteArray("E1", 2));               // fn 69: error correction M
+    b += comando(QByteArray("P0", 2) + testo);       // fn 80: store the data
+    b += comando(QByteArray("Q0", 2));               // fn 81: print it
+    b += '\n';
     return b;
 }
 
@@ -224,13 +294,14 @@ QString Stampante::problema() const {
     return {};
 }
 
-EsitoStampa Stampante::inviaCups(const QByteArray& dati, const char* formato, qint32 numero) const {
+EsitoStampa Stampante::inviaCups(const QByteArray& dati, const char* formato, qint32 numero,
+                                 bool conQr) const {
     EsitoStampa e;
     const QByteArray nome = m_coda.toUtf8();
     cups_option_t* opzioni = nullptr;
     int quante = 0;
     const QByteArray media =
-        QStringLiteral("Custom.%1x%2mm").arg(m_carta).arg(altezzaMm(m_carta)).toLatin1();
+        QStringLiteral("Custom.%1x%2mm").arg(m_carta).arg(altezzaMm(m_carta, conQr)).toLatin1();
     if (formato == QByteArrayView(CUPS_FORMAT_PDF))
         quante = cupsAddOption("media", media.constData(), quante, &opzioni);
     const QByteArray titolo = "Biglietto " + QByteArray::number(numero);
@@ -264,9 +335,10 @@ EsitoStampa Stampante::stampa(const DatiBiglietto& dati, QDeadlineTimer scadenza
         return {false, 0, motivo};
     switch (m_modo) {
     case ModoStampa::Cups:
-        return inviaCups(pdfBiglietto(dati, m_carta), CUPS_FORMAT_PDF, dati.numero);
+        return inviaCups(pdfBiglietto(dati, m_carta), CUPS_FORMAT_PDF, dati.numero,
+                         !dati.qr.isEmpty());
     case ModoStampa::EscPosCups:
-        return inviaCups(escPosBiglietto(dati, m_carta), CUPS_FORMAT_RAW, dati.numero);
+        return inviaCups(escPosBiglietto(dati, m_carta), CUPS_FORMAT_RAW, dati.numero, false);
     case ModoStampa::EscPosFile: {
         EsitoStampa e;
         e.errore = scriviDispositivo(m_dispositivo, escPosBiglietto(dati, m_carta), scadenza);

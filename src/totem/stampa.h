@@ -20,15 +20,38 @@
 #include <QDeadlineTimer>
 #include <QString>
 
+#include <utility>
+#include <vector>
+
 namespace qvr::totem {
 
 struct DatiBiglietto {
+    DatiBiglietto() = default;
+    DatiBiglietto(QString ufficio_, QString servizio_, qint32 numero_, qint32 davanti_,
+                  QDateTime quando_, QString qr_ = {})
+        : ufficio(std::move(ufficio_)), servizio(std::move(servizio_)), numero(numero_),
+          davanti(davanti_), quando(std::move(quando_)), qr(std::move(qr_)) {}
     QString ufficio;
     QString servizio;
     qint32 numero = 0;
     qint32 davanti = -1; // -1: not known, the line is left out
     QDateTime quando;
+    // The address of the ticket's page on the phone, printed as a QR code; empty: none.
+    QString qr;
 };
+
+// A QR code's modules, row by row (true: dark), `lato` on each side; empty when the text cannot
+// be encoded. Error correction level M, the smallest version that holds the text.
+struct MatriceQr {
+    int lato = 0;
+    std::vector<bool> moduli;
+    bool scuro(int x, int y) const { return moduli[size_t(y * lato + x)]; }
+};
+MatriceQr matriceQr(const QString& testo);
+
+// ESC/POS's own QR command (GS ( k, model 2, level M) printing `testo` with modules `modulo`
+// dots wide, centred.
+QByteArray escPosQr(const QByteArray& testo, int modulo);
 
 // The lines of text every ticket carries, in order (the number apart).
 QString rigaDavanti(qint32 davanti);
@@ -61,7 +84,8 @@ public:
     static constexpr int TempoDispositivo = 3000;
 
 private:
-    EsitoStampa inviaCups(const QByteArray& dati, const char* formato, qint32 numero) const;
+    EsitoStampa inviaCups(const QByteArray& dati, const char* formato, qint32 numero,
+                          bool conQr) const;
 
     ModoStampa m_modo;
     QString m_coda;

@@ -1,6 +1,7 @@
 // The journal on both engines (the file Registro.mdb, the schema registro on a server) and the
 // observer that turns records into its events.
 #include "archive/server.h"
+#include "registro/codice_biglietto.h"
 #include "registro/deposito.h"
 #include "registro/osservatore.h"
 #include "registro/registro.h"
@@ -142,6 +143,8 @@ private slots:
     void contatori();
     void postazioni();
     void statoSalvato();
+    void codiciDeiBiglietti_data() { motori(); }
+    void codiciDeiBiglietti();
 };
 
 // A new journal: version 1, events read back as written, sequence numbers growing also when
@@ -245,7 +248,7 @@ void TestRegistro::migraERifiuta() {
     Registro f(file);
     QCOMPARE(test::numeroErrore([&] { f.apriLettura(); }), Err::TabellaNonTrovata);
     f.apriScrittura();
-    QCOMPARE(f.versione(), 1);
+    QCOMPARE(f.versione(), VersioneSchema);
 }
 
 // A damaged journal (a file that is not a database, a schema that lost a table) is reported as
@@ -454,4 +457,55 @@ void TestRegistro::statoSalvato() {
 }
 
 QTEST_GUILESS_MAIN(TestRegistro)
+// Each ticket gets its code from the journal's key when written; a journal of version 1 (no
+// codes, no key) is read as it is, and migrated with a new key by its writer, its old tickets
+// keeping an empty code.
+void TestRegistro::codiciDeiBiglietti() {
+    MOTORE(m);
+    const QString eventi =
+        m.server ? QStringLiteral("registro.\"Eventi\"") : QStringLiteral("Eventi");
+    const QString stato = m.server ? QStringLiteral("registro.\"Stato\"") : QStringLiteral("Stato");
+    const QString chiave = m.server ? QStringLiteral("\"Chiave\"") : QStringLiteral("Chiave");
+    {
+        const auto r = m.giornale();
+        r->apriScrittura();
+        std::vector<Evento> v = bigliettiDiProva(1);
+        r->aggiungi(v);
+    }
+    // Back to version 1: the column and the key gone.
+    m.valore(QStringLiteral("ALTER TABLE %1 DROP COLUMN %2")
+                 .arg(eventi, m.server ? QStringLiteral("\"Codice\"") : QStringLiteral("Codice")));
+    m.valore(QStringLiteral("DELETE FROM %1 WHERE %2 = 'biglietti'").arg(stato, chiave));
+    m.impostaVersione(1);
+    {
+        const auto r = m.giornale();
+        r->apriLettura();
+        QVERIFY(r->chiaveBiglietti().isEmpty());
+        const std::vector<Evento> v = r->tutti();
+        QCOMPARE(breve(v), QStringLiteral("b1:1"));
+        QVERIFY(v[0].codice.isEmpty());
+    }
+    QByteArray k;
+    {
+        const auto r = m.giornale();
+        r->apriScrittura();
+        QCOMPARE(r->versione(), VersioneSchema);
+        k = r->chiaveBiglietti();
+        QCOMPARE(k.size(), 64);
+        std::vector<Evento> v = bigliettiDiProva(2);
+        v.erase(v.begin());
+        r->aggiungi(v);
+        QCOMPARE(v[0].codice, codiceBiglietto(k, v[0].data(), 1, 2));
+    }
+    const auto r = m.giornale();
+    r->apriScrittura();
+    QCOMPARE(r->chiaveBiglietti(), k); // made once, kept
+    const std::vector<Evento> v = r->tutti();
+    QCOMPARE(breve(v), QStringLiteral("b1:1 b1:2"));
+    QVERIFY(v[0].codice.isEmpty());
+    QCOMPARE(v[1].codice, codiceBiglietto(k, v[1].data(), 1, 2));
+    QVERIFY(formaCodice(v[1].codice));
+    QCOMPARE(chiaveDelRegistro(m.archivio), k);
+}
+
 #include "test_registro.moc"

@@ -3,10 +3,13 @@
 // request rate, the connection limit with idle connections, a client that never reads, and the
 // event stream's replay from an event id. The server listens on 127.0.0.1, port 0, read back.
 #include "archive/crea_archivio.h"
+#include "registro/codice_biglietto.h"
 #include "registro/deposito.h"
 #include "server/web/server_web.h"
 
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -26,6 +29,15 @@ registro::Evento chiamata(qint64 seq, int postazione, qint32 numero) {
     e.seq = seq;
     e.postazione = postazione;
     e.numero = numero;
+    return e;
+}
+
+registro::Evento biglietto(qint64 seq, int sequenza, qint32 numero) {
+    registro::Evento e = registro::evento(registro::Tipo::Biglietto, QDateTime::currentDateTime());
+    e.seq = seq;
+    e.sequenza = sequenza;
+    e.numero = numero;
+    e.codice = registro::codiceBiglietto("chiave di prova", e.data(), sequenza, numero);
     return e;
 }
 
@@ -128,6 +140,9 @@ private slots:
     void indirizzoDiAscolto();
     void annuncioSoloDiChiamateTenute();
     void caricaSoloOggi();
+    void codiceDelBiglietto_data();
+    void codiceDelBiglietto();
+    void bigliettoChiamato();
 };
 
 void TestWeb::percorsiEParametri_data() {
@@ -361,6 +376,71 @@ void TestWeb::annuncioSoloDiChiamateTenute() {
     for (const char* q : {"postazione=3", "postazione=0&numero=57", "postazione=3&numero=0",
                           "postazione=3&numero=2147483648", "postazione=3&numero=57&x=1"})
         QCOMPARE(codice(scambia(b.porta(), get(QByteArray("/api/annuncio?") + q))), 400);
+}
+
+void TestWeb::codiceDelBiglietto_data() {
+    const QByteArray noto = biglietto(1, 3, 7).codice.toLatin1();
+    QTest::addColumn<QByteArray>("bersaglio");
+    QTest::addColumn<int>("atteso");
+    QTest::newRow("pagina") << "/biglietto/" + noto << 200;
+    QTest::newRow("dati") << "/api/biglietto/" + noto << 200;
+    QTest::newRow("ignoto") << QByteArray("/biglietto/aaaaaaaaaaaaaaaa") << 404;
+    QTest::newRow("dati ignoti") << QByteArray("/api/biglietto/aaaaaaaaaaaaaaaa") << 404;
+    QTest::newRow("vuoto") << QByteArray("/biglietto/") << 400;
+    QTest::newRow("corto") << "/biglietto/" + noto.left(15) << 400;
+    QTest::newRow("lungo") << "/biglietto/" + noto + "a" << 400;
+    QTest::newRow("maiuscole") << "/biglietto/" + noto.toUpper() << 400;
+    QTest::newRow("cifre fuori alfabeto") << QByteArray("/api/biglietto/aaaaaaaaaaaaaaa1") << 400;
+    QTest::newRow("codificato") << QByteArray("/biglietto/%61aaaaaaaaaaaaaaa%00") << 400;
+    QTest::newRow("enorme") << "/biglietto/" + QByteArray(4000, 'a') << 400;
+    QTest::newRow("con parametri") << "/biglietto/" + noto + "?x=1" << 400;
+    QTest::newRow("barra in piu") << "/biglietto/" + noto + "/" << 404;
+    QTest::newRow("risalita") << QByteArray("/biglietto/../tabellone") << 404;
+    QTest::newRow("script") << QByteArray("/risorse/biglietto.js") << 200;
+}
+
+void TestWeb::codiceDelBiglietto() {
+    static Banco b;
+    if (b.quadro.ultimo() == 0)
+        b.quadro.aggiungi({biglietto(1, 3, 7)});
+    QFETCH(QByteArray, bersaglio);
+    const QByteArray r = scambia(b.porta(), get(bersaglio));
+    QTEST(codice(r), "atteso");
+    QVERIFY(r.contains("Content-Security-Policy: default-src 'none'"));
+    QVERIFY(r.contains("X-Frame-Options: DENY\r\n"));
+}
+
+void TestWeb::bigliettoChiamato() {
+    // Ticket 7 of P3 with one ticket before it; then 6 is called, then 7 at station 3.
+    Banco b;
+    b.quadro.aggiungi({biglietto(1, 3, 6), biglietto(2, 3, 7), biglietto(3, 1, 1)});
+    const QByteArray codice7 = "/api/biglietto/" + biglietto(0, 3, 7).codice.toLatin1();
+    auto json = [&] {
+        const QByteArray r = scambia(b.porta(), get(codice7));
+        return QJsonDocument::fromJson(r.mid(r.indexOf("\r\n\r\n") + 4)).object();
+    };
+    QJsonObject o = json();
+    QCOMPARE(o.value("numero").toInt(), 7);
+    QCOMPARE(o.value("servizio").toString(), QStringLiteral("Postazione 3"));
+    QCOMPARE(o.value("fase").toString(), QStringLiteral("attesa"));
+    QCOMPARE(o.value("davanti").toInt(), 1);
+    QVERIFY(!o.contains("attesa")); // no pace yet
+    QCOMPARE(o.value("ultimoEvento").toInt(), 3);
+    b.quadro.aggiungi({chiamata(4, 3, 6)});
+    QCOMPARE(json().value("davanti").toInt(), 0);
+    b.quadro.aggiungi({chiamata(5, 3, 7)});
+    o = json();
+    QCOMPARE(o.value("fase").toString(), QStringLiteral("chiamato"));
+    QCOMPARE(o.value("postazione").toInt(), 3);
+    // Nothing personal on the page: only the ticket's own facts.
+    QCOMPARE(QStringList(o.keys()), QStringList({"davanti", "fase", "numero", "postazione",
+                                                 "sequenza", "servizio", "ultimoEvento"}));
+    // The settings name the services.
+    OpzioniWeb n;
+    leggiServizi(QStringLiteral("/nonesiste.ini"), n);
+    QCOMPARE(nomeServizio(n, 11), QStringLiteral("Numerazione unica"));
+    n.servizi[2] = QStringLiteral("Anagrafe");
+    QCOMPARE(nomeServizio(n, 3), QStringLiteral("Anagrafe"));
 }
 
 QTEST_GUILESS_MAIN(TestWeb)

@@ -121,6 +121,7 @@ void Quadro::aggiungiBloccato(const registro::Evento& e) {
     m_eventi.push_back(
         {e.seq, e.tipo, e.postazione, e.numero, std::make_shared<const QByteArray>(jsonEvento(e))});
     m_ultimo = e.seq;
+    m_biglietti.aggiungi(e);
     while (m_eventi.size() > m_massimo) {
         m_primoNoto = m_eventi.front().seq;
         m_eventi.pop_front();
@@ -169,6 +170,11 @@ bool Quadro::chiamataTenuta(int postazione, qint32 numero) const {
         if (it->tipo == Tipo::Chiamata && it->postazione == postazione && it->numero == numero)
             return true;
     return false;
+}
+
+std::optional<StatoBiglietto> Quadro::biglietto(const QString& codice) const {
+    std::lock_guard l(m_mutex);
+    return m_biglietti.cerca(codice, QDateTime::currentMSecsSinceEpoch());
 }
 
 void Quadro::attendi(qint64 dal, std::chrono::steady_clock::time_point fino) const {

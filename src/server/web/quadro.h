@@ -11,6 +11,7 @@
 // Every member may be called from any thread: the recorder's thread adds, the web server's
 // threads read and wait.
 #include "registro/registro.h"
+#include "server/web/biglietti_web.h"
 
 #include <QByteArray>
 
@@ -66,6 +67,9 @@ public:
     // Whether a call of `numero` at `postazione` is among the events held.
     bool chiamataTenuta(int postazione, qint32 numero) const;
 
+    // The ticket of `codice` among today's, as things stand now.
+    std::optional<StatoBiglietto> biglietto(const QString& codice) const;
+
     // Waits until an event after `dal` is held, `fino` passes or svegliaTutti() is called.
     void attendi(qint64 dal, std::chrono::steady_clock::time_point fino) const;
     void svegliaTutti();
@@ -85,6 +89,7 @@ private:
     qint64 m_primoNoto = 0; // the first sequence number after which nothing is missing
     qint32 m_ultimaSingola = 0;
     quint64 m_sveglie = 0;
+    Biglietti m_biglietti;
 };
 
 } // namespace qvr::web

@@ -4,6 +4,7 @@
 #include "archive/errori.h"
 #include "archive/lettore.h"
 #include "archive/nomi.h"
+#include "registro/codice_biglietto.h"
 #include "registro/letture.h"
 #include "tabellone/voce.h"
 
@@ -229,6 +230,20 @@ std::optional<std::pair<QString, int>> leggiAscolta(const QString& testo) {
     return std::pair{indirizzo, int(*porta)};
 }
 
+QString nomeServizio(const OpzioniWeb& o, int sequenza) {
+    if (sequenza >= 1 && sequenza <= o.servizi.size() && !o.servizi[sequenza - 1].isEmpty())
+        return o.servizi[sequenza - 1];
+    return sequenza == biglietti::SequenzaSingola ? QStringLiteral("Numerazione unica")
+                                                  : QStringLiteral("Postazione %1").arg(sequenza);
+}
+
+void leggiServizi(const QString& fileImpostazioni, OpzioniWeb& o) {
+    QSettings s(fileImpostazioni, QSettings::IniFormat);
+    o.servizi.clear();
+    for (int q = 1; q <= biglietti::SequenzaSingola; ++q)
+        o.servizi << s.value(QStringLiteral("Servizi/P%1").arg(q)).toString().trimmed().left(60);
+}
+
 QStringList leggiLimiti(const QString& fileImpostazioni, OpzioniWeb& o) {
     QStringList errate;
     QSettings s(fileImpostazioni, QSettings::IniFormat);
@@ -261,6 +276,9 @@ public:
         m_html = testoRisorsa(QStringLiteral(":/web/tabellone.html"));
         m_js = testoRisorsa(QStringLiteral(":/web/tabellone.js"));
         m_css = testoRisorsa(QStringLiteral(":/web/tabellone.css"));
+        m_htmlBiglietto = testoRisorsa(QStringLiteral(":/web/biglietto.html"));
+        m_jsBiglietto = testoRisorsa(QStringLiteral(":/web/biglietto.js"));
+        m_cssBiglietto = testoRisorsa(QStringLiteral(":/web/biglietto.css"));
         prepara();
     }
 
@@ -269,6 +287,8 @@ public:
     void eventi(const httplib::Request& req, httplib::Response& res);
     QByteArray leggiStato(bool nominativi, qint64 ultimo, int& codice);
     void annuncio(const httplib::Request& req, httplib::Response& res);
+    void biglietto(const httplib::Request& req, httplib::Response& res, bool json);
+    void risorsa(const char* percorso, const std::string& testo, const char* tipo);
 
     QString m_cartella;
     Quadro& m_quadro;
@@ -284,6 +304,7 @@ public:
     std::mutex m_mutexFlussi;
     std::map<std::string, int> m_flussiPerIndirizzo;
     std::string m_html, m_js, m_css;
+    std::string m_htmlBiglietto, m_jsBiglietto, m_cssBiglietto;
     std::string m_dopo; // seconds until one more request is admitted
     // The state read last, kept for a moment: many pages asking at once read the archive once.
     std::mutex m_mutexLettura; // one archive read at a time
@@ -373,19 +394,15 @@ void ServerWeb::Dentro::prepara() {
         }
         res.set_content(m_html, "text/html; charset=utf-8");
     });
-    h.Get("/risorse/tabellone\\.js", [this](const httplib::Request& req, httplib::Response& res) {
-        if (!req.params.empty()) {
-            res.status = 400;
-            return;
-        }
-        res.set_content(m_js, "text/javascript; charset=utf-8");
+    risorsa("/risorse/tabellone\\.js", m_js, "text/javascript; charset=utf-8");
+    risorsa("/risorse/tabellone\\.css", m_css, "text/css; charset=utf-8");
+    risorsa("/risorse/biglietto\\.js", m_jsBiglietto, "text/javascript; charset=utf-8");
+    risorsa("/risorse/biglietto\\.css", m_cssBiglietto, "text/css; charset=utf-8");
+    h.Get("/biglietto/([^/]*)", [this](const httplib::Request& req, httplib::Response& res) {
+        biglietto(req, res, false);
     });
-    h.Get("/risorse/tabellone\\.css", [this](const httplib::Request& req, httplib::Response& res) {
-        if (!req.params.empty()) {
-            res.status = 400;
-            return;
-        }
-        res.set_content(m_css, "text/css; charset=utf-8");
+    h.Get("/api/biglietto/([^/]*)", [this](const httplib::Request& req, httplib::Response& res) {
+        biglietto(req, res, true);
     });
     h.Get("/api/stato",
           [this](const httplib::Request& req, httplib::Response& res) { stato(req, res); });
@@ -393,6 +410,59 @@ void ServerWeb::Dentro::prepara() {
           [this](const httplib::Request& req, httplib::Response& res) { eventi(req, res); });
     h.Get("/api/annuncio",
           [this](const httplib::Request& req, httplib::Response& res) { annuncio(req, res); });
+}
+
+void ServerWeb::Dentro::risorsa(const char* percorso, const std::string& testo, const char* tipo) {
+    m_http.Get(percorso, [&testo, tipo](const httplib::Request& req, httplib::Response& res) {
+        if (!req.params.empty()) {
+            res.status = 400;
+            return;
+        }
+        res.set_content(testo, tipo);
+    });
+}
+
+// The customer's ticket: the page (which then reads the JSON and follows the event stream), or
+// the JSON. A code of the wrong form is refused before it is looked up.
+void ServerWeb::Dentro::biglietto(const httplib::Request& req, httplib::Response& res, bool json) {
+    const QString codice = QString::fromStdString(req.matches[1].str());
+    if (!req.params.empty() || !registro::formaCodice(codice)) {
+        res.status = 400;
+        return;
+    }
+    const qint64 ultimo = m_quadro.ultimo();
+    const std::optional<StatoBiglietto> s = m_quadro.biglietto(codice);
+    if (!s) {
+        res.status = 404;
+        if (!json)
+            res.set_content("<!DOCTYPE html><html lang=\"it\"><head><meta charset=\"utf-8\">"
+                            "<meta name=\"viewport\" content=\"width=device-width, "
+                            "initial-scale=1\"><title>Biglietto</title><link rel=\"stylesheet\" "
+                            "href=\"/risorse/biglietto.css\"></head><body><main><p "
+                            "class=\"avviso\">Biglietto non trovato. Se l'ha appena preso, "
+                            "riprovi tra qualche secondo.</p></main></body></html>\n",
+                            "text/html; charset=utf-8");
+        return;
+    }
+    if (!json) {
+        res.set_content(m_htmlBiglietto, "text/html; charset=utf-8");
+        return;
+    }
+    QJsonObject o;
+    o.insert(QStringLiteral("numero"), s->numero);
+    o.insert(QStringLiteral("sequenza"), s->sequenza);
+    o.insert(QStringLiteral("servizio"), nomeServizio(m_o, s->sequenza));
+    o.insert(QStringLiteral("fase"), s->fase == StatoBiglietto::Fase::Chiamato   ? "chiamato"
+                                     : s->fase == StatoBiglietto::Fase::Superato ? "superato"
+                                                                                 : "attesa");
+    o.insert(QStringLiteral("davanti"), s->davanti);
+    if (s->fase == StatoBiglietto::Fase::Chiamato)
+        o.insert(QStringLiteral("postazione"), s->postazione);
+    if (s->attesaS && s->fase == StatoBiglietto::Fase::Attesa)
+        o.insert(QStringLiteral("attesa"), testoAttesa(*s->attesaS));
+    o.insert(QStringLiteral("ultimoEvento"), ultimo);
+    res.set_content(QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString(),
+                    "application/json; charset=utf-8");
 }
 
 QByteArray ServerWeb::Dentro::leggiStato(bool nominativi, qint64 ultimo, int& codice) {

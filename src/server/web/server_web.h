@@ -9,6 +9,9 @@
 //                  the latest calls (?nominativi=1 with the users' names)
 //   /api/eventi    the journal's events as server-sent events, each with its sequence number
 //                  as id; Last-Event-ID or ?dal=N replays what came after N
+//   /biglietto/CODICE      the customer's ticket on the phone: number, service, people ahead,
+//                          estimated wait, and the station when it is called
+//   /api/biglietto/CODICE  the same as JSON (a code not well formed 400, unknown 404)
 //
 // Nothing here changes the archive or the journal: the archive is read with the board's
 // read-only reader, the journal's events come from the recorder (Quadro).
@@ -48,7 +51,17 @@ struct OpzioniWeb {
     int timeoutInattivoS = 2; // between two requests on a kept connection (and at the stop)
     size_t massimoCorpo = 4096;
     int battitoMs = 1000; // a stream with no event gets a heartbeat this often
+    // The services' names on the ticket page, by sequence (1..11); an empty one is named by
+    // nomeServizio().
+    QStringList servizi;
 };
+
+// A sequence's name on the ticket page when the settings give none: "Postazione N" for a
+// station's own sequence, "Numerazione unica" for the shared one.
+QString nomeServizio(const OpzioniWeb& o, int sequenza);
+
+// The services' names from the settings file's [Servizi] group (P1=Anagrafe ... P11=...).
+void leggiServizi(const QString& fileImpostazioni, OpzioniWeb& o);
 
 // "INDIRIZZO:PORTA" ("[::1]:8080" for IPv6, ":8080" every IPv4 address); nullopt when it is
 // not one.
