@@ -311,8 +311,15 @@ void FinestraUfficio::cambiaCampo(const Campo& campo, const QVariant& nuovo) {
             emit aggiornata();
             return;
         }
-        // Changed meanwhile by someone else: show the new state, then ask.
+        // Changed meanwhile by someone else: show the new state, then ask (unless it is
+        // already what the operator chose).
         ricarica();
+        if (esito.attuale == normalizza(nuovo, campo.tipo)) {
+            stato(QStringLiteral("Già salvato da un altro programma: %1 è %2.")
+                      .arg(nomeCampo(campo), testoValore(m_conf, campo, esito.attuale)));
+            emit aggiornata();
+            return;
+        }
         const auto risposta = messaggi::mostra(
             this, messaggi::Icona::Domanda, QStringLiteral("Valore cambiato"),
             QStringLiteral("Nel frattempo un altro programma ha cambiato %1: ora è %2.\n\n"
