@@ -64,6 +64,8 @@ QTableWidget* tabella(const QString& nome, const QString& accessibile, const QSt
     t->setSelectionBehavior(QAbstractItemView::SelectRows);
     t->setSelectionMode(QAbstractItemView::SingleSelection);
     t->verticalHeader()->setVisible(false);
+    t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 8);
+    t->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     t->horizontalHeader()->setStretchLastSection(true);
     t->setTabKeyNavigation(false);
     return t;
@@ -592,6 +594,8 @@ QWidget* FinestraUfficio::creaOggi() {
     griglia->addWidget(nuova, 4, 0, Qt::AlignLeft);
     griglia->setColumnStretch(0, 3);
     griglia->setColumnStretch(1, 2);
+    griglia->setRowStretch(1, 3);
+    griglia->setRowStretch(3, 2);
     return pagina;
 }
 
@@ -628,8 +632,6 @@ void FinestraUfficio::mostraGiornata(const Giornata& g) {
         cella(m_tabCode, s - 1, 1, QString::number(g.biglietti[s - 1]));
         cella(m_tabCode, s - 1, 2, QString::number(g.inAttesa[s - 1]));
     }
-    m_tabOggi->resizeColumnsToContents();
-    m_tabCode->resizeColumnsToContents();
 }
 
 void FinestraUfficio::erroreOsservatore(int numero, const QString& testo) {
