@@ -77,6 +77,13 @@ void cella(QTableWidget* t, int riga, int colonna, const QString& testo) {
     t->setItem(riga, colonna, new QTableWidgetItem(testo));
 }
 
+QString testoChiamata(const Chiamata& c) {
+    return QStringLiteral("%1  Numero %2, postazione %3")
+        .arg(c.ora.toString(QStringLiteral("HH:mm:ss")))
+        .arg(c.numero)
+        .arg(c.postazione);
+}
+
 QString testoModo(bool singola) {
     return singola ? QStringLiteral("Numerazione singola") : QStringLiteral("Standard");
 }
@@ -164,6 +171,19 @@ bool FinestraUfficio::apri(const QString& archivio) {
     m_cambiata = {};
     setWindowTitle(TitoloFinestra + QStringLiteral(" - ") + archivio_campo::perSchermo(archivio));
     const bool ok = ricarica();
+    m_chiamate->clear();
+    if (ok) {
+        // Today's calls before the window opened, from the recorder's journal when it runs.
+        QVector<Chiamata> prima;
+        try {
+            m_attesa->esegui(
+                [&] { prima = chiamateDelRegistro(archivio, QDate::currentDate(), 50); });
+        } catch (const ErroreQvr& e) {
+            stato(QStringLiteral("Registro non leggibile: %1").arg(e.testoCompleto()));
+        }
+        for (const Chiamata& c : prima)
+            m_chiamate->addItem(testoChiamata(c));
+    }
     m_osservatore = std::make_unique<Osservatore>(archivio);
     connect(m_osservatore.get(), &Osservatore::letta, this, &FinestraUfficio::mostraGiornata);
     connect(m_osservatore.get(), &Osservatore::errore, this, &FinestraUfficio::erroreOsservatore);
@@ -603,10 +623,7 @@ void FinestraUfficio::mostraGiornata(const Giornata& g) {
     m_avviso->hide();
     if (m_giornata)
         for (const Chiamata& c : chiamateTra(*m_giornata, g, QDateTime::currentDateTime())) {
-            m_chiamate->insertItem(0, QStringLiteral("%1  Numero %2, postazione %3")
-                                          .arg(c.ora.toString(QStringLiteral("HH:mm:ss")))
-                                          .arg(c.numero)
-                                          .arg(c.postazione));
+            m_chiamate->insertItem(0, testoChiamata(c));
             while (m_chiamate->count() > 50)
                 delete m_chiamate->takeItem(m_chiamate->count() - 1);
         }

@@ -6,12 +6,15 @@
 #include "archive/nomi.h"
 #include "archive/percorsi_archivio.h"
 #include "archive/server.h"
+#include "registro/deposito.h"
 
 #include <QFileInfo>
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
+#include <memory>
 
 namespace qvr::ufficio {
 
@@ -81,6 +84,34 @@ QVector<Chiamata> chiamateTra(const Giornata& prima, const Giornata& dopo, const
             nuove.push_back({ora, n, b.numero});
     }
     return nuove;
+}
+
+QVector<Chiamata> chiamateDelRegistro(const QString& archivio, const QDate& giorno, int quante) {
+    const std::unique_ptr<registro::Deposito> giornale = registro::deposito(archivio);
+    if (!eServer(archivio) && !QFileInfo::exists(giornale->nome()))
+        return {};
+    try {
+        giornale->apriLettura();
+    } catch (const ErroreQvr& e) {
+        // A server archive whose recorder never ran has no journal's schema.
+        if (eServer(archivio) &&
+            (e.numero() == Err::DatabaseNonTrovato || e.numero() == Err::TabellaNonTrovata))
+            return {};
+        throw;
+    }
+    // A local day lies within 14 hours of the same UTC day: a day more on each side.
+    const qint64 da = QDateTime(giorno.addDays(-1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
+    const qint64 a = QDateTime(giorno.addDays(2), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
+    QVector<Chiamata> elenco;
+    giornale->leggiLeggero(da, a, [&](const registro::Evento& e) {
+        if (e.tipo == registro::Tipo::Chiamata && e.data() == giorno)
+            elenco.push_back({e.ora(), e.postazione, e.numero});
+    });
+    giornale->chiudi();
+    if (elenco.size() > quante)
+        elenco.remove(0, elenco.size() - quante);
+    std::reverse(elenco.begin(), elenco.end());
+    return elenco;
 }
 
 QString testoStato(int stato) {

@@ -61,6 +61,9 @@ struct Chiamata {
     qint32 numero = 0;
 };
 QVector<Chiamata> chiamateTra(const Giornata& prima, const Giornata& dopo, const QDateTime& ora);
+// The latest `quante` calls of `giorno` in the office's journal (kept by qvr-server), newest
+// first; none when the archive has no journal yet. Other failures are ErroreQvr.
+QVector<Chiamata> chiamateDelRegistro(const QString& archivio, const QDate& giorno, int quante);
 
 // "In corso...", "Attendere...", "Assente...", or "Stato N" for another value.
 QString testoStato(int stato);

@@ -5,6 +5,7 @@
 
 #include "archive/errori.h"
 #include "archive/nomi.h"
+#include "registro/deposito.h"
 #include "ufficio/manutenzione.h"
 #include "ufficio/oggi.h"
 
@@ -27,6 +28,7 @@ private slots:
     void nominativi_data();
     void nominativi();
     void giornataInAttesaDopo99();
+    void chiamateDelGiornale();
     void archivioIrraggiungibile();
     void controlloDiUnFileDanneggiato();
 };
@@ -212,6 +214,40 @@ void TestUfficioModello::giornataInAttesaDopo99() {
     QCOMPARE(chiamate[1].postazione, 2);
     QCOMPARE(chiamate[1].numero, 6);
     QVERIFY(chiamateTra(dopo, dopo, QDateTime::currentDateTime()).isEmpty());
+}
+
+// Today's calls before the window opened come from the recorder's journal, newest first.
+void TestUfficioModello::chiamateDelGiornale() {
+    UfficioProva u;
+    const QDate oggi = QDate::currentDate();
+    QVERIFY(chiamateDelRegistro(u.archivio(), oggi, 10).isEmpty()); // no journal yet
+    std::vector<registro::Evento> eventi;
+    const auto chiamata = [&](const QDateTime& ora, int postazione, qint32 numero) {
+        registro::Evento e = registro::evento(registro::Tipo::Chiamata, ora);
+        e.postazione = postazione;
+        e.numero = numero;
+        eventi.push_back(e);
+    };
+    const QDateTime mezzogiorno(oggi, QTime(12, 0));
+    chiamata(mezzogiorno.addDays(-1), 1, 90); // yesterday's
+    for (int i = 1; i <= 4; ++i)
+        chiamata(mezzogiorno.addSecs(60 * i), i, 10 + i);
+    registro::Evento biglietto = registro::evento(registro::Tipo::Biglietto, mezzogiorno);
+    biglietto.sequenza = 1;
+    biglietto.numero = 20;
+    eventi.push_back(biglietto);
+    {
+        const auto giornale = registro::deposito(u.archivio());
+        giornale->apriScrittura();
+        giornale->aggiungi(eventi);
+        giornale->chiudi();
+    }
+    const QVector<Chiamata> c = chiamateDelRegistro(u.archivio(), oggi, 3);
+    QCOMPARE(c.size(), 3);
+    QCOMPARE(c[0].postazione, 4);
+    QCOMPARE(c[0].numero, 14);
+    QCOMPARE(c[2].numero, 12);
+    QCOMPARE(c[0].ora, mezzogiorno.addSecs(240));
 }
 
 void TestUfficioModello::archivioIrraggiungibile() {
