@@ -36,6 +36,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <limits>
 
 namespace qvr::ufficio {
@@ -100,6 +101,7 @@ FinestraUfficio::FinestraUfficio(const QString& archivio, QWidget* parent) : QMa
     m_campoArchivio = nominato(new CampoArchivio(archivio), QStringLiteral("archivio"),
                                QStringLiteral("Archivio"));
     m_campoArchivio->testo()->setAccessibleName(QStringLiteral("Archivio"));
+    m_campoArchivio->setFocusProxy(m_campoArchivio->testo());
     etichetta->setBuddy(m_campoArchivio->testo());
     auto* apriArchivio = nominato(new QPushButton(QStringLiteral("A&pri")), QStringLiteral("apri"),
                                   QStringLiteral("Apri l'archivio"));
@@ -300,6 +302,13 @@ void FinestraUfficio::mostraConfigurazione() {
             dove << QString::number(n);
         cella(m_tabUtenti, r, 2, dove.join(u", "));
     }
+    // A new user takes the next free id unless the operator types another.
+    qint32 massimo = 0;
+    for (const Utente& u : m_conf.utenti)
+        massimo = std::max(massimo, u.id);
+    if (massimo < std::numeric_limits<qint32>::max())
+        m_id->setValue(massimo + 1);
+    m_nominativo->clear();
     m_dopo99Standard->setChecked(m_conf.dopo99Standard);
     m_dopo99Singola->setChecked(m_conf.dopo99Singola);
     m_totem->setChecked(m_conf.totem == TotemSi);
@@ -386,7 +395,7 @@ QWidget* FinestraUfficio::creaUtenti() {
     pulsante(QStringLiteral("&Rinomina"), QStringLiteral("rinomina"), [this] { rinominaUtente(); });
     pulsante(QStringLiteral("Cambia i&d"), QStringLiteral("cambiaId"),
              [this] { cambiaIdUtente(); });
-    pulsante(QStringLiteral("Ri&muovi"), QStringLiteral("rimuovi"), [this] { rimuoviUtente(); });
+    pulsante(QStringLiteral("Rimuo&vi"), QStringLiteral("rimuovi"), [this] { rimuoviUtente(); });
     auto* spiega = new QLabel(QStringLiteral(
         "Scegliere un utente nell'elenco: id e nominativo passano nei campi. \"Aggiungi\" crea un "
         "utente con l'id e il nominativo scritti; \"Cambia id\" dà all'utente scelto l'id "
@@ -439,6 +448,8 @@ void FinestraUfficio::aggiungiUtente() {
         return;
     ricarica();
     if (esito.tipo == EsitoUtente::IdInUso) {
+        // The name typed stays; the id field now offers the next free one.
+        m_nominativo->setText(nuovo.nominativo);
         messaggi::mostra(this, messaggi::Icona::Avviso, QStringLiteral("Id già in uso"),
                          QStringLiteral("L'id %1 è già di un altro utente: scegliere un altro id.")
                              .arg(nuovo.id));
@@ -700,7 +711,10 @@ QWidget* FinestraUfficio::creaArchivio() {
     m_destinazione = nominato(new CampoArchivio(QString()), QStringLiteral("destinazione"),
                               QStringLiteral("Altro archivio"));
     m_destinazione->testo()->setAccessibleName(QStringLiteral("Altro archivio"));
-    modulo->addRow(QStringLiteral("A&ltro archivio:"), m_destinazione);
+    m_destinazione->setFocusProxy(m_destinazione->testo());
+    auto* etichetta = new QLabel(QStringLiteral("A&ltro archivio:"));
+    etichetta->setBuddy(m_destinazione->testo());
+    modulo->addRow(etichetta, m_destinazione);
     m_sovrascrivi = nominato(new QCheckBox(QStringLiteral("So&stituisce un archivio già "
                                                           "presente")),
                              QStringLiteral("sovrascrivi"),
@@ -714,7 +728,7 @@ QWidget* FinestraUfficio::creaArchivio() {
     };
     pulsante(QStringLiteral("&Crea un nuovo archivio"), QStringLiteral("creaArchivio"),
              [this] { creaNuovoArchivio(); });
-    pulsante(QStringLiteral("Cop&ia l'archivio aperto"), QStringLiteral("copiaArchivio"),
+    pulsante(QStringLiteral("Copia l'archivio ap&erto"), QStringLiteral("copiaArchivio"),
              [this] { copiaArchivio(); });
     pulsante(QStringLiteral("Controlla l'&integrità dell'archivio aperto"),
              QStringLiteral("controlla"), [this] { controllaIntegrita(); });

@@ -46,6 +46,8 @@ public:
     ~FinestraUfficio() override;
 
     QString archivio() const { return m_archivio; }
+    // The archive's configuration was read: the archive is worth remembering.
+    bool aperto() const { return m_confLetta; }
     const Configurazione& configurazione() const { return m_conf; }
     // Opens the archive: reads its configuration and starts the watch on the day. False (with
     // the error shown) when it cannot be read; the window stays usable.

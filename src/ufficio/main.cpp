@@ -3,6 +3,7 @@
 //   qvr-ufficio [--archivio CARTELLA|URI]
 
 #include "archive/informazioni.h"
+#include "archive/percorsi_archivio.h"
 #include "archive/server.h"
 #include "finestre/impostazioni_programma.h"
 #include "finestre/messaggi.h"
@@ -10,6 +11,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QTextStream>
 
 #include <memory>
@@ -52,11 +54,15 @@ int main(int argc, char* argv[]) {
 
     // The archive last opened is kept in ~/.config/qvr/qvr-ufficio.ini.
     qvr::FileImpostazioni impostazioni(QStringLiteral("qvr-ufficio"));
-    const QString scelto =
+    QString scelto =
         parser.isSet(archivio) ? parser.value(archivio) : impostazioni.valore(ChiaveArchivio);
+    // A folder given relative to where the program was started is remembered whole.
+    if (parser.isSet(archivio) && !qvr::eServer(scelto) && !scelto.contains(u'\\') &&
+        QDir::isRelativePath(scelto))
+        scelto = QDir(scelto).absolutePath();
     qvr::ufficio::FinestraUfficio w(scelto);
-    QObject::connect(&w, &qvr::ufficio::FinestraUfficio::aggiornata, &w, [&] {
-        if (w.archivio().isEmpty() || w.archivio() == impostazioni.valore(ChiaveArchivio))
+    const auto ricorda = [&] {
+        if (!w.aperto() || w.archivio() == impostazioni.valore(ChiaveArchivio))
             return;
         try {
             impostazioni.preparaPrivato();
@@ -65,7 +71,9 @@ int main(int argc, char* argv[]) {
         } catch (const qvr::ErroreQvr& e) {
             qvr::messaggi::mostraErrore(&w, QStringLiteral("Impostazioni non salvate"), e);
         }
-    });
+    };
+    ricorda();
+    QObject::connect(&w, &qvr::ufficio::FinestraUfficio::aggiornata, &w, ricorda);
     w.show();
     const int esito = app.exec();
     qvr::server::chiudiConnessioni();

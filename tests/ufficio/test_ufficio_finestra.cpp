@@ -11,8 +11,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -56,6 +58,7 @@ private slots:
     void nuovaGiornataChiedeConferma();
     void archivioIrraggiungibile();
     void rimozioneDiUnUtenteInServizio();
+    void aggiuntaDiUnUtente();
     void oggiSegueLePostazioni();
 };
 
@@ -172,6 +175,36 @@ void TestUfficioFinestra::rimozioneDiUnUtenteInServizio() {
     QVERIFY(!leggiConfigurazione(u.archivio()).utente(3));
     QCOMPARE(trova<QComboBox>(&w, QStringLiteral("utente3"))->currentText(),
              QStringLiteral("3 - (utente inesistente)"));
+}
+
+void TestUfficioFinestra::aggiuntaDiUnUtente() {
+    UfficioProva u;
+    FinestraUfficio w(u.archivio());
+    QLineEdit* nome = trova<QLineEdit>(&w, QStringLiteral("nominativo"));
+    QSpinBox* id = trova<QSpinBox>(&w, QStringLiteral("id"));
+    QPushButton* aggiungi = trova<QPushButton>(&w, QStringLiteral("aggiungi"));
+    QCOMPARE(id->value(), 12); // the next free id
+    const int utenti = w.configurazione().utenti.size();
+
+    nome->setText(QString(LunghezzaNominativo + 1, QLatin1Char('x')));
+    messaggi::accodaRisposta(QMessageBox::Ok);
+    aggiungi->click();
+    QCOMPARE(messaggi::registro().size(), 1);
+    QCOMPARE(messaggi::registro().last().titolo, QStringLiteral("Nominativo non valido"));
+    QCOMPARE(leggiConfigurazione(u.archivio()).utenti.size(), utenti);
+
+    nome->setText(QStringLiteral("Nicolò D'Angelo"));
+    id->setValue(3);
+    messaggi::accodaRisposta(QMessageBox::Ok);
+    aggiungi->click();
+    QCOMPARE(messaggi::registro().last().titolo, QStringLiteral("Id già in uso"));
+    QCOMPARE(nome->text(), QStringLiteral("Nicolò D'Angelo")); // kept for another try
+    QCOMPARE(id->value(), 12);
+    aggiungi->click();
+    QCOMPARE(messaggi::registro().size(), 2);
+    QCOMPARE(leggiConfigurazione(u.archivio()).utente(12)->nominativo,
+             QStringLiteral("Nicolò D'Angelo"));
+    QCOMPARE(trova<QTableWidget>(&w, QStringLiteral("tabellaUtenti"))->rowCount(), utenti + 1);
 }
 
 void TestUfficioFinestra::oggiSegueLePostazioni() {
