@@ -15,8 +15,13 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTableWidget>
 #include <QtTest>
+
+#include <atomic>
+#include <thread>
 
 using namespace qvr;
 using namespace qvr::ufficio;
@@ -60,6 +65,7 @@ private slots:
     void rimozioneDiUnUtenteInServizio();
     void aggiuntaDiUnUtente();
     void oggiSegueLePostazioni();
+    void archivioOccupatoAtteso();
 };
 
 void TestUfficioFinestra::dueFinestreSulloStessoCampo() {
@@ -224,6 +230,39 @@ void TestUfficioFinestra::oggiSegueLePostazioni() {
                 ->text()
                 .contains(QStringLiteral("prossimo avvio")));
     QVERIFY(trova<QLabel>(&w, QStringLiteral("nota2"))->text().isEmpty());
+}
+
+// Another program holds QVR.mdb for a while: the change waits for it and is written when the
+// database is free, with no error.
+void TestUfficioFinestra::archivioOccupatoAtteso() {
+    UfficioProva u;
+    FinestraUfficio w(u.archivio());
+    w.show();
+    std::atomic<bool> preso{false};
+    std::thread altro([&] {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
+                                                        QStringLiteral("altro-programma"));
+            db.setDatabaseName(u.ambiente.file(nomi::FileQVR));
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+            preso = true;
+            QThread::msleep(1500);
+            QVERIFY(q.exec(QStringLiteral("COMMIT")));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("altro-programma"));
+    });
+    QVERIFY(QTest::qWaitFor([&] { return preso.load(); }, 10000));
+    QElapsedTimer tempo;
+    tempo.start();
+    scegli(trova<QComboBox>(&w, QStringLiteral("modo5")), ModoSingolo);
+    altro.join();
+    QVERIFY2(tempo.elapsed() >= 1000, qPrintable(QString::number(tempo.elapsed())));
+    QCOMPARE(u.grezzo(Campo::postoModo(5)).toString(), ModoSingolo);
+    QVERIFY(messaggi::registro().isEmpty());
+    QVERIFY2(w.testoStato().startsWith(QStringLiteral("Salvato")), qPrintable(w.testoStato()));
 }
 
 QTEST_MAIN(TestUfficioFinestra)
