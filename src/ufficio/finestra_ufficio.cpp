@@ -383,7 +383,7 @@ QWidget* FinestraUfficio::creaUtenti() {
     m_id->setRange(1, std::numeric_limits<qint32>::max());
     m_nominativo = nominato(new QLineEdit, QStringLiteral("nominativo"),
                             QStringLiteral("Nominativo dell'utente"));
-    modulo->addRow(QStringLiteral("&Id:"), m_id);
+    modulo->addRow(QStringLiteral("I&d:"), m_id);
     modulo->addRow(QStringLiteral("No&minativo:"), m_nominativo);
     lato->addLayout(modulo);
     const auto pulsante = [&](const QString& testo, const QString& nome, auto azione) {
@@ -391,9 +391,9 @@ QWidget* FinestraUfficio::creaUtenti() {
         connect(p, &QPushButton::clicked, this, azione);
         lato->addWidget(p);
     };
-    pulsante(QStringLiteral("A&ggiungi"), QStringLiteral("aggiungi"), [this] { aggiungiUtente(); });
+    pulsante(QStringLiteral("Agg&iungi"), QStringLiteral("aggiungi"), [this] { aggiungiUtente(); });
     pulsante(QStringLiteral("&Rinomina"), QStringLiteral("rinomina"), [this] { rinominaUtente(); });
-    pulsante(QStringLiteral("Cambia i&d"), QStringLiteral("cambiaId"),
+    pulsante(QStringLiteral("&Cambia id"), QStringLiteral("cambiaId"),
              [this] { cambiaIdUtente(); });
     pulsante(QStringLiteral("Rimuo&vi"), QStringLiteral("rimuovi"), [this] { rimuoviUtente(); });
     auto* spiega = new QLabel(QStringLiteral(
@@ -582,11 +582,11 @@ QWidget* FinestraUfficio::creaNumerazione() {
         return c;
     };
     const auto siNo = [](bool v) { return QVariant(v); };
-    m_dopo99Standard = casella(QStringLiteral("Numerazione &standard: dopo il 99 ricomincia da 1"),
+    m_dopo99Standard = casella(QStringLiteral("Numerazione standard: dopo il 99 &ricomincia da 1"),
                                QStringLiteral("dopo99Standard"), Campo::dopo99Standard(), siNo);
     m_dopo99Singola = casella(QStringLiteral("Numerazione s&ingola: dopo il 99 ricomincia da 1"),
                               QStringLiteral("dopo99Singola"), Campo::dopo99Singola(), siNo);
-    m_totem = casella(QStringLiteral("&Totem in uso"), QStringLiteral("totem"), Campo::totem(),
+    m_totem = casella(QStringLiteral("Tot&em in uso"), QStringLiteral("totem"), Campo::totem(),
                       [](bool v) { return QVariant(v ? TotemSi : TotemNo); });
     m_display = casella(QStringLiteral("&Display acceso (FE)"), QStringLiteral("display"),
                         Campo::display(), siNo);
@@ -715,7 +715,7 @@ QWidget* FinestraUfficio::creaArchivio() {
     auto* etichetta = new QLabel(QStringLiteral("A&ltro archivio:"));
     etichetta->setBuddy(m_destinazione->testo());
     modulo->addRow(etichetta, m_destinazione);
-    m_sovrascrivi = nominato(new QCheckBox(QStringLiteral("So&stituisce un archivio già "
+    m_sovrascrivi = nominato(new QCheckBox(QStringLiteral("Sostituisce un archi&vio già "
                                                           "presente")),
                              QStringLiteral("sovrascrivi"),
                              QStringLiteral("Sostituisce un archivio già presente"));
@@ -820,9 +820,9 @@ QWidget* FinestraUfficio::creaStatistiche() {
     };
     pulsante(QStringLiteral("&Calcola"), QStringLiteral("calcola"),
              [this] { calcolaStatistiche(); });
-    pulsante(QStringLiteral("Esporta C&SV..."), QStringLiteral("esportaCsv"),
+    pulsante(QStringLiteral("Esporta CS&V..."), QStringLiteral("esportaCsv"),
              [this] { esporta(false); });
-    pulsante(QStringLiteral("Esporta &PDF..."), QStringLiteral("esportaPdf"),
+    pulsante(QStringLiteral("Esporta PD&F..."), QStringLiteral("esportaPdf"),
              [this] { esporta(true); });
     riga->addStretch(1);
     colonna->addLayout(riga);
