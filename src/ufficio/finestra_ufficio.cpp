@@ -18,6 +18,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -888,13 +889,27 @@ void FinestraUfficio::calcolaStatistiche() {
     }
     auto risultato = std::make_unique<statistiche::Risultato>();
     const QString archivio = m_archivio;
+    bool senzaRegistro = false;
     if (!esegui(
             [&] {
                 auto registro = registro::deposito(archivio);
+                if (!eServer(archivio) && !QFileInfo::exists(registro->nome())) {
+                    senzaRegistro = true;
+                    return;
+                }
                 *risultato = statistiche::calcola(*registro, dal, al);
             },
             QStringLiteral("Figure non calcolate")))
         return;
+    if (senzaRegistro) {
+        m_figure.reset();
+        m_tabGiorni->setRowCount(0);
+        m_tabPostazioni->setRowCount(0);
+        m_grafico->clear();
+        stato(QStringLiteral("L'archivio non ha ancora il registro: le figure vengono dal "
+                             "registro che qvr-server tiene."));
+        return;
+    }
     const statistiche::Risultato& r = *risultato;
     m_tabGiorni->setRowCount(0);
     int i = 0;

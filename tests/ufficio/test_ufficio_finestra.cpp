@@ -6,6 +6,8 @@
 
 #include "archive/nomi.h"
 #include "finestre/messaggi.h"
+#include "registro/deposito.h"
+#include "registro/statistiche.h"
 #include "ufficio/finestra_ufficio.h"
 
 #include <QCheckBox>
@@ -66,6 +68,7 @@ private slots:
     void aggiuntaDiUnUtente();
     void oggiSegueLePostazioni();
     void archivioOccupatoAtteso();
+    void statisticheEsportate();
 };
 
 void TestUfficioFinestra::dueFinestreSulloStessoCampo() {
@@ -263,6 +266,51 @@ void TestUfficioFinestra::archivioOccupatoAtteso() {
     QCOMPARE(u.grezzo(Campo::postoModo(5)).toString(), ModoSingolo);
     QVERIFY(messaggi::registro().isEmpty());
     QVERIFY2(w.testoStato().startsWith(QStringLiteral("Salvato")), qPrintable(w.testoStato()));
+}
+
+// The figures of today's journal, exported to the same CSV the archive tool writes.
+void TestUfficioFinestra::statisticheEsportate() {
+    UfficioProva u;
+    FinestraUfficio w(u.archivio());
+    QPushButton* calcola = trova<QPushButton>(&w, QStringLiteral("calcola"));
+    calcola->click();
+    QVERIFY2(w.testoStato().contains(QStringLiteral("non ha ancora il registro")),
+             qPrintable(w.testoStato()));
+    QVERIFY(messaggi::registro().isEmpty());
+
+    const QDateTime ora(QDate::currentDate(), QTime(10, 0));
+    std::vector<registro::Evento> eventi;
+    registro::Evento b = registro::evento(registro::Tipo::Biglietto, ora);
+    b.sequenza = 1;
+    b.numero = 1;
+    registro::Evento c = registro::evento(registro::Tipo::Chiamata, ora.addSecs(90));
+    c.postazione = 1;
+    c.numero = 1;
+    eventi = {b, c};
+    {
+        const auto giornale = registro::deposito(u.archivio());
+        giornale->apriScrittura();
+        giornale->aggiungi(eventi);
+    }
+    calcola->click();
+    QTableWidget* giorni = trova<QTableWidget>(&w, QStringLiteral("tabellaGiorni"));
+    QCOMPARE(giorni->rowCount(), 1);
+    QCOMPARE(giorni->item(0, 1)->text(), QStringLiteral("1")); // tickets
+    QCOMPARE(giorni->item(0, 5)->text(), QStringLiteral("1:30"));
+
+    QTemporaryDir cartella;
+    const QString file = cartella.filePath(QStringLiteral("oggi.csv"));
+    const auto primaScelta = FinestraUfficio::sceltaFile;
+    FinestraUfficio::sceltaFile = [&](QWidget*, const QString&, const QString&, const QString&) {
+        return file;
+    };
+    trova<QPushButton>(&w, QStringLiteral("esportaCsv"))->click();
+    FinestraUfficio::sceltaFile = primaScelta;
+    const auto giornale = registro::deposito(u.archivio());
+    const QByteArray atteso = statistiche::csv(
+        statistiche::calcola(*giornale, QDate::currentDate(), QDate::currentDate()));
+    QCOMPARE(test::contenuto(file), atteso);
+    QVERIFY(messaggi::registro().isEmpty());
 }
 
 QTEST_MAIN(TestUfficioFinestra)
