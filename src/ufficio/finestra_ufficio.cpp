@@ -414,6 +414,21 @@ QWidget* FinestraUfficio::creaUtenti() {
     return pagina;
 }
 
+std::optional<Utente> FinestraUfficio::utenteDaCambiare() {
+    const auto u = utenteScelto();
+    if (!u)
+        stato(QStringLiteral("Scegliere prima un utente nell'elenco."));
+    return u;
+}
+
+void FinestraUfficio::avvisaUtenteCambiato(qint32 id) {
+    messaggi::mostra(this, messaggi::Icona::Avviso, QStringLiteral("Utente cambiato"),
+                     QStringLiteral("Nel frattempo un altro programma ha cambiato o rimosso "
+                                    "l'utente %1 o le sue postazioni: ora sono mostrati come "
+                                    "sono nell'archivio. Nulla è stato scritto.")
+                         .arg(id));
+}
+
 std::optional<Utente> FinestraUfficio::utenteScelto() {
     const int r = m_tabUtenti->currentRow();
     if (r < 0 || r >= m_conf.utenti.size() || m_tabUtenti->selectedItems().isEmpty())
@@ -462,11 +477,9 @@ void FinestraUfficio::aggiungiUtente() {
 }
 
 void FinestraUfficio::rinominaUtente() {
-    const auto u = utenteScelto();
-    if (!u) {
-        stato(QStringLiteral("Scegliere prima un utente nell'elenco."));
+    const auto u = utenteDaCambiare();
+    if (!u)
         return;
-    }
     const QString nome = m_nominativo->text().trimmed();
     if (const QString m = motivoNominativoNonValido(nome); !m.isEmpty()) {
         messaggi::mostra(this, messaggi::Icona::Avviso, QStringLiteral("Nominativo non valido"), m);
@@ -479,12 +492,8 @@ void FinestraUfficio::rinominaUtente() {
                 QStringLiteral("Utente non rinominato")))
         return;
     ricarica();
-    if (!esito.scritto()) {
-        messaggi::mostra(this, messaggi::Icona::Avviso, QStringLiteral("Utente cambiato"),
-                         QStringLiteral("Nel frattempo un altro programma ha cambiato o rimosso "
-                                        "l'utente %1: l'elenco mostra ora l'archivio com'è. "
-                                        "Nulla è stato scritto.")
-                             .arg(u->id));
+    if (esito.tipo == EsitoUtente::Cambiato) {
+        avvisaUtenteCambiato(u->id);
         return;
     }
     stato(QStringLiteral("Utente %1 rinominato: %2.").arg(u->id).arg(nome));
@@ -492,11 +501,9 @@ void FinestraUfficio::rinominaUtente() {
 }
 
 void FinestraUfficio::cambiaIdUtente() {
-    const auto u = utenteScelto();
-    if (!u) {
-        stato(QStringLiteral("Scegliere prima un utente nell'elenco."));
+    const auto u = utenteDaCambiare();
+    if (!u)
         return;
-    }
     const qint32 nuovoId = static_cast<qint32>(m_id->value());
     const QVector<int> postazioni = m_conf.postazioniDi(u->id);
     if (!postazioni.isEmpty() &&
@@ -521,11 +528,7 @@ void FinestraUfficio::cambiaIdUtente() {
         return;
     }
     if (esito.tipo == EsitoUtente::Cambiato) {
-        messaggi::mostra(this, messaggi::Icona::Avviso, QStringLiteral("Utente cambiato"),
-                         QStringLiteral("Nel frattempo un altro programma ha cambiato l'utente "
-                                        "%1 o le sue postazioni: ora sono mostrati come sono. "
-                                        "Nulla è stato scritto.")
-                             .arg(u->id));
+        avvisaUtenteCambiato(u->id);
         return;
     }
     stato(QStringLiteral("Utente %1: ora ha l'id %2.").arg(u->nominativo).arg(nuovoId));
@@ -533,11 +536,9 @@ void FinestraUfficio::cambiaIdUtente() {
 }
 
 void FinestraUfficio::rimuoviUtente() {
-    const auto u = utenteScelto();
-    if (!u) {
-        stato(QStringLiteral("Scegliere prima un utente nell'elenco."));
+    const auto u = utenteDaCambiare();
+    if (!u)
         return;
-    }
     const QVector<int> postazioni = m_conf.postazioniDi(u->id);
     const QString domanda =
         postazioni.isEmpty()
@@ -557,12 +558,8 @@ void FinestraUfficio::rimuoviUtente() {
                 QStringLiteral("Utente non rimosso")))
         return;
     ricarica();
-    if (!esito.scritto()) {
-        messaggi::mostra(this, messaggi::Icona::Avviso, QStringLiteral("Utente cambiato"),
-                         QStringLiteral("Nel frattempo un altro programma ha cambiato l'utente "
-                                        "%1 o le sue postazioni: ora sono mostrati come sono. "
-                                        "Nulla è stato rimosso.")
-                             .arg(u->id));
+    if (esito.tipo == EsitoUtente::Cambiato) {
+        avvisaUtenteCambiato(u->id);
         return;
     }
     stato(QStringLiteral("Utente %1 (id %2) rimosso.").arg(u->nominativo).arg(u->id));

@@ -87,6 +87,9 @@ private:
     void cambiaIdUtente();
     void rimuoviUtente();
     std::optional<Utente> utenteScelto();
+    // The user chosen in the list, or none (and the status line asks to choose one).
+    std::optional<Utente> utenteDaCambiare();
+    void avvisaUtenteCambiato(qint32 id);
     void nuovaGiornata();
     void creaNuovoArchivio();
     void copiaArchivio();
