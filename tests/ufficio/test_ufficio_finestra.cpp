@@ -134,7 +134,7 @@ void TestUfficioFinestra::nuovaGiornataChiedeConferma() {
     nuova->click();
     QCOMPARE(p1(), 2);
     QCOMPARE(domande().size(), 1);
-    const auto& d = domande().first();
+    const messaggi::Mostrato d = domande().first();
     for (const QString& parte : {QStringLiteral("P1...P11"), QStringLiteral("Nr4All.txt"),
                                  QStringLiteral("\"Assente...\"")})
         QVERIFY2(d.testo.contains(parte), qPrintable(d.testo));
