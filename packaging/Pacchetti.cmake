@@ -2,6 +2,7 @@
 #   qvr-client     the calling station of a desk
 #   qvr-tabellone  the waiting-room board (when its target is built)
 #   qvr-totem      the ticket kiosk (when its target is built)
+#   qvr-ufficio    the office manager's window (when its target is built)
 #   qvr-strumenti  the command-line tools qvr-archivio and qvr-carico
 #   qvr-server     the office's recorder, a systemd system service
 # The libraries are static, so no package of a shared library is needed. Runtime dependencies
@@ -95,6 +96,14 @@ The program of the kiosk PC with a ticket printer: the customer chooses a
 service and takes a numbered ticket, counted in the shared archive folder. A
 systemd user unit starts it at login and restarts it if it ends. The user
 interface is in Italian.")
+endif()
+if(TARGET qvr-ufficio)
+    qvr_pacchetto(ufficio PROGRAMMI qvr-ufficio FINESTRA)
+    set(CPACK_COMPONENT_UFFICIO_DESCRIPTION "office manager's window of a take-a-number queue system
+The window of the office's manager: who works at which desk and in which
+numbering, the users, the restart after 99, the ticket kiosk switch, the
+people waiting today and a new day, copies and checks of the archive, and
+the figures of the office's journal. The user interface is in Italian.")
 endif()
 qvr_pacchetto(strumenti PROGRAMMI qvr-archivio qvr-carico)
 set(CPACK_COMPONENT_STRUMENTI_DESCRIPTION "command-line tools of a take-a-number queue system

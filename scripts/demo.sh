@@ -10,8 +10,9 @@
 # Every run starts a new day on the archive (the counters go back to 0). The client runs with
 # ./demo as its working directory (percorsi.txt and the call history are there). Without a
 # display everything runs under Xvfb and ends by itself; the screenshots are demo/totem.png,
-# demo/postazione.png, demo/tabellone.png and demo/schermata.png (the whole screen). With a
-# display the three windows stay open for you to use: closing the console ends the demo.
+# demo/postazione.png, demo/tabellone.png and demo/schermata.png (the whole screen), then the
+# manager's window qvr-ufficio on its page of today, demo/ufficio.png. With a display the
+# windows stay open for you to use: closing the console ends the demo.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 RADICE=$PWD
@@ -152,6 +153,18 @@ if [ "${1:-}" = --scena ]; then
     "$STRUMENTO" statistiche "$ARCHIVIO" --dal "$oggi" --al "$oggi" \
         --csv statistiche.csv --pdf statistiche.pdf 2>/dev/null | sed -n '1,8p'
     echo "Statistiche di oggi: $DEMO/statistiche.pdf, $DEMO/statistiche.csv"
+    # The manager's window on the same archive, at a desk's 1366x768, on its page of today.
+    "$RADICE/build/qvr-ufficio" --archivio "$ARCHIVIO" &
+    ufficio=$!
+    pid+=("$ufficio")
+    finestra_ufficio=$(finestra "QVR Ufficio - $ARCHIVIO")
+    # Beside the console, which stays on top of every window.
+    xdotool windowsize "$finestra_ufficio" 1366 740 windowmove "$finestra_ufficio" 540 320
+    attiva "$finestra_ufficio"
+    xdotool key alt+g
+    sleep 1.5
+    import -window "$finestra_ufficio" ufficio.png
+    echo "Finestra dell'ufficio: $DEMO/ufficio.png"
     if [ "${QVR_DEMO_RESTA:-0}" = 1 ]; then
         echo "Le finestre restano aperte: chiudere la postazione per terminare"
         wait "$client" || true
@@ -177,7 +190,8 @@ done
 source scripts/comune.sh
 installa_mancanti
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build build --target qvr-client qvr-archivio qvr-tabellone qvr-totem qvr-server
+cmake --build build --target qvr-client qvr-archivio qvr-tabellone qvr-totem qvr-server \
+    qvr-ufficio
 
 mkdir -p "$DEMO"
 if [ "$nuovo" = 1 ] || [ ! -f "$ARCHIVIO/QVR.mdb" ]; then
@@ -204,7 +218,7 @@ chmod 600 "$DEMO/config/qvr/qvr-totem.ini"
 : >"$DEMO/biglietti.escpos"
 export XDG_CONFIG_HOME="$DEMO/config"
 scena=(bash "$RADICE/scripts/demo.sh" --scena)
-rm -f "$DEMO"/{totem,postazione,tabellone,schermata,web-tabellone,web-biglietto}.png "$DEMO/annuncio.wav" \
+rm -f "$DEMO"/{totem,postazione,tabellone,schermata,web-tabellone,web-biglietto,ufficio}.png "$DEMO/annuncio.wav" \
     "$DEMO"/statistiche.{pdf,csv}
 if [ -n "${DISPLAY:-}" ]; then
     QVR_DEMO_RESTA=1 bash scripts/servizi/finestre.sh "${scena[@]}"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian 12 packages into dist/ (CPack's DEB generator) and checks them:
 # lintian (no error allowed), desktop-file-validate on the menu entries, appstreamcli on the
-# metainfo. One package per kind of PC: qvr-client, qvr-tabellone, qvr-totem (when built) and
-# qvr-strumenti and qvr-server. The build uses Debian's hardening flags (dpkg-buildflags) in
+# metainfo. One package per kind of PC: qvr-client, qvr-tabellone, qvr-totem, qvr-ufficio (when
+# built) and qvr-strumenti and qvr-server. The build uses Debian's hardening flags (dpkg-buildflags) in
 # build-pacchetti/.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -22,7 +22,7 @@ cmake -S . -B "$COSTRUZIONE" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL
 obiettivi=(qvr-client qvr-archivio qvr-carico qvr-server)
 # (The list is read whole first: grep -q stopping early would break the pipe under pipefail.)
 bersagli=$(ninja -C "$COSTRUZIONE" -t targets all)
-for facoltativo in qvr-tabellone qvr-totem; do
+for facoltativo in qvr-tabellone qvr-totem qvr-ufficio; do
     if grep -q "^$facoltativo:" <<<"$bersagli"; then
         obiettivi+=("$facoltativo")
     fi

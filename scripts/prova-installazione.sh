@@ -59,6 +59,7 @@ if [ "${1:-}" = --dentro ]; then
     avvia qvr-client /usr/bin/qvr-client
     [ -x /usr/bin/qvr-tabellone ] && avvia qvr-tabellone /usr/bin/qvr-tabellone --finestra --archivio $casa/archivio
     [ -x /usr/bin/qvr-totem ] && avvia qvr-totem /usr/bin/qvr-totem --finestra --archivio $casa/archivio
+    [ -x /usr/bin/qvr-ufficio ] && avvia qvr-ufficio /usr/bin/qvr-ufficio --archivio $casa/archivio
     pkill -P "$xvfb" || true
     wait "$xvfb" 2>/dev/null || true
     trap - EXIT

@@ -16,8 +16,8 @@ private slots:
     void rispostaSenzaSchermo_data() {
         QTest::addColumn<QString>("programma");
         QTest::addColumn<QString>("opzione");
-        for (const char* programma :
-             {"qvr-client", "qvr-tabellone", "qvr-totem", "qvr-archivio", "qvr-carico"})
+        for (const char* programma : {"qvr-client", "qvr-tabellone", "qvr-totem", "qvr-ufficio",
+                                      "qvr-archivio", "qvr-carico"})
             for (const char* opzione : {"--help", "-h", "--version", "-v"})
                 QTest::addRow("%s %s", programma, opzione) << programma << opzione;
     }
