@@ -14,6 +14,11 @@
 #include "registro/statistiche.h"
 #include "ufficio/manutenzione.h"
 
+#include <QBarCategoryAxis>
+#include <QBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -36,6 +41,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <QValueAxis>
 
 #include <algorithm>
 #include <limits>
@@ -837,40 +843,64 @@ QWidget* FinestraUfficio::creaStatistiche() {
     sotto->addWidget(m_tabGiorni, 3);
     sotto->addWidget(m_tabPostazioni, 2);
     colonna->addLayout(sotto, 1);
-    m_grafico = nominato(new QLabel, QStringLiteral("grafico"),
+    auto* grafico = new QChart;
+    grafico->setTitle(QStringLiteral("Biglietti e chiamate per ora"));
+    grafico->legend()->setAlignment(Qt::AlignRight);
+    grafico->setMargins(QMargins(4, 4, 4, 4));
+    m_grafico = nominato(new QChartView(grafico), QStringLiteral("grafico"),
                          QStringLiteral("Biglietti e chiamate per ora"));
-    m_grafico->setMinimumHeight(150);
+    m_grafico->setRenderHint(QPainter::Antialiasing);
+    m_grafico->setMinimumHeight(190);
     colonna->addWidget(m_grafico);
     return pagina;
 }
 
 namespace {
 
-// Tickets (light) and calls (dark) per hour, as bars.
-QPixmap graficoOre(const statistiche::Risultato& r, const QSize& dimensione) {
-    QPixmap p(dimensione);
-    p.fill(Qt::white);
-    QPainter g(&p);
-    int massimo = 1;
-    for (const statistiche::Ora& o : r.ore)
-        massimo = std::max({massimo, o.biglietti, o.chiamate});
-    const int margine = 20;
-    const double passo = (dimensione.width() - 2.0 * margine) / 24.0;
-    const double altezza = dimensione.height() - 2.0 * margine;
-    for (int h = 0; h < 24; ++h) {
-        const double x = margine + h * passo;
-        const double hb = altezza * r.ore[h].biglietti / massimo;
-        const double hc = altezza * r.ore[h].chiamate / massimo;
-        g.fillRect(QRectF(x, margine + altezza - hb, passo * 0.45, hb), QColor(0x90, 0xb8, 0xe0));
-        g.fillRect(QRectF(x + passo * 0.45, margine + altezza - hc, passo * 0.45, hc),
-                   QColor(0x1f, 0x4e, 0x79));
-        if (h % 2 == 0)
-            g.drawText(QPointF(x, dimensione.height() - 4), QString::number(h));
+// Empties the chart of its bars and axes.
+void svuota(QChart* grafico) {
+    grafico->removeAllSeries();
+    for (QAbstractAxis* asse : grafico->axes()) {
+        grafico->removeAxis(asse);
+        delete asse;
     }
-    g.drawText(QPointF(margine, 14), QStringLiteral("Biglietti (chiaro) e chiamate (scuro) per "
-                                                    "ora, massimo %1")
-                                         .arg(massimo));
-    return p;
+}
+
+// Tickets and calls per hour of the day, as bars side by side.
+void mostraOre(QChart* grafico, const statistiche::Risultato& r) {
+    svuota(grafico);
+    auto* biglietti = new QBarSet(QStringLiteral("Biglietti"));
+    auto* chiamate = new QBarSet(QStringLiteral("Chiamate"));
+    biglietti->setColor(QColor(0x90, 0xb8, 0xe0));
+    chiamate->setColor(QColor(0x1f, 0x4e, 0x79));
+    QStringList ore;
+    int massimo = 1;
+    for (int h = 0; h < 24; ++h) {
+        *biglietti << r.ore[h].biglietti;
+        *chiamate << r.ore[h].chiamate;
+        massimo = std::max({massimo, r.ore[h].biglietti, r.ore[h].chiamate});
+        ore << QString::number(h);
+    }
+    auto* serie = new QBarSeries;
+    serie->append(biglietti);
+    serie->append(chiamate);
+    grafico->addSeries(serie);
+    auto* asseOre = new QBarCategoryAxis;
+    asseOre->append(ore);
+    asseOre->setTitleText(QStringLiteral("Ora"));
+    grafico->addAxis(asseOre, Qt::AlignBottom);
+    serie->attachAxis(asseOre);
+    auto* asseQuanti = new QValueAxis;
+    asseQuanti->setLabelFormat(QStringLiteral("%d"));
+    if (massimo <= 8) { // a line per unit
+        asseQuanti->setRange(0, massimo);
+        asseQuanti->setTickCount(massimo + 1);
+    } else {
+        asseQuanti->setRange(0, massimo);
+        asseQuanti->applyNiceNumbers();
+    }
+    grafico->addAxis(asseQuanti, Qt::AlignLeft);
+    serie->attachAxis(asseQuanti);
 }
 
 } // namespace
@@ -902,7 +932,7 @@ void FinestraUfficio::calcolaStatistiche() {
         m_figure.reset();
         m_tabGiorni->setRowCount(0);
         m_tabPostazioni->setRowCount(0);
-        m_grafico->clear();
+        svuota(m_grafico->chart());
         stato(QStringLiteral("L'archivio non ha ancora il registro: le figure vengono dal "
                              "registro che qvr-server tiene."));
         return;
@@ -934,7 +964,7 @@ void FinestraUfficio::calcolaStatistiche() {
             cella(m_tabPostazioni, i, c, valori[c]);
         ++i;
     }
-    m_grafico->setPixmap(graficoOre(r, QSize(std::max(400, m_grafico->width()), 150)));
+    mostraOre(m_grafico->chart(), r);
     m_figure = std::move(risultato);
     stato(m_figure->vuoto() ? QStringLiteral("Nessun dato nel registro per il periodo scelto.")
                             : QStringLiteral("Figure dal %1 al %2: %3 biglietti, %4 chiamate.")

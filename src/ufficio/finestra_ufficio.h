@@ -18,6 +18,7 @@
 class QCheckBox;
 class QComboBox;
 class QDateEdit;
+class QChartView;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -138,7 +139,7 @@ private:
     QDateEdit* m_al = nullptr;
     QTableWidget* m_tabGiorni = nullptr;
     QTableWidget* m_tabPostazioni = nullptr;
-    QLabel* m_grafico = nullptr;
+    QChartView* m_grafico = nullptr;
 };
 
 } // namespace qvr::ufficio

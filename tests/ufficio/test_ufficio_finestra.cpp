@@ -10,6 +10,10 @@
 #include "registro/statistiche.h"
 #include "ufficio/finestra_ufficio.h"
 
+#include <QBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -277,6 +281,8 @@ void TestUfficioFinestra::statisticheEsportate() {
     QVERIFY2(w.testoStato().contains(QStringLiteral("non ha ancora il registro")),
              qPrintable(w.testoStato()));
     QVERIFY(messaggi::registro().isEmpty());
+    QChart* grafico = trova<QChartView>(&w, QStringLiteral("grafico"))->chart();
+    QVERIFY(grafico->series().isEmpty());
 
     const QDateTime ora(QDate::currentDate(), QTime(10, 0));
     std::vector<registro::Evento> eventi;
@@ -297,6 +303,17 @@ void TestUfficioFinestra::statisticheEsportate() {
     QCOMPARE(giorni->rowCount(), 1);
     QCOMPARE(giorni->item(0, 1)->text(), QStringLiteral("1")); // tickets
     QCOMPARE(giorni->item(0, 5)->text(), QStringLiteral("1:30"));
+    // The chart: tickets and calls per hour, both in the 10 o'clock bar.
+    QCOMPARE(grafico->series().size(), 1);
+    const auto* barre = qobject_cast<QBarSeries*>(grafico->series().first());
+    QVERIFY(barre);
+    QCOMPARE(barre->count(), 2);
+    for (const QBarSet* insieme : barre->barSets()) {
+        QCOMPARE(insieme->count(), 24);
+        QCOMPARE(insieme->sum(), 1.0);
+        QCOMPARE(insieme->at(10), 1.0);
+    }
+    QCOMPARE(barre->barSets().at(0)->label(), QStringLiteral("Biglietti"));
 
     QTemporaryDir cartella;
     const QString file = cartella.filePath(QStringLiteral("oggi.csv"));
