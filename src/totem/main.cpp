@@ -3,6 +3,7 @@
 //   qvr-totem --reimposta-pin      (on the PC's terminal: a new PIN for the settings)
 
 #include "archive/informazioni.h"
+#include "finestre/applicazione.h"
 #include "totem/chiosco.h"
 #include "totem/finestra_totem.h"
 #include "totem/impostazioni_totem.h"
@@ -23,14 +24,8 @@ int main(int argc, char* argv[]) {
         return qvr::totem::reimpostaPinDaTerminale();
     }
     // The help and the version need no screen.
-    std::unique_ptr<QCoreApplication> programma;
-    if (qvr::informazioni::soloInformazioni(argc, argv))
-        programma = std::make_unique<QCoreApplication>(argc, argv);
-    else
-        programma = std::make_unique<QApplication>(argc, argv);
+    const auto programma = qvr::finestre::creaApplicazione(argc, argv, QStringLiteral("qvr-totem"));
     QCoreApplication& app = *programma;
-    QApplication::setOrganizationName(QStringLiteral("qvr"));
-    QApplication::setApplicationName(QStringLiteral("qvr-totem"));
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Totem dei biglietti del sistema di code.\n\n") +

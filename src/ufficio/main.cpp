@@ -5,6 +5,7 @@
 #include "archive/informazioni.h"
 #include "archive/percorsi_archivio.h"
 #include "archive/server.h"
+#include "finestre/applicazione.h"
 #include "finestre/impostazioni_programma.h"
 #include "finestre/messaggi.h"
 #include "ufficio/finestra_ufficio.h"
@@ -24,14 +25,9 @@ const qvr::Chiave<QString> ChiaveArchivio{"Archivio", QString()};
 
 int main(int argc, char* argv[]) {
     // The help and the version need no screen.
-    std::unique_ptr<QCoreApplication> programma;
-    if (qvr::informazioni::soloInformazioni(argc, argv))
-        programma = std::make_unique<QCoreApplication>(argc, argv);
-    else
-        programma = std::make_unique<QApplication>(argc, argv);
+    const auto programma =
+        qvr::finestre::creaApplicazione(argc, argv, QStringLiteral("qvr-ufficio"));
     QCoreApplication& app = *programma;
-    QApplication::setOrganizationName(QStringLiteral("qvr"));
-    QApplication::setApplicationName(QStringLiteral("qvr-ufficio"));
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Finestra del responsabile dell'ufficio: postazioni, utenti, numerazione, "
