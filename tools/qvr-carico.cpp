@@ -14,12 +14,15 @@
 //       button at the same instant. Then: no number published twice, and the display record
 //       holds the last one.
 //
-//   qvr-carico ufficio [--durata 600] [--registratore]
+//   qvr-carico ufficio [--durata 600] [--registratore | --confronto]
 //       An office's day at its busiest: ten stations in standard numbering each calling every
 //       500 ms and two kiosks issuing on the ten sequences, for --durata seconds. With
 //       --registratore the office's recorder (qvr-server beside this program) watches the
 //       archive meanwhile, and its journal must then hold every ticket and every call of the
-//       processes' own records, in each station's order: none missing, none twice.
+//       processes' own records, in each station's order: none missing, none twice. With
+//       --confronto two such offices run at the same time on two archives alike (the second
+//       beside the first: a folder "-senza", or a database "_senza" on the same server), the
+//       recorder watching only the first, and their stations' latencies are compared.
 //
 // With --archivio the archive is made there (a folder or a server URI: an existing archive is
 // replaced) instead of in DIR/archivio; the processes' records stay in DIR.
@@ -36,7 +39,9 @@
 #include "archive/informazioni.h"
 #include "archive/nomi.h"
 #include "archive/percorsi_archivio.h"
+#include "archive/server.h"
 #include "console/operazioni.h"
+#include "registro/deposito.h"
 #include "registro/registro.h"
 
 #include <QCommandLineParser>
@@ -57,6 +62,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -519,11 +525,29 @@ std::pair<int, int> differenza(const std::map<qint32, int>& atteso,
     return {mancanti, inPiu};
 }
 
-bool inizioRegistrato(const QString& file) {
+// The nice value of the recorder's system unit.
+constexpr int PrioritaRegistratore = -5;
+constexpr int Stazioni = 10, Chioschi = 2, OgniChiamata = 500, OgniBiglietto = 100;
+
+// One office of the scenario: its archive, where its processes keep their records (the file
+// names start with `prefisso`) and, when it has one, its recorder.
+struct Ufficio {
+    QString archivio;
+    QString base;
+    QString prefisso;
+    bool conRegistratore = false;
+    std::unique_ptr<QProcess> server;
+
+    QString record(const QString& nome) const { return base + QLatin1Char('/') + prefisso + nome; }
+    QString stazione(int n) const { return record(QStringLiteral("stazione%1.txt").arg(n)); }
+    QString chiosco(int k) const { return record(QStringLiteral("chiosco%1.txt").arg(k)); }
+};
+
+bool inizioRegistrato(const QString& archivio) {
     try {
-        qvr::registro::Registro r(file);
-        r.apriLettura();
-        for (const auto& e : r.tutti())
+        const auto giornale = qvr::registro::deposito(archivio);
+        giornale->apriLettura();
+        for (const auto& e : giornale->tutti())
             if (e.tipo == qvr::registro::Tipo::Avvio)
                 return true;
     } catch (const ErroreQvr&) {
@@ -531,94 +555,103 @@ bool inizioRegistrato(const QString& file) {
     return false;
 }
 
-// The nice value of the recorder's system unit.
-constexpr int PrioritaRegistratore = -5;
-
-int scenarioUfficio(const QString& cartellaRichiesta, const QString& archivioRichiesto, int durataS,
-                    bool conRegistratore) {
-    QTemporaryDir temporanea;
-    const QString base = preparaCartella(cartellaRichiesta, temporanea);
-    const QString archivio =
-        archivioRichiesto.isEmpty() ? base + QStringLiteral("/archivio") : archivioRichiesto;
-    if (conRegistratore && eServer(archivio))
-        throw ErroreQvr(Err::ErroreArchivio,
-                        QStringLiteral("--registratore solo con un archivio in una cartella"));
-    OpzioniArchivio opzioni;
-    opzioni.totem = true;
-    creaArchivio(archivio, opzioni, true);
-    QFile::remove(QDir(base).filePath(NomeVia));
-    constexpr int Stazioni = 10, Chioschi = 2, OgniChiamata = 500, OgniBiglietto = 100;
-    const int durata = durataS * 1000;
-    out << QStringLiteral("Ufficio: %1 postazioni che chiamano ogni %2 ms e %3 chioschi che "
-                          "emettono ogni %4 ms per %5 s, %6\n")
-               .arg(Stazioni)
-               .arg(OgniChiamata)
-               .arg(Chioschi)
-               .arg(OgniBiglietto)
-               .arg(durataS)
-               .arg(conRegistratore ? QStringLiteral("con il registratore")
-                                    : QStringLiteral("senza registratore"));
+// Starts the office's recorder at its unit's priority and waits until it has recorded its start.
+void avviaRegistratore(Ufficio& u) {
+    u.server = std::make_unique<QProcess>();
+    u.server->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    u.server->start(QCoreApplication::applicationDirPath() + QStringLiteral("/qvr-server"),
+                    {QStringLiteral("--archivio"), u.archivio});
+    if (!u.server->waitForStarted(10000))
+        throw ErroreQvr(Err::ErroreArchivio, QStringLiteral("qvr-server non avviato"));
+    // The priority its system unit gives it (Nice=-5), when this process may give it.
+    if (::setpriority(PRIO_PROCESS, id_t(u.server->processId()), PrioritaRegistratore) == 0)
+        out << QStringLiteral("  qvr-server con priorità %1\n").arg(PrioritaRegistratore);
+    else
+        out << QStringLiteral("  qvr-server con la priorità normale (%1 non concessa)\n")
+                   .arg(PrioritaRegistratore);
     out.flush();
+    QElapsedTimer t;
+    t.start();
+    while (!inizioRegistrato(u.archivio)) {
+        if (t.elapsed() > 20000)
+            throw ErroreQvr(Err::ErroreArchivio,
+                            QStringLiteral("qvr-server non ha registrato l'avvio"));
+        QThread::msleep(50);
+    }
+}
 
-    const QString fileRegistro = fileArchivio(archivio, qvr::registro::NomeFile);
-    QProcess server;
-    if (conRegistratore) {
-        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        server.start(QCoreApplication::applicationDirPath() + QStringLiteral("/qvr-server"),
-                     {QStringLiteral("--archivio"), archivio});
-        if (!server.waitForStarted(10000))
-            throw ErroreQvr(Err::ErroreArchivio, QStringLiteral("qvr-server non avviato"));
-        // The priority its system unit gives it (Nice=-5), when this process may give it.
-        if (::setpriority(PRIO_PROCESS, id_t(server.processId()), PrioritaRegistratore) == 0)
-            out << QStringLiteral("  qvr-server con priorità %1\n").arg(PrioritaRegistratore);
-        else
-            out << QStringLiteral("  qvr-server con la priorità normale (%1 non concessa)\n")
-                       .arg(PrioritaRegistratore);
-        out.flush();
-        QElapsedTimer t;
-        t.start();
-        while (!inizioRegistrato(fileRegistro)) {
-            if (t.elapsed() > 20000)
-                throw ErroreQvr(Err::ErroreArchivio,
-                                QStringLiteral("qvr-server non ha registrato l'avvio"));
-            QThread::msleep(50);
+bool fermaRegistratore(Ufficio& u) {
+    u.server->terminate();
+    if (u.server->waitForFinished(10000) && u.server->exitStatus() == QProcess::NormalExit &&
+        u.server->exitCode() == 0)
+        return true;
+    err << "ERRORE: qvr-server non si è fermato regolarmente" << Qt::endl;
+    u.server->kill();
+    u.server->waitForFinished(5000);
+    return false;
+}
+
+// The journal against the processes' own records: each station's calls in its order, each
+// sequence's tickets, anything else counted as unexpected. True when they agree.
+bool verificaGiornale(const Ufficio& u, const std::vector<std::vector<qint32>>& chiamate,
+                      const std::vector<std::vector<qint32>>& biglietti) {
+    const auto giornale = qvr::registro::deposito(u.archivio);
+    giornale->apriLettura();
+    std::vector<std::vector<qint32>> chiamateRegistro(Stazioni + 1),
+        bigliettiRegistro(nomi::NumeroPostazioni + 1);
+    int altri = 0;
+    qint64 eventiUfficio = 0;
+    for (const auto& e : giornale->tutti()) {
+        using qvr::registro::Tipo;
+        if (e.tipo == Tipo::Chiamata && !e.richiamo && !e.singola && e.postazione >= 1 &&
+            e.postazione <= Stazioni) {
+            chiamateRegistro[size_t(e.postazione)].push_back(e.numero);
+            ++eventiUfficio;
+        } else if (e.tipo == Tipo::Biglietto && e.sequenza >= 1 &&
+                   e.sequenza <= nomi::NumeroPostazioni) {
+            bigliettiRegistro[size_t(e.sequenza)].push_back(e.numero);
+            ++eventiUfficio;
+        } else if (e.tipo != Tipo::Avvio && e.tipo != Tipo::Arresto) {
+            ++altri; // a recall, a wait, a gap, a loss...: none happened
+            err << "  evento inatteso nel registro: " << qvr::registro::nomeTipo(e.tipo) << ' '
+                << e.postazione << ' ' << e.numero << ' ' << e.dettaglio << Qt::endl;
         }
     }
-    std::vector<Processo> processi;
-    for (int k = 1; k <= Chioschi; ++k) {
-        const QString registro = base + QStringLiteral("/chiosco%1.txt").arg(k);
-        processi.push_back(
-            avvia({QStringLiteral("--chiosco-ufficio"), archivio, QString::number(k),
-                   QString::number(durata), QString::number(OgniBiglietto), registro},
-                  QStringLiteral("chiosco %1").arg(k), registro));
-    }
+    int mancanti = 0, doppi = 0, fuoriOrdine = 0;
     for (int n = 1; n <= Stazioni; ++n) {
-        const QString registro = base + QStringLiteral("/stazione%1.txt").arg(n);
-        processi.push_back(
-            avvia({QStringLiteral("--stazione-ufficio"), archivio, QString::number(n),
-                   QString::number(durata), QString::number(OgniChiamata), registro},
-                  QStringLiteral("postazione %1").arg(n), registro));
+        const auto [m, d] = differenza(conteggio(chiamate[n]), conteggio(chiamateRegistro[n]));
+        mancanti += m;
+        doppi += d;
+        if (m == 0 && d == 0 && chiamate[n] != chiamateRegistro[n])
+            ++fuoriOrdine;
     }
-    bool bene = true;
-    const double secondi = gara(base, processi, &bene);
-    if (conRegistratore) {
-        // Time for the last poll and write, then the stop.
-        QThread::msleep(1000);
-        server.terminate();
-        if (!server.waitForFinished(10000) || server.exitCode() != 0) {
-            err << "ERRORE: qvr-server non si è fermato regolarmente" << Qt::endl;
-            server.kill();
-            server.waitForFinished(5000);
-            bene = false;
-        }
+    int bMancanti = 0, bDoppi = 0;
+    for (int s = 1; s <= nomi::NumeroPostazioni; ++s) {
+        const auto [m, d] = differenza(conteggio(biglietti[s]), conteggio(bigliettiRegistro[s]));
+        bMancanti += m;
+        bDoppi += d;
     }
+    out << QStringLiteral("  registro: %1 eventi dell'ufficio; chiamate mancanti %2, in più "
+                          "%3, postazioni fuori ordine %4; biglietti mancanti %5, in più %6; "
+                          "altri eventi %7\n")
+               .arg(eventiUfficio)
+               .arg(mancanti)
+               .arg(doppi)
+               .arg(fuoriOrdine)
+               .arg(bMancanti)
+               .arg(bDoppi)
+               .arg(altri);
+    return mancanti == 0 && doppi == 0 && fuoriOrdine == 0 && bMancanti == 0 && bDoppi == 0 &&
+           altri == 0;
+}
 
-    // The processes' own record.
+// What one office's processes recorded, checked; its calls' latencies into `latenze`.
+bool verificaUfficio(const Ufficio& u, int durata, double secondi, std::vector<double>& latenze) {
+    bool bene = true;
     const int attese = (durata + OgniChiamata - 1) / OgniChiamata;
     std::vector<std::vector<qint32>> chiamate(Stazioni + 1);
-    std::vector<double> latenze;
     for (int n = 1; n <= Stazioni; ++n) {
-        const Letti l = leggiRegistro(base + QStringLiteral("/stazione%1.txt").arg(n));
+        const Letti l = leggiRegistro(u.stazione(n));
         chiamate[n] = l.numeri;
         latenze.insert(latenze.end(), l.latenze.begin(), l.latenze.end());
         if (int(l.numeri.size()) != attese) {
@@ -627,12 +660,12 @@ int scenarioUfficio(const QString& cartellaRichiesta, const QString& archivioRic
             bene = false;
         }
     }
-    std::vector<std::vector<qint32>> biglietti(11);
+    std::vector<std::vector<qint32>> biglietti(nomi::NumeroPostazioni + 1);
     int totaleBiglietti = 0;
     for (int k = 1; k <= Chioschi; ++k) {
-        const Letti l = leggiRegistro(base + QStringLiteral("/chiosco%1.txt").arg(k));
+        const Letti l = leggiRegistro(u.chiosco(k));
         for (size_t i = 0; i < l.numeri.size(); ++i)
-            if (l.biglietti[i] >= 1 && l.biglietti[i] <= 10) {
+            if (l.biglietti[i] >= 1 && l.biglietti[i] <= nomi::NumeroPostazioni) {
                 biglietti[size_t(l.biglietti[i])].push_back(l.numeri[i]);
                 ++totaleBiglietti;
             }
@@ -645,56 +678,111 @@ int scenarioUfficio(const QString& cartellaRichiesta, const QString& archivioRic
     out << QStringLiteral("  latenza media: %1 ms, 90° percentile %2 ms\n")
                .arg(latenze.empty() ? 0.0 : somma / double(latenze.size()), 0, 'f', 3)
                .arg(percentile(latenze, 0.90), 0, 'f', 3);
+    if (u.conRegistratore)
+        bene = verificaGiornale(u, chiamate, biglietti) && bene;
+    return bene;
+}
 
-    if (conRegistratore) {
-        qvr::registro::Registro r(fileRegistro);
-        r.apriLettura();
-        std::vector<std::vector<qint32>> chiamateRegistro(Stazioni + 1), bigliettiRegistro(11);
-        int altri = 0;
-        qint64 eventiUfficio = 0;
-        for (const auto& e : r.tutti()) {
-            using qvr::registro::Tipo;
-            if (e.tipo == Tipo::Chiamata && !e.richiamo && !e.singola && e.postazione >= 1 &&
-                e.postazione <= Stazioni) {
-                chiamateRegistro[size_t(e.postazione)].push_back(e.numero);
-                ++eventiUfficio;
-            } else if (e.tipo == Tipo::Biglietto && e.sequenza >= 1 && e.sequenza <= 10) {
-                bigliettiRegistro[size_t(e.sequenza)].push_back(e.numero);
-                ++eventiUfficio;
-            } else if (e.tipo != Tipo::Avvio && e.tipo != Tipo::Arresto) {
-                ++altri; // a recall, a wait, a gap, a loss...: none happened
-                err << "  evento inatteso nel registro: " << qvr::registro::nomeTipo(e.tipo) << ' '
-                    << e.postazione << ' ' << e.numero << ' ' << e.dettaglio << Qt::endl;
-            }
-        }
-        int mancanti = 0, doppi = 0, fuoriOrdine = 0;
-        for (int n = 1; n <= Stazioni; ++n) {
-            const auto [m, d] = differenza(conteggio(chiamate[n]), conteggio(chiamateRegistro[n]));
-            mancanti += m;
-            doppi += d;
-            if (m == 0 && d == 0 && chiamate[n] != chiamateRegistro[n])
-                ++fuoriOrdine;
-        }
-        int bMancanti = 0, bDoppi = 0;
-        for (int s = 1; s <= 10; ++s) {
-            const auto [m, d] =
-                differenza(conteggio(biglietti[s]), conteggio(bigliettiRegistro[s]));
-            bMancanti += m;
-            bDoppi += d;
-        }
-        out << QStringLiteral("  registro: %1 eventi dell'ufficio; chiamate mancanti %2, in più "
-                              "%3, postazioni fuori ordine %4; biglietti mancanti %5, in più %6; "
-                              "altri eventi %7\n")
-                   .arg(eventiUfficio)
-                   .arg(mancanti)
-                   .arg(doppi)
-                   .arg(fuoriOrdine)
-                   .arg(bMancanti)
-                   .arg(bDoppi)
-                   .arg(altri);
-        bene = bene && mancanti == 0 && doppi == 0 && fuoriOrdine == 0 && bMancanti == 0 &&
-               bDoppi == 0 && altri == 0;
+// The archive of the control office beside `archivio`: a folder beside it, or on the same
+// server a database of the same name with "_senza" after it.
+QString archivioDiConfronto(const QString& archivio) {
+    if (!eServer(archivio))
+        return archivio + QStringLiteral("-senza");
+    return server::uriConDatabase(archivio, server::analizzaUri(archivio).database +
+                                                QStringLiteral("_senza"));
+}
+
+// The difference of `con` from `senza`, in percent.
+QString scarto(double con, double senza) {
+    return QStringLiteral("%1%2 %")
+        .arg(con >= senza ? "+" : "")
+        .arg(senza > 0 ? 100.0 * (con - senza) / senza : 0.0, 0, 'f', 1);
+}
+
+void stampaConfronto(const std::vector<double>& con, const std::vector<double>& senza) {
+    out << QStringLiteral("Confronto (con il registratore rispetto a senza): mediana %1 contro "
+                          "%2 ms (%3), 90° percentile %4 contro %5 ms (%6), 99° percentile %7 "
+                          "contro %8 ms (%9)\n")
+               .arg(mediana(con), 0, 'f', 3)
+               .arg(mediana(senza), 0, 'f', 3)
+               .arg(scarto(mediana(con), mediana(senza)))
+               .arg(percentile(con, 0.90), 0, 'f', 3)
+               .arg(percentile(senza, 0.90), 0, 'f', 3)
+               .arg(scarto(percentile(con, 0.90), percentile(senza, 0.90)))
+               .arg(percentile(con, 0.99), 0, 'f', 3)
+               .arg(percentile(senza, 0.99), 0, 'f', 3)
+               .arg(scarto(percentile(con, 0.99), percentile(senza, 0.99)));
+}
+
+// With `confronto` two offices run at once, on two archives alike, and only the first has the
+// recorder: both meet the same load of the machine, so the difference between their latencies
+// is the recorder's.
+int scenarioUfficio(const QString& cartellaRichiesta, const QString& archivioRichiesto, int durataS,
+                    bool conRegistratore, bool confronto) {
+    QTemporaryDir temporanea;
+    const QString base = preparaCartella(cartellaRichiesta, temporanea);
+    std::vector<Ufficio> uffici(confronto ? 2 : 1);
+    uffici[0].archivio =
+        archivioRichiesto.isEmpty() ? base + QStringLiteral("/archivio") : archivioRichiesto;
+    uffici[0].conRegistratore = conRegistratore || confronto;
+    if (confronto) {
+        uffici[1].archivio = archivioDiConfronto(uffici[0].archivio);
+        uffici[1].prefisso = QStringLiteral("senza-");
     }
+    OpzioniArchivio opzioni;
+    opzioni.totem = true;
+    for (Ufficio& u : uffici) {
+        u.base = base;
+        creaArchivio(u.archivio, opzioni, true);
+    }
+    QFile::remove(QDir(base).filePath(NomeVia));
+    const int durata = durataS * 1000;
+    out << QStringLiteral("Ufficio: %1 postazioni che chiamano ogni %2 ms e %3 chioschi che "
+                          "emettono ogni %4 ms per %5 s, %6\n")
+               .arg(Stazioni)
+               .arg(OgniChiamata)
+               .arg(Chioschi)
+               .arg(OgniBiglietto)
+               .arg(durataS)
+               .arg(confronto         ? QStringLiteral("su due archivi insieme, il primo con il "
+                                                               "registratore e il secondo senza")
+                    : conRegistratore ? QStringLiteral("con il registratore")
+                                      : QStringLiteral("senza registratore"));
+    out.flush();
+    for (Ufficio& u : uffici)
+        if (u.conRegistratore)
+            avviaRegistratore(u);
+    // The two offices' processes in turn, so that neither starts first.
+    std::vector<Processo> processi;
+    for (int k = 1; k <= Chioschi; ++k)
+        for (const Ufficio& u : uffici)
+            processi.push_back(
+                avvia({QStringLiteral("--chiosco-ufficio"), u.archivio, QString::number(k),
+                       QString::number(durata), QString::number(OgniBiglietto), u.chiosco(k)},
+                      u.prefisso + QStringLiteral("chiosco %1").arg(k), u.chiosco(k)));
+    for (int n = 1; n <= Stazioni; ++n)
+        for (const Ufficio& u : uffici)
+            processi.push_back(
+                avvia({QStringLiteral("--stazione-ufficio"), u.archivio, QString::number(n),
+                       QString::number(durata), QString::number(OgniChiamata), u.stazione(n)},
+                      u.prefisso + QStringLiteral("postazione %1").arg(n), u.stazione(n)));
+    bool bene = true;
+    const double secondi = gara(base, processi, &bene);
+    // Time for the last poll and write, then the stop.
+    QThread::msleep(1000);
+    for (Ufficio& u : uffici)
+        if (u.conRegistratore)
+            bene = fermaRegistratore(u) && bene;
+
+    std::vector<std::vector<double>> latenze(uffici.size());
+    for (size_t i = 0; i < uffici.size(); ++i) {
+        if (confronto)
+            out << (i == 0 ? "Con il registratore (" : "Senza registratore (")
+                << server::uriPerMessaggi(uffici[i].archivio) << "):\n";
+        bene = verificaUfficio(uffici[i], durata, secondi, latenze[i]) && bene;
+    }
+    if (confronto)
+        stampaConfronto(latenze[0], latenze[1]);
     out << (bene ? "ESITO: OK\n" : "ESITO: ERRORE\n");
     return bene ? 0 : 1;
 }
@@ -748,7 +836,12 @@ int principale(const QStringList& argomenti) {
     QCommandLineOption registratoreOpz(
         QStringLiteral("registratore"),
         QStringLiteral("Scenario ufficio: con qvr-server che registra, e il registro verificato."));
-    parser.addOptions({stazioni, chiamate, cartella, archivioOpz, durataOpz, registratoreOpz});
+    QCommandLineOption confrontoOpz(
+        QStringLiteral("confronto"),
+        QStringLiteral("Scenario ufficio: due uffici insieme su due archivi uguali, il primo con "
+                       "qvr-server e il secondo senza, e le loro latenze a confronto."));
+    parser.addOptions(
+        {stazioni, chiamate, cartella, archivioOpz, durataOpz, registratoreOpz, confrontoOpz});
     parser.process(argomenti);
     if (parser.isSet(versione)) {
         QTextStream(stdout) << informazioni::testoVersione(QStringLiteral("qvr-carico"));
@@ -767,7 +860,7 @@ int principale(const QStringList& argomenti) {
             return 2;
         }
         return scenarioUfficio(parser.value(cartella), parser.value(archivioOpz), durata,
-                               parser.isSet(registratoreOpz));
+                               parser.isSet(registratoreOpz), parser.isSet(confrontoOpz));
     }
     const bool singola = posizionali[0] == QStringLiteral("singola");
     if (!singola && posizionali[0] != QStringLiteral("standard")) {

@@ -8,6 +8,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <limits>
 
 namespace qvr::registro {
@@ -51,7 +52,7 @@ const char* const ChiaveCodici = "biglietti";
 const char* const Colonne = "\"Seq\", \"OraUtcMs\", \"Scostamento\", \"Tipo\", \"Sequenza\", "
                             "\"Postazione\", \"Numero\", \"Singola\", \"Richiamo\", \"Dettaglio\", "
                             "\"Registratore\"";
-// Rows read per statement: a year's journal is read in slices, never all at once.
+// Sequence numbers read per statement: a year's journal is read in slices, never all at once.
 constexpr int Fetta = 20000;
 // Rows per INSERT statement.
 constexpr int RighePerIstruzione = 200;
@@ -376,9 +377,11 @@ std::optional<Evento> RegistroServer::ultimo() {
 
 void RegistroServer::leggiCon(qint64 dal, qint64 al, bool leggero, void (*f)(void*, const Evento&),
                               void* dati) {
-    // As for the file: the range's first and last sequence numbers through the time index, then
-    // its rows in key order, a slice at a time, through the key alone ("+ 0" keeps the planner
-    // off the time index, whose rows it would sort again for every slice).
+    // The range's first and last sequence numbers through the time index, then its rows in key
+    // order, a bounded span of keys at a time, through the key alone ("+ 0" keeps the planner off
+    // the time index). Each statement names both ends of its span: with only a lower end and a
+    // LIMIT, a planner without statistics of a freshly filled journal chose to read and sort the
+    // whole rest of the range for every slice.
     qint64 dopo = 0, ultimo = -1;
     {
         QSqlQuery q(m_conn->db());
@@ -396,28 +399,23 @@ void RegistroServer::leggiCon(qint64 dal, qint64 al, bool leggero, void (*f)(voi
         ultimo = q.value(1).toLongLong();
     }
     while (dopo < ultimo) {
+        const qint64 fine = std::min(ultimo, dopo + Fetta);
         QSqlQuery q(m_conn->db());
         q.setForwardOnly(true);
         if (const auto e = m_conn->esegui(
                 q,
                 QStringLiteral("SELECT %1 FROM %2 WHERE \"Seq\" > ? AND \"Seq\" <= ? AND "
-                               "\"OraUtcMs\" + 0 >= ? AND \"OraUtcMs\" + 0 < ? ORDER BY \"Seq\" "
-                               "LIMIT %3")
-                    .arg(colonne(), tab("Eventi"))
-                    .arg(Fetta),
-                {QVariant(dopo), QVariant(ultimo), QVariant(dal), QVariant(al)}))
+                               "\"OraUtcMs\" + 0 >= ? AND \"OraUtcMs\" + 0 < ? ORDER BY \"Seq\"")
+                    .arg(colonne(), tab("Eventi")),
+                {QVariant(dopo), QVariant(fine), QVariant(dal), QVariant(al)}))
             fallisci(*e, QStringLiteral("Eventi"));
-        int righe = 0;
         while (q.next()) {
-            ++righe;
             bool noto = false;
             const Evento e = eventoDaRecord(q, leggero, &noto);
-            dopo = e.seq;
             if (noto) // a kind this version does not know is skipped
                 f(dati, e);
         }
-        if (righe < Fetta)
-            return;
+        dopo = fine;
     }
 }
 

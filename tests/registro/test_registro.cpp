@@ -143,6 +143,8 @@ private slots:
     void contatori();
     void postazioni();
     void statoSalvato();
+    void letturaAFette_data() { motori(); }
+    void letturaAFette();
     void codiciDeiBiglietti_data() { motori(); }
     void codiciDeiBiglietti();
 };
@@ -226,6 +228,39 @@ void TestRegistro::creaScriveRilegge() {
 
 // A journal of a later version is refused for writing and reading, and left as it is; an
 // empty file (a database of version 0) is migrated.
+// A range read over more events than one statement reads: every event of the range once, in
+// order, and none outside it, also those written with a clock set back into the range's span.
+void TestRegistro::letturaAFette() {
+    MOTORE(m);
+    constexpr int Quanti = 45007; // more than two of the server's slices
+    {
+        const auto r = m.giornale();
+        r->apriScrittura();
+        std::vector<Evento> v;
+        for (int i = 0; i < Quanti; ++i) {
+            // Every 1000th event with its clock an hour back: outside the range read below.
+            Evento e = evento(Tipo::Biglietto, Ora.addSecs(i % 1000 == 999 ? -3600 : i));
+            e.sequenza = 1 + i % 10;
+            e.numero = i;
+            v.push_back(e);
+        }
+        r->aggiungi(v);
+    }
+    const auto r = m.giornale();
+    r->apriLettura();
+    std::vector<int> letti, leggeri;
+    const qint64 dal = Ora.addSecs(10).toMSecsSinceEpoch(),
+                 al = Ora.addSecs(44000).toMSecsSinceEpoch();
+    r->leggi(dal, al, [&](const Evento& e) { letti.push_back(e.numero); });
+    r->leggiLeggero(dal, al, [&](const Evento& e) { leggeri.push_back(e.numero); });
+    std::vector<int> attesi;
+    for (int i = 10; i < 44000; ++i)
+        if (i % 1000 != 999)
+            attesi.push_back(i);
+    QCOMPARE(letti, attesi);
+    QCOMPARE(leggeri, attesi);
+}
+
 void TestRegistro::migraERifiuta() {
     MOTORE(m);
     m.giornale()->apriScrittura();
