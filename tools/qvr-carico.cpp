@@ -325,6 +325,55 @@ QString preparaCartella(const QString& richiesta, QTemporaryDir& temporanea) {
     return temporanea.path();
 }
 
+// Whether station n's single-numbering record holds `ultimo`, the last number it drew, in the
+// state of a call in progress.
+bool registroSingoloGiusto(const QString& archivio, int n, qint32 ultimo) {
+    PercorsoArchivi = archivio;
+    Cursore c;
+    c.impostaDatabase(unisciPercorso(archivio, nomi::FileQVRA));
+    c.impostaOrigine(nomi::tabNumerazioneSingle(n));
+    c.aggiorna();
+    const qint32 registrato = c.campoLong(nomi::CampoNUMERO);
+    const qint32 stato = c.campoLong(nomi::CampoStato);
+    if (registrato == ultimo && stato == nomi::StatoInCorso)
+        return true;
+    err << "ERRORE: NumerazioneSingle" << n << " contiene " << registrato << " (stato " << stato
+        << ") invece di " << ultimo << Qt::endl;
+    return false;
+}
+
+constexpr int ChioschiSingola = 2;
+
+// The kiosks' tickets of the single-numbering scenario: every number once up to at least
+// `totale`, none skipped, the waiting count within bounds.
+bool bigliettiDelChiosco(const QString& base, int totale) {
+    std::map<qint32, int> biglietti;
+    int codeFuori = 0;
+    for (int k = 1; k <= ChioschiSingola; ++k) {
+        const Letti l = leggiRegistro(base + QStringLiteral("/chiosco%1.txt").arg(k));
+        for (size_t i = 0; i < l.numeri.size(); ++i) {
+            ++biglietti[l.numeri[i]];
+            if (l.latenze[i] < 0 || l.latenze[i] > l.numeri[i])
+                ++codeFuori;
+        }
+    }
+    int bigliettiDoppi = 0;
+    for (const auto& [numero, volte] : biglietti)
+        bigliettiDoppi += volte - 1;
+    const qint32 ultimoBiglietto = biglietti.empty() ? 0 : biglietti.rbegin()->first;
+    const int bigliettiSaltati = ultimoBiglietto - static_cast<int>(biglietti.size()) +
+                                 bigliettiDoppi + (biglietti.count(0) ? 1 : 0);
+    out << QStringLiteral("  %1 chioschi: biglietti %2, emessi due volte %3, saltati %4, "
+                          "code fuori dai limiti %5\n")
+               .arg(ChioschiSingola)
+               .arg(ultimoBiglietto)
+               .arg(bigliettiDoppi)
+               .arg(bigliettiSaltati)
+               .arg(codeFuori);
+    return bigliettiDoppi == 0 && bigliettiSaltati == 0 && codeFuori == 0 &&
+           ultimoBiglietto >= totale;
+}
+
 int scenarioSingola(const QString& cartellaRichiesta, const QString& archivioRichiesto,
                     int stazioni, int chiamate) {
     QTemporaryDir temporanea;
@@ -344,8 +393,7 @@ int scenarioSingola(const QString& cartellaRichiesta, const QString& archivioRic
     out.flush();
 
     std::vector<Processo> processi;
-    constexpr int Chioschi = 2;
-    for (int k = 1; k <= Chioschi; ++k) {
+    for (int k = 1; k <= ChioschiSingola; ++k) {
         const QString registro = base + QStringLiteral("/chiosco%1.txt").arg(k);
         processi.push_back(
             avvia({QStringLiteral("--chiosco"), archivio, QString::number(totale), registro},
@@ -377,47 +425,10 @@ int scenarioSingola(const QString& cartellaRichiesta, const QString& archivioRic
             ++visti[numero];
         latenze.insert(latenze.end(), l.latenze.begin(), l.latenze.end());
         // The station's single-numbering record holds the last number it drew.
-        if (!l.numeri.empty()) {
-            PercorsoArchivi = archivio;
-            Cursore c;
-            c.impostaDatabase(unisciPercorso(archivio, nomi::FileQVRA));
-            c.impostaOrigine(nomi::tabNumerazioneSingle(n));
-            c.aggiorna();
-            const qint32 registrato = c.campoLong(nomi::CampoNUMERO);
-            const qint32 stato = c.campoLong(nomi::CampoStato);
-            if (registrato != l.numeri.back() || stato != nomi::StatoInCorso) {
-                err << "ERRORE: NumerazioneSingle" << n << " contiene " << registrato << " (stato "
-                    << stato << ") invece di " << l.numeri.back() << Qt::endl;
-                bene = false;
-            }
-        }
+        if (!l.numeri.empty() && !registroSingoloGiusto(archivio, n, l.numeri.back()))
+            bene = false;
     }
-    // The kiosks' tickets: every number once, none skipped, the waiting count within bounds.
-    std::map<qint32, int> biglietti;
-    int codeFuori = 0;
-    for (int k = 1; k <= Chioschi; ++k) {
-        const Letti l = leggiRegistro(base + QStringLiteral("/chiosco%1.txt").arg(k));
-        for (size_t i = 0; i < l.numeri.size(); ++i) {
-            ++biglietti[l.numeri[i]];
-            if (l.latenze[i] < 0 || l.latenze[i] > l.numeri[i])
-                ++codeFuori;
-        }
-    }
-    int bigliettiDoppi = 0;
-    for (const auto& [numero, volte] : biglietti)
-        bigliettiDoppi += volte - 1;
-    const qint32 ultimoBiglietto = biglietti.empty() ? 0 : biglietti.rbegin()->first;
-    const int bigliettiSaltati = ultimoBiglietto - static_cast<int>(biglietti.size()) +
-                                 bigliettiDoppi + (biglietti.count(0) ? 1 : 0);
-    out << QStringLiteral("  %1 chioschi: biglietti %2, emessi due volte %3, saltati %4, "
-                          "code fuori dai limiti %5\n")
-               .arg(Chioschi)
-               .arg(ultimoBiglietto)
-               .arg(bigliettiDoppi)
-               .arg(bigliettiSaltati)
-               .arg(codeFuori);
-    bene = bene && bigliettiDoppi == 0 && bigliettiSaltati == 0 && codeFuori == 0 &&
-           ultimoBiglietto >= totale;
+    bene = bigliettiDelChiosco(base, totale) && bene;
     int doppi = 0;
     int mancanti = 0;
     for (qint32 numero = 1; numero <= totale; ++numero) {
@@ -787,14 +798,15 @@ int scenarioUfficio(const QString& cartellaRichiesta, const QString& archivioRic
     return bene ? 0 : 1;
 }
 
-int principale(const QStringList& argomenti) {
+// The station and kiosk processes this program starts of itself: their internal first argument
+// and what they return; nullopt for a command line of a person.
+std::optional<int> processoInterno(const QStringList& argomenti) {
     if (argomenti.size() == 7 && argomenti[1] == QStringLiteral("--stazione-ufficio"))
         return stazioneUfficio(argomenti[2], argomenti[3].toInt(), argomenti[4].toInt(),
                                argomenti[5].toInt(), argomenti[6]);
     if (argomenti.size() == 7 && argomenti[1] == QStringLiteral("--chiosco-ufficio"))
         return chioscoUfficio(argomenti[2], argomenti[3].toInt(), argomenti[4].toInt(),
                               argomenti[5].toInt(), argomenti[6]);
-    // Internal entry points of the station processes.
     if (argomenti.size() >= 2 && argomenti[1].startsWith(QStringLiteral("--stazione-")) &&
         argomenti.size() == 6) {
         const bool singola = argomenti[1] == QStringLiteral("--stazione-singola");
@@ -805,7 +817,12 @@ int principale(const QStringList& argomenti) {
     }
     if (argomenti.size() == 5 && argomenti[1] == QStringLiteral("--chiosco"))
         return chiosco(argomenti[2], argomenti[3].toInt(), argomenti[4]);
+    return std::nullopt;
+}
 
+int principale(const QStringList& argomenti) {
+    if (const std::optional<int> esito = processoInterno(argomenti))
+        return *esito;
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Prova di carico: molte postazioni che chiamano insieme sullo stesso "
