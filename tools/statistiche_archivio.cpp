@@ -68,9 +68,16 @@ bool vuolePdf(int argc, char* argv[]) {
     return false;
 }
 
-int statistiche(const QStringList& argomenti) {
+// What the command line asks for.
+struct Richiesta {
     QString archivio;
-    QString dal, al, fileCsv, filePdf;
+    QString dal, al, fileCsv, filePdf; // as written
+    QDate da{1900, 1, 1}, a{9999, 12, 31};
+};
+
+// Reads the command line into `r`: 0 when it holds, otherwise the exit status of the usage
+// error it has shown.
+int leggiRichiesta(const QStringList& argomenti, Richiesta& r) {
     for (int i = 0; i < argomenti.size(); ++i) {
         const QString& a = argomenti[i];
         auto valore = [&](QString& dove) {
@@ -81,43 +88,50 @@ int statistiche(const QStringList& argomenti) {
         };
         bool ok = true;
         if (a == QStringLiteral("--dal"))
-            ok = valore(dal);
+            ok = valore(r.dal);
         else if (a == QStringLiteral("--al"))
-            ok = valore(al);
+            ok = valore(r.al);
         else if (a == QStringLiteral("--csv"))
-            ok = valore(fileCsv);
+            ok = valore(r.fileCsv);
         else if (a == QStringLiteral("--pdf"))
-            ok = valore(filePdf);
+            ok = valore(r.filePdf);
         else if (a.startsWith(QLatin1Char('-')))
             return uso(QStringLiteral("opzione sconosciuta: %1").arg(a));
-        else if (archivio.isEmpty())
-            archivio = a;
+        else if (r.archivio.isEmpty())
+            r.archivio = a;
         else
             return uso(QStringLiteral("argomento inatteso: \"%1\"").arg(a));
         if (!ok)
             return uso(QStringLiteral("manca il valore di %1").arg(a));
     }
-    if (archivio.isEmpty())
+    if (r.archivio.isEmpty())
         return uso(QStringLiteral("manca la cartella dell'archivio"));
-    QDate da(1900, 1, 1), a(9999, 12, 31);
-    if (!dal.isEmpty()) {
-        const auto d = data(dal);
+    if (!r.dal.isEmpty()) {
+        const auto d = data(r.dal);
         if (!d)
             return uso(QStringLiteral("data non valida per --dal: \"%1\" (scrivere AAAA-MM-GG, "
                                       "per esempio 2026-03-02)")
-                           .arg(dal));
-        da = *d;
+                           .arg(r.dal));
+        r.da = *d;
     }
-    if (!al.isEmpty()) {
-        const auto d = data(al);
+    if (!r.al.isEmpty()) {
+        const auto d = data(r.al);
         if (!d)
             return uso(QStringLiteral("data non valida per --al: \"%1\" (scrivere AAAA-MM-GG, "
                                       "per esempio 2026-03-31)")
-                           .arg(al));
-        a = *d;
+                           .arg(r.al));
+        r.a = *d;
     }
-    if (da > a)
-        return uso(QStringLiteral("--dal %1 viene dopo --al %2").arg(dal, al));
+    if (r.da > r.a)
+        return uso(QStringLiteral("--dal %1 viene dopo --al %2").arg(r.dal, r.al));
+    return 0;
+}
+
+int statistiche(const QStringList& argomenti) {
+    Richiesta richiesta;
+    if (const int uscita = leggiRichiesta(argomenti, richiesta))
+        return uscita;
+    const auto& [archivio, dal, al, fileCsv, filePdf, da, a] = richiesta;
 
     const std::unique_ptr<registro::Deposito> giornale = registro::deposito(archivio);
     const QString file = giornale->nome();
