@@ -202,16 +202,17 @@ int chiosco(const QString& cartella, int totale, const QString& uscita) {
 }
 
 // The office scenario's station: one press of the call button every `intervallo` ms (on a fixed
-// schedule, so that a slow call does not slow the rate) until `durata` ms have passed.
+// schedule, so that a slow call does not slow the rate, `ritardo` ms late) until `durata` ms
+// have passed.
 int stazioneUfficio(const QString& cartella, int postazione, int durata, int intervallo,
-                    const QString& uscita) {
+                    int ritardo, const QString& uscita) {
     PercorsoArchivi = cartella;
     NumeroPostazione = postazione;
     Registro registro(uscita);
     attendiVia(QFileInfo(uscita).absolutePath());
     const auto inizio = std::chrono::steady_clock::now();
     // The stations' presses spread over the interval, as at real desks.
-    const int scarto = (postazione - 1) * intervallo / 10;
+    const int scarto = (postazione - 1) * intervallo / 10 + ritardo;
     for (int i = 0; i * intervallo < durata; ++i) {
         std::this_thread::sleep_until(inizio + std::chrono::milliseconds(i * intervallo + scarto));
         premiAvanti(registro);
@@ -220,13 +221,13 @@ int stazioneUfficio(const QString& cartella, int postazione, int durata, int int
 }
 
 // The office scenario's kiosk: one ticket every `intervallo` ms, on the sequences 1..10 in turn
-// (the second kiosk starting halfway); logs "number sequence".
-int chioscoUfficio(const QString& cartella, int k, int durata, int intervallo,
+// (the second kiosk starting halfway, both `ritardo` ms late); logs "number sequence".
+int chioscoUfficio(const QString& cartella, int k, int durata, int intervallo, int ritardo,
                    const QString& uscita) {
     Registro registro(uscita);
     attendiVia(QFileInfo(uscita).absolutePath());
     const auto inizio = std::chrono::steady_clock::now();
-    const int scarto = (k - 1) * intervallo / 2;
+    const int scarto = (k - 1) * intervallo / 2 + ritardo;
     for (int i = 0; i * intervallo < durata; ++i) {
         std::this_thread::sleep_until(inizio + std::chrono::milliseconds(i * intervallo + scarto));
         const int sequenza = 1 + (i + 5 * (k - 1)) % 10;
@@ -547,6 +548,7 @@ struct Ufficio {
     QString base;
     QString prefisso;
     bool conRegistratore = false;
+    int ritardo = 0; // ms after the first office's schedule
     std::unique_ptr<QProcess> server;
 
     QString record(const QString& nome) const { return base + QLatin1Char('/') + prefisso + nome; }
@@ -739,6 +741,9 @@ int scenarioUfficio(const QString& cartellaRichiesta, const QString& archivioRic
     if (confronto) {
         uffici[1].archivio = archivioDiConfronto(uffici[0].archivio);
         uffici[1].prefisso = QStringLiteral("senza-");
+        // Halfway between two presses of the first office: the two never press at the same
+        // instant, where the first to reach the disk would always be the same one.
+        uffici[1].ritardo = OgniChiamata / Stazioni / 2;
     }
     OpzioniArchivio opzioni;
     opzioni.totem = true;
@@ -769,13 +774,15 @@ int scenarioUfficio(const QString& cartellaRichiesta, const QString& archivioRic
         for (const Ufficio& u : uffici)
             processi.push_back(
                 avvia({QStringLiteral("--chiosco-ufficio"), u.archivio, QString::number(k),
-                       QString::number(durata), QString::number(OgniBiglietto), u.chiosco(k)},
+                       QString::number(durata), QString::number(OgniBiglietto),
+                       QString::number(u.ritardo), u.chiosco(k)},
                       u.prefisso + QStringLiteral("chiosco %1").arg(k), u.chiosco(k)));
     for (int n = 1; n <= Stazioni; ++n)
         for (const Ufficio& u : uffici)
             processi.push_back(
                 avvia({QStringLiteral("--stazione-ufficio"), u.archivio, QString::number(n),
-                       QString::number(durata), QString::number(OgniChiamata), u.stazione(n)},
+                       QString::number(durata), QString::number(OgniChiamata),
+                       QString::number(u.ritardo), u.stazione(n)},
                       u.prefisso + QStringLiteral("postazione %1").arg(n), u.stazione(n)));
     bool bene = true;
     const double secondi = gara(base, processi, &bene);
@@ -801,12 +808,12 @@ int scenarioUfficio(const QString& cartellaRichiesta, const QString& archivioRic
 // The station and kiosk processes this program starts of itself: their internal first argument
 // and what they return; nullopt for a command line of a person.
 std::optional<int> processoInterno(const QStringList& argomenti) {
-    if (argomenti.size() == 7 && argomenti[1] == QStringLiteral("--stazione-ufficio"))
+    if (argomenti.size() == 8 && argomenti[1] == QStringLiteral("--stazione-ufficio"))
         return stazioneUfficio(argomenti[2], argomenti[3].toInt(), argomenti[4].toInt(),
-                               argomenti[5].toInt(), argomenti[6]);
-    if (argomenti.size() == 7 && argomenti[1] == QStringLiteral("--chiosco-ufficio"))
+                               argomenti[5].toInt(), argomenti[6].toInt(), argomenti[7]);
+    if (argomenti.size() == 8 && argomenti[1] == QStringLiteral("--chiosco-ufficio"))
         return chioscoUfficio(argomenti[2], argomenti[3].toInt(), argomenti[4].toInt(),
-                              argomenti[5].toInt(), argomenti[6]);
+                              argomenti[5].toInt(), argomenti[6].toInt(), argomenti[7]);
     if (argomenti.size() >= 2 && argomenti[1].startsWith(QStringLiteral("--stazione-")) &&
         argomenti.size() == 6) {
         const bool singola = argomenti[1] == QStringLiteral("--stazione-singola");
