@@ -5,6 +5,7 @@
 #include "supporto.h"
 
 #include "archive/crea_archivio.h"
+#include "archive/cursore.h"
 #include "archive/errori.h"
 #include "archive/motore.h"
 #include "archive/nomi.h"
@@ -18,8 +19,26 @@
 using namespace qvr;
 using qvr::test::numeroErrore;
 
+namespace {
+
+// A fresh archive on a folder or on the test server; "" when there is no test server.
+QString nuovoArchivio(bool server, const QTemporaryDir& dir, const qvr::test::DatabaseProva& db) {
+    const QString archivio = server ? db.uri() : dir.filePath(QStringLiteral("archivio"));
+    if (!archivio.isEmpty())
+        MotoreArchivio::di(archivio)->crea({}, false);
+    return archivio;
+}
+
+} // namespace
+
 class TestMotore : public QObject {
     Q_OBJECT
+
+    static void dueMotori() {
+        QTest::addColumn<bool>("server");
+        QTest::newRow("cartella") << false;
+        QTest::newRow("server") << true;
+    }
 
 private slots:
     void sceltaDalTesto_data() {
@@ -45,20 +64,15 @@ private slots:
         QCOMPARE(m->nomeFile(nomi::FileQVRB), nomeQvrb);
     }
 
-    void stessoLavoroSuEntrambi_data() {
-        QTest::addColumn<bool>("server");
-        QTest::newRow("cartella") << false;
-        QTest::newRow("server") << true;
-    }
+    void stessoLavoroSuEntrambi_data() { dueMotori(); }
     void stessoLavoroSuEntrambi() {
         QFETCH(bool, server);
         QTemporaryDir dir;
         qvr::test::DatabaseProva db;
-        if (server && db.uri().isEmpty())
+        const QString archivio = nuovoArchivio(server, dir, db);
+        if (archivio.isEmpty())
             QSKIP("QVR_PG_URI non impostato: nessun server PostgreSQL di prova");
-        const QString archivio = server ? db.uri() : dir.filePath(QStringLiteral("archivio"));
         const std::unique_ptr<MotoreArchivio> m = MotoreArchivio::di(archivio);
-        m->crea({}, false);
         QCOMPARE(numeroErrore([&] { m->crea({}, false); }), int(Err::AccessoNegato));
         m->controllaCartella();
 
@@ -84,6 +98,27 @@ private slots:
         const auto contatore = MotoreArchivio::di(fileArchivio(archivio, nomi::FileContatore))
                                    ->contatore(ContatoreMotore::Accesso::Lettura);
         QCOMPARE(contatore->prefisso(), QByteArray("41\r\n"));
+    }
+
+    // A row gone between the read and the edit fails the edit with 3021 and closes the cursor
+    // on both engines; a second edit is refused as one without an open archive.
+    void modificaDopoRigaSparita_data() { dueMotori(); }
+    void modificaDopoRigaSparita() {
+        QFETCH(bool, server);
+        QTemporaryDir dir;
+        qvr::test::DatabaseProva db;
+        const QString archivio = nuovoArchivio(server, dir, db);
+        if (archivio.isEmpty())
+            QSKIP("QVR_PG_URI non impostato: nessun server PostgreSQL di prova");
+        Cursore c;
+        c.impostaDatabase(unisciPercorso(archivio, nomi::FileQVRB));
+        c.impostaOrigine(nomi::tabNumeriCode(2));
+        c.aggiorna();
+        qvr::test::esegui(fileArchivio(archivio, nomi::FileQVRB),
+                          QStringLiteral("DELETE FROM [%1]").arg(nomi::tabNumeriCode(2)));
+        QCOMPARE(numeroErrore([&] { c.modifica(); }), int(Err::NessunRecordCorrente));
+        QVERIFY(!c.aperto());
+        QCOMPARE(numeroErrore([&] { c.modifica(); }), int(Err::ErroreArchivio));
     }
 
     void cartellaMancante() {
