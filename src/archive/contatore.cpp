@@ -1,6 +1,7 @@
 #include "archive/contatore.h"
 
 #include "archive/errori.h"
+#include "archive/motore.h"
 #include "archive/percorsi_archivio.h"
 #include "archive/server.h"
 
@@ -58,11 +59,9 @@ private:
 // a huge file must not be loaded whole.
 constexpr qint64 LimitePrefisso = 4096;
 
-enum class Accesso {
-    Lettura,   // read only: a read-only share may still be read
-    Scrittura, // rewrite of an existing file
-    Creazione, // rewrite, creating a missing file
-};
+// Lettura: read only (a read-only share may still be read); Scrittura: rewrite of an existing
+// file; Creazione: rewrite, creating a missing file.
+using Accesso = ContatoreMotore::Accesso;
 
 bool cartellaEsiste(const QByteArray& percorsoNativo) {
     QByteArray cartella = percorsoNativo;
@@ -83,7 +82,7 @@ bool cartellaEsiste(const QByteArray& percorsoNativo) {
 // The counter file, open and locked for the life of the object. The lock is taken on the file
 // itself (flock: whole file, kept across other descriptors of the process, carried over NFS and
 // SMB) and dropped by the close.
-class FileBloccato {
+class FileBloccato : public ContatoreMotore {
 public:
     FileBloccato(const QString& percorso, Accesso accesso) : m_percorso(percorso) {
         const QByteArray nome = QFile::encodeName(percorso);
@@ -123,7 +122,7 @@ public:
         }
     }
 
-    ~FileBloccato() {
+    ~FileBloccato() override {
         if (m_fd >= 0)
             ::close(m_fd); // the close drops the lock
     }
@@ -132,7 +131,7 @@ public:
     FileBloccato& operator=(const FileBloccato&) = delete;
 
     // The first bytes of the file: at most LimitePrefisso, and one more when the file is longer.
-    QByteArray prefisso() {
+    QByteArray prefisso() override {
         constexpr qint64 massimo = LimitePrefisso + 1;
         QByteArray dati(massimo, Qt::Uninitialized);
         qint64 letti = 0;
@@ -154,7 +153,7 @@ public:
     // Replaces the content with `riga`: written over the old content first, the length cut only
     // afterwards, then synced. Killed at any instant, the file starts with the old or the new
     // line, never with nothing.
-    void riscrivi(const QByteArray& riga) {
+    void riscrivi(const QByteArray& riga) override {
         qint64 scritti = 0;
         while (scritti < riga.size()) {
             const ssize_t n = ::pwrite(m_fd, riga.constData() + scritti,
@@ -174,6 +173,9 @@ public:
                 throw ErroreQvr(numeroDaErrno(errno), m_percorso);
         }
     }
+
+    // The close, when the object goes, drops the lock.
+    void fine() override {}
 
 private:
     static int apri(const QByteArray& nome, int flag) {
@@ -222,7 +224,7 @@ private:
 // object by a transaction that reads it with FOR UPDATE NOWAIT. A row held by another station
 // (SQLSTATE 55P03) is tried again exactly like a held file, up to limiteAttesa(), then error 70.
 // The transaction ends with fine() (committed) or, without it, rolled back by the destructor.
-class RigaBloccata {
+class RigaBloccata : public ContatoreMotore {
 public:
     RigaBloccata(const server::Posizione& pos, Accesso accesso) : m_accesso(accesso) {
         m_percorso = server::uriPerMessaggi(pos.uri) + QLatin1Char('\\') + pos.file;
@@ -230,16 +232,16 @@ public:
         m_conn = std::make_unique<server::Connessione>(pos.uri, server::Ambito::Contatore);
         blocca();
     }
-    ~RigaBloccata() {
+    ~RigaBloccata() override {
         if (m_conn && m_inTransazione)
             (void)m_conn->esegui(QStringLiteral("ROLLBACK"));
     }
     RigaBloccata(const RigaBloccata&) = delete;
     RigaBloccata& operator=(const RigaBloccata&) = delete;
 
-    QByteArray prefisso() const { return m_valore.left(LimitePrefisso + 1); }
+    QByteArray prefisso() override { return m_valore.left(LimitePrefisso + 1); }
 
-    void riscrivi(const QByteArray& riga) {
+    void riscrivi(const QByteArray& riga) override {
         const QString testo = QString::fromLatin1(riga);
         const std::optional<QSqlError> e =
             m_riga
@@ -257,7 +259,7 @@ public:
     }
 
     // Commits: the value written is there for everybody, the row free again.
-    void fine() {
+    void fine() override {
         if (const auto e = m_conn->esegui(QStringLiteral("COMMIT")))
             fallisci(*e);
         m_inTransazione = false;
@@ -326,33 +328,21 @@ private:
     QByteArray m_valore;
 };
 
-// A held counter of either kind: the file or the server's row.
+// A held counter of the engine of its path: the file or the server's row.
 class Contatore {
 public:
-    Contatore(const QString& percorso, Accesso accesso) {
-        if (auto pos = server::posizione(percorso))
-            m_riga = std::make_unique<RigaBloccata>(*pos, accesso);
-        else
-            m_file = std::make_unique<FileBloccato>(percorso, accesso);
-    }
-    QByteArray prefisso() { return m_file ? m_file->prefisso() : m_riga->prefisso(); }
-    void riscrivi(const QByteArray& riga) {
-        if (m_file)
-            m_file->riscrivi(riga);
-        else
-            m_riga->riscrivi(riga);
-    }
+    Contatore(const QString& percorso, Accesso accesso)
+        : m_motore(MotoreArchivio::di(percorso)->contatore(accesso)) {}
+    QByteArray prefisso() { return m_motore->prefisso(); }
+    void riscrivi(const QByteArray& riga) { m_motore->riscrivi(riga); }
     // Ends the open: the file is closed, the row's transaction committed.
     void fine() {
-        if (m_riga)
-            m_riga->fine();
-        m_file.reset();
-        m_riga.reset();
+        m_motore->fine();
+        m_motore.reset();
     }
 
 private:
-    std::unique_ptr<FileBloccato> m_file;
-    std::unique_ptr<RigaBloccata> m_riga;
+    std::unique_ptr<ContatoreMotore> m_motore;
 };
 
 bool blanco(char c) {
@@ -413,6 +403,22 @@ QByteArray leggiElemento(Contatore& file, const QString& percorso) {
 }
 
 } // namespace
+
+} // namespace qvr::contatore
+
+namespace qvr {
+
+std::unique_ptr<ContatoreMotore> MotoreCartella::contatore(ContatoreMotore::Accesso accesso) const {
+    return std::make_unique<contatore::FileBloccato>(m_testo, accesso);
+}
+
+std::unique_ptr<ContatoreMotore> MotoreServer::contatore(ContatoreMotore::Accesso accesso) const {
+    return std::make_unique<contatore::RigaBloccata>(*server::posizione(m_testo), accesso);
+}
+
+} // namespace qvr
+
+namespace qvr::contatore {
 
 void impostaLimiteAttesa(int millisecondi) {
     g_limiteAttesa = std::max(0, millisecondi);

@@ -3,6 +3,7 @@
 #include "archive/crea_archivio.h"
 #include "archive/errori.h"
 #include "archive/errori_sql.h"
+#include "archive/motore.h"
 #include "archive/nomi.h"
 #include "archive/percorsi_archivio.h"
 #include "archive/server.h"
@@ -23,24 +24,16 @@ namespace qvr {
 
 namespace {
 
-using Righe = std::vector<QVariantList>;
+using Righe = DatabaseCopia::Righe;
 
 QString parentesi(const QString& nome) {
     return QLatin1Char('[') + nome + QLatin1Char(']');
 }
 
-// One database file of an archive on either engine, opened for the copy.
-class Sorgente {
+// A database file of a folder archive, opened for the copy.
+class DatabaseCopiaCartella : public DatabaseCopia {
 public:
-    Sorgente(const QString& archivio, const QString& file, bool scrittura)
-        : m_file(file), m_server(eServer(archivio)) {
-        if (m_server) {
-            m_conn = std::make_unique<server::Connessione>(archivio);
-            m_schema = server::schemaDelFile(file);
-            m_nome = server::uriPerMessaggi(archivio) + QLatin1Char('\\') + file;
-            return;
-        }
-        m_nome = fileArchivio(archivio, file);
+    DatabaseCopiaCartella(const QString& nativo, bool scrittura) : m_nome(nativo) {
         if (!QFileInfo::exists(m_nome))
             throw ErroreQvr(QFileInfo(QFileInfo(m_nome).absolutePath()).isDir()
                                 ? Err::DatabaseNonTrovato
@@ -59,90 +52,30 @@ public:
         if (!d.open())
             throw ErroreQvr(numeroDaSql(d.lastError(), m_nome), m_nome, d.lastError().text());
     }
-    ~Sorgente() {
-        if (m_connessione.isEmpty())
-            return;
+    ~DatabaseCopiaCartella() override {
         {
             QSqlDatabase d = QSqlDatabase::database(m_connessione, false);
             d.close();
         }
         QSqlDatabase::removeDatabase(m_connessione);
     }
-    Sorgente(const Sorgente&) = delete;
-    Sorgente& operator=(const Sorgente&) = delete;
 
-    QString nome() const { return m_nome; }
-
-    // Every row of a table, the given fields in this order, in the table's row order.
-    Righe leggi(const QString& tabella, const QStringList& campi) {
-        QStringList colonne;
-        for (const QString& c : campi)
-            colonne << nomeCampo(c);
-        const QString sql = QStringLiteral("SELECT %1 FROM %2 ORDER BY %3")
-                                .arg(colonne.join(u", "), nomeTabella(tabella),
-                                     m_server ? server::identificatore(server::ColonnaChiave)
-                                              : QStringLiteral("rowid"));
-        QSqlQuery q(db());
-        q.setForwardOnly(true);
-        esegui(q, sql, {}, tabella);
-        Righe righe;
-        while (q.next()) {
-            QVariantList r;
-            for (int i = 0; i < campi.size(); ++i)
-                r << q.value(i);
-            righe.push_back(std::move(r));
-        }
-        return righe;
-    }
-
-    void inizia() {
-        esegui(m_server ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"));
-    }
-    void conferma() { esegui(QStringLiteral("COMMIT")); }
-    void annulla() noexcept {
-        QSqlQuery q(db());
+    void inizia() override { esegui(QStringLiteral("BEGIN IMMEDIATE"), {}, {}, nullptr); }
+    void annulla() noexcept override {
+        QSqlQuery q(QSqlDatabase::database(m_connessione, false));
         q.exec(QStringLiteral("ROLLBACK"));
     }
 
-    // Replaces every row of a table with `righe`.
-    void sostituisci(const QString& tabella, const QStringList& campi, const Righe& righe) {
-        esegui(QStringLiteral("DELETE FROM ") + nomeTabella(tabella), {}, tabella);
-        QStringList colonne;
-        QStringList segnaposto;
-        for (const QString& c : campi) {
-            colonne << nomeCampo(c);
-            segnaposto << QStringLiteral("?");
-        }
-        const QString sql =
-            QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                .arg(nomeTabella(tabella), colonne.join(u", "), segnaposto.join(u", "));
-        for (const QVariantList& r : righe)
-            esegui(sql, r, tabella);
-    }
-
-private:
-    QSqlDatabase db() const {
-        return m_server ? m_conn->db() : QSqlDatabase::database(m_connessione, false);
-    }
-    QString nomeTabella(const QString& t) const {
-        return m_server ? server::tabella(m_schema, t) : parentesi(t);
-    }
-    QString nomeCampo(const QString& c) const {
-        return m_server ? server::identificatore(c) : parentesi(c);
-    }
-    void esegui(const QString& sql, const QVariantList& valori = {}, const QString& oggetto = {}) {
-        QSqlQuery q(db());
-        esegui(q, sql, valori, oggetto);
-    }
-    void esegui(QSqlQuery& q, const QString& sql, const QVariantList& valori,
-                const QString& oggetto) {
+protected:
+    QString nomeTabella(const QString& t) const override { return parentesi(t); }
+    QString nomeCampo(const QString& c) const override { return parentesi(c); }
+    QString ordine() const override { return QStringLiteral("rowid"); }
+    void esegui(const QString& sql, const QVariantList& valori, const QString& oggetto,
+                QSqlQuery* dove) override {
+        QSqlQuery propria(QSqlDatabase::database(m_connessione, false));
+        QSqlQuery& q = dove ? *dove : propria;
         const QString dettaglio =
             oggetto.isEmpty() ? m_nome : m_nome + QStringLiteral(", ") + oggetto;
-        if (m_server) {
-            if (const auto e = m_conn->esegui(q, sql, valori))
-                throw m_conn->errore(*e, m_schema, m_file + QStringLiteral(", ") + oggetto);
-            return;
-        }
         bool ok = false;
         if (valori.isEmpty()) {
             ok = q.exec(sql);
@@ -155,56 +88,132 @@ private:
         if (!ok)
             throw ErroreQvr(numeroDaSql(q.lastError(), m_nome), dettaglio, q.lastError().text());
     }
+    QSqlDatabase db() const override { return QSqlDatabase::database(m_connessione, false); }
 
-    QString m_file;
-    bool m_server;
+private:
     QString m_nome;
-    QString m_schema;
     QString m_connessione;
-    std::unique_ptr<server::Connessione> m_conn;
 };
 
-// The counter's raw text.
-QByteArray leggiContatoreGrezzo(const QString& archivio) {
-    if (eServer(archivio)) {
-        server::Connessione c(archivio, server::Ambito::Contatore);
-        QSqlQuery q(c.db());
-        q.setForwardOnly(true);
-        if (const auto e = c.esegui(
-                q, QStringLiteral("SELECT %1 FROM %2 ORDER BY %3 LIMIT 1")
-                       .arg(server::identificatore(server::CampoValore),
-                            server::tabella(server::SchemaContatore, server::TabellaContatore),
-                            server::identificatore(server::ColonnaChiave))))
-            throw c.errore(*e, {}, nomi::FileContatore);
-        if (!q.next())
-            throw ErroreQvr(Err::FileNonTrovato,
-                            server::uriPerMessaggi(archivio) + QStringLiteral("\\Nr4All.txt"));
-        return q.value(0).toString().toLatin1();
+// A database of a server archive (its schema), opened for the copy.
+class DatabaseCopiaServer : public DatabaseCopia {
+public:
+    DatabaseCopiaServer(const QString& uri, const QString& file)
+        : m_file(file), m_schema(server::schemaDelFile(file)), m_conn(uri) {}
+
+    void inizia() override { esegui(QStringLiteral("BEGIN"), {}, {}, nullptr); }
+    void annulla() noexcept override {
+        QSqlQuery q(m_conn.db());
+        q.exec(QStringLiteral("ROLLBACK"));
     }
-    const QString file = fileArchivio(archivio, nomi::FileContatore);
+
+protected:
+    QString nomeTabella(const QString& t) const override { return server::tabella(m_schema, t); }
+    QString nomeCampo(const QString& c) const override { return server::identificatore(c); }
+    QString ordine() const override { return server::identificatore(server::ColonnaChiave); }
+    void esegui(const QString& sql, const QVariantList& valori, const QString& oggetto,
+                QSqlQuery* dove) override {
+        QSqlQuery propria(m_conn.db());
+        if (const auto e = m_conn.esegui(dove ? *dove : propria, sql, valori))
+            throw m_conn.errore(*e, m_schema, m_file + QStringLiteral(", ") + oggetto);
+    }
+    QSqlDatabase db() const override { return m_conn.db(); }
+
+private:
+    QString m_file;
+    QString m_schema;
+    server::Connessione m_conn;
+};
+
+} // namespace
+
+DatabaseCopia::Righe DatabaseCopia::leggi(const QString& tabella, const QStringList& campi) {
+    QStringList colonne;
+    for (const QString& c : campi)
+        colonne << nomeCampo(c);
+    const QString sql = QStringLiteral("SELECT %1 FROM %2 ORDER BY %3")
+                            .arg(colonne.join(u", "), nomeTabella(tabella), ordine());
+    QSqlQuery q(db());
+    q.setForwardOnly(true);
+    esegui(sql, {}, tabella, &q);
+    Righe righe;
+    while (q.next()) {
+        QVariantList r;
+        for (int i = 0; i < campi.size(); ++i)
+            r << q.value(i);
+        righe.push_back(std::move(r));
+    }
+    return righe;
+}
+
+void DatabaseCopia::sostituisci(const QString& tabella, const QStringList& campi,
+                                const Righe& righe) {
+    esegui(QStringLiteral("DELETE FROM ") + nomeTabella(tabella), {}, tabella);
+    QStringList colonne;
+    QStringList segnaposto;
+    for (const QString& c : campi) {
+        colonne << nomeCampo(c);
+        segnaposto << QStringLiteral("?");
+    }
+    const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                            .arg(nomeTabella(tabella), colonne.join(u", "), segnaposto.join(u", "));
+    for (const QVariantList& r : righe)
+        esegui(sql, r, tabella);
+}
+
+std::unique_ptr<DatabaseCopia> MotoreCartella::apriCopia(const QString& file,
+                                                         bool scrittura) const {
+    return std::make_unique<DatabaseCopiaCartella>(fileArchivio(m_testo, file), scrittura);
+}
+
+std::unique_ptr<DatabaseCopia> MotoreServer::apriCopia(const QString& file, bool) const {
+    return std::make_unique<DatabaseCopiaServer>(m_testo, file);
+}
+
+// The counter's raw text.
+QByteArray MotoreServer::leggiContatoreGrezzo() const {
+    server::Connessione c(m_testo, server::Ambito::Contatore);
+    QSqlQuery q(c.db());
+    q.setForwardOnly(true);
+    if (const auto e =
+            c.esegui(q, QStringLiteral("SELECT %1 FROM %2 ORDER BY %3 LIMIT 1")
+                            .arg(server::identificatore(server::CampoValore),
+                                 server::tabella(server::SchemaContatore, server::TabellaContatore),
+                                 server::identificatore(server::ColonnaChiave))))
+        throw c.errore(*e, {}, nomi::FileContatore);
+    if (!q.next())
+        throw ErroreQvr(Err::FileNonTrovato,
+                        server::uriPerMessaggi(m_testo) + QStringLiteral("\\Nr4All.txt"));
+    return q.value(0).toString().toLatin1();
+}
+
+QByteArray MotoreCartella::leggiContatoreGrezzo() const {
+    const QString file = fileArchivio(m_testo, nomi::FileContatore);
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         throw ErroreQvr(f.exists() ? Err::AccessoNegato : Err::FileNonTrovato, file);
     return f.read(4096);
 }
 
-void scriviContatoreGrezzo(const QString& archivio, const QByteArray& testo) {
-    if (eServer(archivio)) {
-        server::Connessione c(archivio, server::Ambito::Contatore);
-        if (const auto e = c.esegui(
-                QStringLiteral("UPDATE %1 SET %2 = ?")
-                    .arg(server::tabella(server::SchemaContatore, server::TabellaContatore),
-                         server::identificatore(server::CampoValore)),
-                {QString::fromLatin1(testo)}))
-            throw c.errore(*e, {}, nomi::FileContatore);
-        return;
-    }
-    // The file made a moment ago by creaArchivio, overwritten in place.
-    const QString file = fileArchivio(archivio, nomi::FileContatore);
+void MotoreServer::scriviContatoreGrezzo(const QByteArray& testo) const {
+    server::Connessione c(m_testo, server::Ambito::Contatore);
+    if (const auto e =
+            c.esegui(QStringLiteral("UPDATE %1 SET %2 = ?")
+                         .arg(server::tabella(server::SchemaContatore, server::TabellaContatore),
+                              server::identificatore(server::CampoValore)),
+                     {QString::fromLatin1(testo)}))
+        throw c.errore(*e, {}, nomi::FileContatore);
+}
+
+// The file made a moment ago by creaArchivio, overwritten in place.
+void MotoreCartella::scriviContatoreGrezzo(const QByteArray& testo) const {
+    const QString file = fileArchivio(m_testo, nomi::FileContatore);
     QFile f(file);
     if (!f.open(QIODevice::ReadWrite) || f.write(testo) != testo.size() || !f.resize(testo.size()))
         throw ErroreQvr(Err::ErroreIO, file + QStringLiteral(": ") + f.errorString());
 }
+
+namespace {
 
 bool numerico(const QVariant& v) {
     switch (v.typeId()) {
@@ -250,39 +259,43 @@ std::vector<std::pair<QString, std::vector<TabellaArchivio>>> perFile() {
 } // namespace
 
 void copiaArchivio(const QString& da, const QString& a, bool sovrascrivi) {
+    const auto origine = MotoreArchivio::di(da);
+    const auto destinazione = MotoreArchivio::di(a);
     // Everything is read first: a source that cannot be read leaves the destination untouched.
     std::map<QString, Righe> letto;
     for (const auto& [file, tabelle] : perFile()) {
-        Sorgente s(da, file, false);
+        const auto s = origine->apriCopia(file, false);
         for (const TabellaArchivio& t : tabelle)
-            letto[file + QLatin1Char('/') + t.tabella] = s.leggi(t.tabella, t.campi);
+            letto[file + QLatin1Char('/') + t.tabella] = s->leggi(t.tabella, t.campi);
     }
-    const QByteArray contatore = leggiContatoreGrezzo(da);
+    const QByteArray contatore = origine->leggiContatoreGrezzo();
 
-    creaArchivio(a, {}, sovrascrivi);
+    destinazione->crea({}, sovrascrivi);
     for (const auto& [file, tabelle] : perFile()) {
-        Sorgente d(a, file, true);
-        d.inizia();
+        const auto d = destinazione->apriCopia(file, true);
+        d->inizia();
         try {
             for (const TabellaArchivio& t : tabelle)
-                d.sostituisci(t.tabella, t.campi, letto[file + QLatin1Char('/') + t.tabella]);
-            d.conferma();
+                d->sostituisci(t.tabella, t.campi, letto[file + QLatin1Char('/') + t.tabella]);
+            d->conferma();
         } catch (...) {
-            d.annulla();
+            d->annulla();
             throw;
         }
     }
-    scriviContatoreGrezzo(a, contatore);
+    destinazione->scriviContatoreGrezzo(contatore);
 }
 
 QStringList confrontaArchivi(const QString& da, const QString& a) {
     QStringList differenze;
+    const auto origine = MotoreArchivio::di(da);
+    const auto destinazione = MotoreArchivio::di(a);
     for (const auto& [file, tabelle] : perFile()) {
-        std::unique_ptr<Sorgente> s;
-        std::unique_ptr<Sorgente> d;
+        std::unique_ptr<DatabaseCopia> s;
+        std::unique_ptr<DatabaseCopia> d;
         try {
-            s = std::make_unique<Sorgente>(da, file, false);
-            d = std::make_unique<Sorgente>(a, file, false);
+            s = origine->apriCopia(file, false);
+            d = destinazione->apriCopia(file, false);
         } catch (const ErroreQvr& e) {
             differenze << file + QStringLiteral(": ") + e.testoCompleto();
             continue;
@@ -313,8 +326,8 @@ QStringList confrontaArchivi(const QString& da, const QString& a) {
         }
     }
     try {
-        const QByteArray cs = leggiContatoreGrezzo(da);
-        const QByteArray cd = leggiContatoreGrezzo(a);
+        const QByteArray cs = origine->leggiContatoreGrezzo();
+        const QByteArray cd = destinazione->leggiContatoreGrezzo();
         if (cs != cd)
             differenze << QStringLiteral("Nr4All.txt: %1 / %2")
                               .arg(QString::fromLatin1(cs.toPercentEncoding()),

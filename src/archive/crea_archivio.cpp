@@ -4,6 +4,7 @@
 #include "archive/contatore.h"
 #include "archive/errori.h"
 #include "archive/errori_sql.h"
+#include "archive/motore.h"
 #include "archive/nomi.h"
 #include "archive/percorsi_archivio.h"
 #include "archive/server.h"
@@ -391,11 +392,10 @@ void creaArchivioServer(const QString& uri, const OpzioniArchivio& opzioni, bool
 
 } // namespace
 
-void creaArchivio(const QString& cartella, const OpzioniArchivio& opzioni, bool sovrascrivi) {
-    if (eServer(cartella)) {
-        creaArchivioServer(cartella, opzioni, sovrascrivi);
-        return;
-    }
+namespace {
+
+// The folder of a new archive, made when missing: refused when it is no folder.
+void preparaCartella(const QString& cartella) {
     if (cartella.isEmpty())
         throw ErroreQvr(Err::PercorsoNonTrovato, QStringLiteral("cartella dell'archivio vuota"));
     const QFileInfo info(cartella);
@@ -403,12 +403,11 @@ void creaArchivio(const QString& cartella, const OpzioniArchivio& opzioni, bool 
         throw erroreCartella(cartella, QStringLiteral("non è una cartella"));
     if (!info.exists() && !QDir().mkpath(cartella))
         throw erroreCartella(cartella, QStringLiteral("impossibile creare la cartella"));
-    const QDir dir(cartella);
+}
 
-    const std::vector<Database> archivio = descriviArchivio(opzioni);
-    const QString contatore = dir.filePath(nomi::FileContatore);
-
-    // Nothing is touched when any file of an archive is already there, unless asked.
+// Nothing is touched when any file of an archive is already there, unless asked.
+void controllaPresenti(const QDir& dir, const std::vector<Database>& archivio,
+                       const QString& contatore, bool sovrascrivi) {
     QStringList presenti;
     for (const Database& d : archivio) {
         const QString file = dir.filePath(d.nome);
@@ -424,12 +423,13 @@ void creaArchivio(const QString& cartella, const OpzioniArchivio& opzioni, bool 
         throw ErroreQvr(Err::AccessoNegato,
                         QStringLiteral("archivio già presente, non sovrascritto: %1")
                             .arg(presenti.join(u", ")));
-    if (!QFileInfo(cartella).isWritable())
-        throw erroreCartella(cartella, QStringLiteral("cartella di sola lettura"));
+}
 
-    // Every database is written whole under a temporary name first: a failure leaves the folder
-    // as it was (an archive being replaced stays intact).
-    std::vector<std::pair<QString, QString>> pronti; // temporary name, final name
+// Every database written whole under a temporary name: a failure leaves the folder as it was
+// (an archive being replaced stays intact). The temporary and final names, in order.
+std::vector<std::pair<QString, QString>> scriviTemporanei(const QDir& dir,
+                                                          const std::vector<Database>& archivio) {
+    std::vector<std::pair<QString, QString>> pronti;
     const QString marca = QUuid::createUuid().toString(QUuid::Id128).left(8);
     try {
         for (const Database& d : archivio) {
@@ -445,9 +445,12 @@ void creaArchivio(const QString& cartella, const OpzioniArchivio& opzioni, bool 
             rimuoviConCompagni(temporaneo);
         throw;
     }
+    return pronti;
+}
 
-    // Then each takes its name in one step. A journal left beside the old database would be
-    // replayed into the new one, so it goes first.
+// Each database takes its name in one step. A journal left beside the old database would be
+// replayed into the new one, so it goes first.
+void rinominaTemporanei(const std::vector<std::pair<QString, QString>>& pronti) {
     for (std::size_t i = 0; i < pronti.size(); ++i) {
         const auto& [temporaneo, finale] = pronti[i];
         for (const QString& c : fileCompagni(finale))
@@ -462,18 +465,48 @@ void creaArchivio(const QString& cartella, const OpzioniArchivio& opzioni, bool 
                             finale + QStringLiteral(": ") + QString::fromStdString(ec.message()));
         }
     }
+}
 
-    // The counter: an existing file is rewritten in place under its lock (a station may hold
-    // it); a missing one is written whole and renamed into place.
+// The counter: an existing file is rewritten in place under its lock (a station may hold it);
+// a missing one is written whole and renamed into place.
+void scriviContatoreNuovo(const QString& contatore) {
     if (QFileInfo::exists(contatore)) {
         contatore::scriviNumero(contatore, 0);
-    } else {
-        QSaveFile f(contatore);
-        if (!f.open(QIODevice::WriteOnly))
-            throw ErroreQvr(Err::AccessoNegato, contatore + QStringLiteral(": ") + f.errorString());
-        if (f.write("0\r\n") != 3 || !f.commit())
-            throw ErroreQvr(Err::ErroreIO, contatore + QStringLiteral(": ") + f.errorString());
+        return;
     }
+    QSaveFile f(contatore);
+    if (!f.open(QIODevice::WriteOnly))
+        throw ErroreQvr(Err::AccessoNegato, contatore + QStringLiteral(": ") + f.errorString());
+    if (f.write("0\r\n") != 3 || !f.commit())
+        throw ErroreQvr(Err::ErroreIO, contatore + QStringLiteral(": ") + f.errorString());
+}
+
+} // namespace
+
+void MotoreServer::crea(const OpzioniArchivio& opzioni, bool sovrascrivi) const {
+    creaArchivioServer(m_testo, opzioni, sovrascrivi);
+}
+
+void MotoreCartella::crea(const OpzioniArchivio& opzioni, bool sovrascrivi) const {
+    const QString& cartella = m_testo;
+    preparaCartella(cartella);
+    const QDir dir(cartella);
+    const std::vector<Database> archivio = descriviArchivio(opzioni);
+    const QString contatore = dir.filePath(nomi::FileContatore);
+    controllaPresenti(dir, archivio, contatore, sovrascrivi);
+    if (!QFileInfo(cartella).isWritable())
+        throw erroreCartella(cartella, QStringLiteral("cartella di sola lettura"));
+    rinominaTemporanei(scriviTemporanei(dir, archivio));
+    scriviContatoreNuovo(contatore);
+}
+
+void MotoreCartella::controllaCartella() const {
+    if (!QFileInfo(m_testo).isDir())
+        throw ErroreQvr(Err::PercorsoNonValido, m_testo);
+}
+
+void creaArchivio(const QString& cartella, const OpzioniArchivio& opzioni, bool sovrascrivi) {
+    MotoreArchivio::di(cartella)->crea(opzioni, sovrascrivi);
 }
 
 std::vector<TabellaArchivio> tabelleArchivio() {
@@ -490,8 +523,7 @@ std::vector<TabellaArchivio> tabelleArchivio() {
 
 qint32 emettiBiglietto(const QString& cartella, int sequenza) {
     // A native folder: missing or not a folder is refused before any database is opened.
-    if (!eServer(cartella) && !QFileInfo(cartella).isDir())
-        throw ErroreQvr(Err::PercorsoNonValido, cartella);
+    MotoreArchivio::di(cartella)->controllaCartella();
     return biglietti::emetti(cartella, sequenza).numero;
 }
 

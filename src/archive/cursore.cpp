@@ -4,6 +4,7 @@
 
 #include "archive/errori.h"
 #include "archive/errori_sql.h"
+#include "archive/motore.h"
 #include "archive/percorsi_archivio.h"
 
 #include <QAtomicInteger>
@@ -135,20 +136,27 @@ void registraAttesa(qint64 millisecondi) {
     }
 }
 
-struct Cursore::Dati {
-    std::unique_ptr<CursoreServer> server; // set while a server archive is open
-    QString connessione;                   // name of the open connection; empty when closed
-    QString percorsoNativo;                // the database file on this machine
-    std::optional<OrigineAnalizzata> origine;
-    bool modificabile = false; // the row read carries its rowid
-    bool inTransazione = false;
-    bool inModifica = false;
-    bool haRiga = false;
-    qint64 rowid = 0;
-    QSqlRecord record; // fields and values of the current row (without the rowid column)
-    QVector<std::pair<QString, QVariant>> assegnati;
+namespace {
 
-    QSqlDatabase db() const { return QSqlDatabase::database(connessione, false); }
+// The cursor's work on a database file of a folder archive: the row read is identified by its
+// rowid.
+class CursoreCartella : public CursoreMotore {
+public:
+    CursoreCartella(QString nativo, Origine origine)
+        : m_nativo(std::move(nativo)), m_origine(std::move(origine)) {}
+    ~CursoreCartella() override { chiudi(); }
+    CursoreCartella(const CursoreCartella&) = delete;
+    CursoreCartella& operator=(const CursoreCartella&) = delete;
+
+    QString nome() const override { return m_nativo; }
+    bool aperto() const override { return !m_connessione.isEmpty(); }
+    void apri(bool perModifica) override;
+    void modifica() override;
+    void salva(const Assegnati& assegnati) override;
+    void chiudi() noexcept override;
+
+private:
+    QSqlDatabase db() const { return QSqlDatabase::database(m_connessione, false); }
 
     // Runs one statement; returns its failure, if any. With `attendi` a busy database is
     // waited for (conAttesa); without, the engine's short wait is all.
@@ -172,41 +180,18 @@ struct Cursore::Dati {
         });
     }
 
-    void chiudiConnessione() {
-        if (server) {
-            server->chiudi();
-            server.reset();
-            inTransazione = false;
-            inModifica = false;
-            assegnati.clear();
-        }
-        if (connessione.isEmpty())
-            return;
-        if (inTransazione)
-            esegui(QStringLiteral("ROLLBACK"), false);
-        inTransazione = false;
-        inModifica = false;
-        assegnati.clear();
-        {
-            QSqlDatabase d = db();
-            d.close();
-        }
-        QSqlDatabase::removeDatabase(connessione);
-        connessione.clear();
-    }
-
     // The error number for a failure of the driver, with the file or object as detail and the
     // engine's own text apart.
     ErroreQvr errore(const QSqlError& e, const QString& oggetto) const {
         const QString testo = e.databaseText().isEmpty() ? e.text() : e.databaseText();
         const QString dettaglio =
-            oggetto.isEmpty() ? percorsoNativo : percorsoNativo + QStringLiteral(", ") + oggetto;
-        return ErroreQvr(numeroDaSql(e, percorsoNativo), dettaglio, testo);
+            oggetto.isEmpty() ? m_nativo : m_nativo + QStringLiteral(", ") + oggetto;
+        return ErroreQvr(numeroDaSql(e, m_nativo), dettaglio, testo);
     }
 
     // Rolls back, closes and throws: a failure never leaves a transaction or a half-written row.
     [[noreturn]] void fallisci(const ErroreQvr& e) {
-        chiudiConnessione();
+        chiudi();
         throw e;
     }
     [[noreturn]] void fallisci(const QSqlError& e, const QString& oggetto) {
@@ -214,31 +199,41 @@ struct Cursore::Dati {
         fallisci(tradotto);
     }
 
-    void apri();
-    void leggiPrimaRiga(const QString& origineTesto);
+    void controllaFile() const;
+    void apriConnessione();
+    void leggiPrimaRiga();
+    // The SELECT of the first row of the table, with the rowid or without it.
+    QString selezionePrimaRiga(bool conRowid) const;
     void rileggiPerRowid();
+
+    QString m_nativo; // the database file on this machine
+    Origine m_origine;
+    QString m_connessione; // name of the open connection; empty when closed
+    qint64 m_rowid = 0;
 };
 
-void Cursore::Dati::apri() {
-    const QFileInfo info(percorsoNativo);
+// A file that is missing, a folder or an empty file are refused before the engine sees them
+// (SQLite would take an empty file for an empty database: it is not an archive).
+void CursoreCartella::controllaFile() const {
+    const QFileInfo info(m_nativo);
     if (!info.exists()) {
         const QFileInfo cartella(info.absolutePath());
         if (!cartella.exists() || !cartella.isDir())
-            throw ErroreQvr(Err::PercorsoNonValido, percorsoNativo);
-        throw ErroreQvr(Err::DatabaseNonTrovato, percorsoNativo);
+            throw ErroreQvr(Err::PercorsoNonValido, m_nativo);
+        throw ErroreQvr(Err::DatabaseNonTrovato, m_nativo);
     }
-    if (info.isDir())
-        throw ErroreQvr(Err::FormatoNonRiconosciuto, percorsoNativo);
-    // SQLite would take an empty file for an empty database: it is not an archive.
-    if (info.size() == 0)
-        throw ErroreQvr(Err::FormatoNonRiconosciuto, percorsoNativo);
+    if (info.isDir() || info.size() == 0)
+        throw ErroreQvr(Err::FormatoNonRiconosciuto, m_nativo);
+}
 
-    connessione = QStringLiteral("qvr-cursore-%1").arg(++g_contatoreConnessioni);
+void CursoreCartella::apriConnessione() {
+    controllaFile();
+    m_connessione = QStringLiteral("qvr-cursore-%1").arg(++g_contatoreConnessioni);
     bool aperta = false;
     QSqlError erroreApertura;
     {
-        QSqlDatabase d = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connessione);
-        d.setDatabaseName(uriDatabase(percorsoNativo));
+        QSqlDatabase d = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connessione);
+        d.setDatabaseName(uriDatabase(m_nativo));
         d.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1")
                                 .arg(std::min(PassoAttesa, Cursore::timeoutOccupato())));
         aperta = d.open();
@@ -246,14 +241,14 @@ void Cursore::Dati::apri() {
             erroreApertura = d.lastError();
     }
     if (!aperta) {
-        QSqlDatabase::removeDatabase(connessione);
-        connessione.clear();
+        QSqlDatabase::removeDatabase(m_connessione);
+        m_connessione.clear();
         // The file was there a moment ago: tell a vanished file from one we may not open.
-        const QFileInfo dopo(percorsoNativo);
+        const QFileInfo dopo(m_nativo);
         if (!dopo.exists())
-            throw ErroreQvr(Err::DatabaseNonTrovato, percorsoNativo);
+            throw ErroreQvr(Err::DatabaseNonTrovato, m_nativo);
         if (codiceSqlite(erroreApertura) == SqliteNonApribile)
-            throw ErroreQvr(Err::AccessoNegato, percorsoNativo, erroreApertura.databaseText());
+            throw ErroreQvr(Err::AccessoNegato, m_nativo, erroreApertura.databaseText());
         throw errore(erroreApertura, {});
     }
 
@@ -275,20 +270,29 @@ void Cursore::Dati::apri() {
     }
 }
 
-void Cursore::Dati::leggiPrimaRiga(const QString& origineTesto) {
-    QString sql;
-    modificabile = false;
-    if (origine) {
-        sql = QStringLiteral("SELECT rowid AS %1, * FROM %2")
-                  .arg(virgolette(ColonnaRowid), virgolette(origine->tabella));
-        if (!origine->condizione.isEmpty())
-            sql += QStringLiteral(" WHERE ") + origine->condizione;
-        sql += QStringLiteral(" LIMIT 1");
-        modificabile = true;
-    } else {
-        sql = origineTesto;
+void CursoreCartella::apri(bool perModifica) {
+    apriConnessione();
+    if (perModifica) {
+        if (const auto e = esegui(QStringLiteral("BEGIN IMMEDIATE")))
+            fallisci(*e, m_origine.analizzata ? m_origine.tabella : m_origine.testo);
+        inTransazione = true;
     }
-    const QString oggetto = origine ? origine->tabella : origineTesto;
+    leggiPrimaRiga();
+}
+
+QString CursoreCartella::selezionePrimaRiga(bool conRowid) const {
+    QString sql = conRowid ? QStringLiteral("SELECT rowid AS %1, * FROM %2")
+                                 .arg(virgolette(ColonnaRowid), virgolette(m_origine.tabella))
+                           : QStringLiteral("SELECT * FROM %1").arg(virgolette(m_origine.tabella));
+    if (!m_origine.condizione.isEmpty())
+        sql += QStringLiteral(" WHERE ") + m_origine.condizione;
+    return sql + QStringLiteral(" LIMIT 1");
+}
+
+void CursoreCartella::leggiPrimaRiga() {
+    modificabile = m_origine.analizzata;
+    QString sql = modificabile ? selezionePrimaRiga(true) : m_origine.testo;
+    const QString oggetto = m_origine.analizzata ? m_origine.tabella : m_origine.testo;
 
     QSqlRecord letto;
     bool riga = false;
@@ -301,11 +305,7 @@ void Cursore::Dati::leggiPrimaRiga(const QString& origineTesto) {
                                              Qt::CaseInsensitive)) {
             // A table without rowid or a view: readable, but the cursor cannot rewrite its row.
             modificabile = false;
-            sql = QStringLiteral("SELECT * FROM %1").arg(virgolette(origine->tabella));
-            if (!origine->condizione.isEmpty())
-                sql += QStringLiteral(" WHERE ") + origine->condizione;
-            sql += QStringLiteral(" LIMIT 1");
-            fallito = esegui(q, sql);
+            fallito = esegui(q, selezionePrimaRiga(false));
         }
         if (fallito)
             fallisci(*fallito, oggetto);
@@ -316,44 +316,133 @@ void Cursore::Dati::leggiPrimaRiga(const QString& origineTesto) {
         q.finish();
     }
     haRiga = riga;
-    rowid = 0;
+    m_rowid = 0;
     if (modificabile) {
         const int i = letto.indexOf(ColonnaRowid);
         if (riga && i >= 0)
-            rowid = letto.value(i).toLongLong();
+            m_rowid = letto.value(i).toLongLong();
         if (i >= 0)
             letto.remove(i);
     }
     record = letto;
 }
 
-void Cursore::Dati::rileggiPerRowid() {
+void CursoreCartella::rileggiPerRowid() {
     const QString sql =
-        QStringLiteral("SELECT * FROM %1 WHERE rowid=?").arg(virgolette(origine->tabella));
+        QStringLiteral("SELECT * FROM %1 WHERE rowid=?").arg(virgolette(m_origine.tabella));
     QSqlRecord letto;
     bool riga = false;
     {
         QSqlQuery q(db());
         q.setForwardOnly(true);
         if (!q.prepare(sql))
-            fallisci(q.lastError(), origine->tabella);
-        q.addBindValue(rowid);
+            fallisci(q.lastError(), m_origine.tabella);
+        q.addBindValue(m_rowid);
         if (const auto e = esegui(q))
-            fallisci(*e, origine->tabella);
+            fallisci(*e, m_origine.tabella);
         riga = q.next();
         if (!riga && q.lastError().isValid())
-            fallisci(q.lastError(), origine->tabella);
+            fallisci(q.lastError(), m_origine.tabella);
         letto = q.record();
         q.finish();
     }
     if (!riga) {
         haRiga = false;
-        fallisci(ErroreQvr(Err::NessunRecordCorrente, percorsoNativo + QStringLiteral(", ") +
-                                                          origine->tabella +
+        fallisci(ErroreQvr(Err::NessunRecordCorrente, m_nativo + QStringLiteral(", ") +
+                                                          m_origine.tabella +
                                                           QStringLiteral(": la riga non c'è più")));
     }
     record = letto;
 }
+
+void CursoreCartella::modifica() {
+    if (inTransazione)
+        return;
+    if (const auto e = esegui(QStringLiteral("BEGIN IMMEDIATE")))
+        fallisci(*e, m_origine.tabella);
+    inTransazione = true;
+    // Someone may have changed the row since it was read: edit what is there now.
+    rileggiPerRowid();
+}
+
+void CursoreCartella::salva(const Assegnati& assegnati) {
+    const QString& tabella = m_origine.tabella;
+    if (!assegnati.isEmpty()) {
+        QStringList insiemi;
+        for (const auto& [n, val] : assegnati)
+            insiemi << virgolette(n) + QStringLiteral("=?");
+        const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?")
+                                .arg(virgolette(tabella), insiemi.join(QLatin1Char(',')));
+        int cambiate = -1;
+        {
+            QSqlQuery q(db());
+            if (!q.prepare(sql))
+                fallisci(q.lastError(), tabella);
+            for (const auto& [n, val] : assegnati)
+                q.addBindValue(val);
+            q.addBindValue(m_rowid);
+            if (const auto e = esegui(q))
+                fallisci(*e, tabella);
+            cambiate = q.numRowsAffected();
+            q.finish();
+        }
+        if (cambiate != 1)
+            fallisci(
+                ErroreQvr(Err::NessunRecordCorrente, m_nativo + QStringLiteral(", ") + tabella +
+                                                         QStringLiteral(": la riga non c'è più")));
+    }
+    if (const auto e = esegui(QStringLiteral("COMMIT")))
+        fallisci(*e, tabella);
+    inTransazione = false;
+}
+
+void CursoreCartella::chiudi() noexcept {
+    if (m_connessione.isEmpty())
+        return;
+    if (inTransazione)
+        esegui(QStringLiteral("ROLLBACK"), false);
+    inTransazione = false;
+    {
+        QSqlDatabase d = db();
+        d.close();
+    }
+    QSqlDatabase::removeDatabase(m_connessione);
+    m_connessione.clear();
+}
+
+} // namespace
+
+std::unique_ptr<CursoreMotore> MotoreCartella::cursore(CursoreMotore::Origine origine) const {
+    return std::make_unique<CursoreCartella>(percorsoNativo(m_testo), std::move(origine));
+}
+
+// What the cursor keeps itself: the source and the edit in progress; the rest is its engine's.
+struct Cursore::Dati {
+    std::unique_ptr<CursoreMotore> motore; // since the last aggiorna(), until chiudi()
+    QString percorsoNativo;                // the database as messages name it
+    std::optional<OrigineAnalizzata> origine;
+    bool inModifica = false;
+    CursoreMotore::Assegnati assegnati;
+
+    bool haRiga() const { return motore && motore->haRiga; }
+    const QSqlRecord& record() const {
+        static const QSqlRecord vuoto;
+        return motore ? motore->record : vuoto;
+    }
+
+    void chiudiConnessione() {
+        if (motore)
+            motore->chiudi();
+        inModifica = false;
+        assegnati.clear();
+    }
+
+    // Closes and throws: a failure never leaves a transaction or a half-written row.
+    [[noreturn]] void fallisci(const ErroreQvr& e) {
+        chiudiConnessione();
+        throw e;
+    }
+};
 
 Cursore::Cursore() : d(std::make_unique<Dati>()) {}
 
@@ -376,67 +465,46 @@ void Cursore::aggiorna(bool perModifica) {
     chiudi();
     d->percorsoNativo = percorsoNativo(m_percorsoTesto);
     d->origine = analizzaOrigine(m_origine);
-    d->haRiga = false;
-    d->record = QSqlRecord();
     if (m_origine.trimmed().isEmpty())
         throw ErroreQvr(Err::TabellaNonTrovata,
                         d->percorsoNativo + QStringLiteral(": origine dei dati vuota"));
-    if (auto posizione = server::posizione(m_percorsoTesto)) {
-        d->percorsoNativo =
-            server::uriPerMessaggi(posizione->uri) + QLatin1Char('\\') + posizione->file;
-        CursoreServer::Origine o;
-        o.testo = m_origine;
-        if (d->origine) {
-            o.analizzata = true;
-            o.tabella = d->origine->tabella;
-            o.condizione = d->origine->condizione;
-        }
-        auto s = std::make_unique<CursoreServer>(std::move(*posizione), std::move(o));
-        s->apri(perModifica);
-        d->haRiga = s->haRiga;
-        d->record = s->record;
-        d->modificabile = s->modificabile;
-        d->server = std::move(s);
-        if (perModifica && !d->modificabile)
-            d->fallisci(ErroreQvr(Err::ErroreArchivio,
-                                  d->percorsoNativo + QStringLiteral(": ") + m_origine +
-                                      QStringLiteral(": origine non modificabile")));
-        d->inTransazione = d->server->inTransazione;
-        return;
+    CursoreMotore::Origine o;
+    o.testo = m_origine;
+    if (d->origine) {
+        o.analizzata = true;
+        o.tabella = d->origine->tabella;
+        o.condizione = d->origine->condizione;
     }
-    d->apri();
-    if (perModifica) {
-        if (const auto e = d->esegui(QStringLiteral("BEGIN IMMEDIATE")))
-            d->fallisci(*e, d->origine ? d->origine->tabella : m_origine);
-        d->inTransazione = true;
-    }
-    d->leggiPrimaRiga(m_origine);
-    if (perModifica && !d->modificabile)
+    auto motore = MotoreArchivio::di(m_percorsoTesto)->cursore(std::move(o));
+    d->percorsoNativo = motore->nome();
+    motore->apri(perModifica);
+    d->motore = std::move(motore);
+    if (perModifica && !d->motore->modificabile)
         d->fallisci(
             ErroreQvr(Err::ErroreArchivio, d->percorsoNativo + QStringLiteral(": ") + m_origine +
                                                QStringLiteral(": origine non modificabile")));
 }
 
 bool Cursore::haRighe() const {
-    return d->haRiga;
+    return d->haRiga();
 }
 
 int Cursore::contaRighe() const {
-    return d->haRiga ? 1 : 0;
+    return d->haRiga() ? 1 : 0;
 }
 
 bool Cursore::haCampo(const QString& nome) const {
-    return d->record.indexOf(nome) >= 0;
+    return d->record().indexOf(nome) >= 0;
 }
 
 QVariant Cursore::campo(const QString& nome) const {
-    if (!d->haRiga)
+    if (!d->haRiga())
         throw ErroreQvr(Err::NessunRecordCorrente,
                         d->percorsoNativo + QStringLiteral(", ") + m_origine);
-    const int i = d->record.indexOf(nome);
+    const int i = d->record().indexOf(nome);
     if (i < 0)
         throw ErroreQvr(Err::CampoNonTrovato, m_origine + QStringLiteral(": ") + nome);
-    return d->record.value(i);
+    return d->record().value(i);
 }
 
 QString Cursore::campoTesto(const QString& nome) const {
@@ -455,23 +523,16 @@ void Cursore::modifica() {
     if (!aperto())
         throw ErroreQvr(Err::ErroreArchivio,
                         m_origine + QStringLiteral(": modifica senza un archivio aperto"));
-    if (!d->haRiga)
+    if (!d->haRiga())
         throw ErroreQvr(Err::NessunRecordCorrente,
                         d->percorsoNativo + QStringLiteral(", ") + m_origine);
-    if (!d->modificabile)
+    if (!d->motore->modificabile)
         throw ErroreQvr(Err::ErroreArchivio, d->percorsoNativo + QStringLiteral(": ") + m_origine +
                                                  QStringLiteral(": origine non modificabile"));
-    if (d->server) {
-        d->server->modifica();
-        d->record = d->server->record;
-        d->haRiga = d->server->haRiga;
-        d->inTransazione = true;
-    } else if (!d->inTransazione) {
-        if (const auto e = d->esegui(QStringLiteral("BEGIN IMMEDIATE")))
-            d->fallisci(*e, d->origine->tabella);
-        d->inTransazione = true;
-        // Someone may have changed the row since it was read: edit what is there now.
-        d->rileggiPerRowid();
+    try {
+        d->motore->modifica();
+    } catch (const ErroreQvr& e) {
+        d->fallisci(e);
     }
     d->inModifica = true;
     d->assegnati.clear();
@@ -481,7 +542,7 @@ void Cursore::assegna(const QString& nome, const QVariant& valore) {
     if (!d->inModifica)
         throw ErroreQvr(Err::ErroreArchivio,
                         m_origine + QStringLiteral(": assegnazione senza modifica in corso"));
-    const int i = d->record.indexOf(nome);
+    const int i = d->record().indexOf(nome);
     if (i < 0)
         throw ErroreQvr(Err::CampoNonTrovato, m_origine + QStringLiteral(": ") + nome);
 
@@ -527,7 +588,8 @@ void Cursore::assegna(const QString& nome, const QVariant& valore) {
                             QString::fromLatin1(valore.typeName()) + QStringLiteral(")"));
     }
 
-    const QString nomeCampo = d->record.fieldName(i);
+    QSqlRecord& record = d->motore->record; // an edit in progress has its engine
+    const QString nomeCampo = record.fieldName(i);
     bool trovato = false;
     for (auto& [n, val] : d->assegnati) {
         if (n == nomeCampo) {
@@ -537,64 +599,29 @@ void Cursore::assegna(const QString& nome, const QVariant& valore) {
     }
     if (!trovato)
         d->assegnati.append({nomeCampo, v});
-    d->record.setValue(i, v);
+    record.setValue(i, v);
 }
 
 void Cursore::salva() {
     if (!d->inModifica)
         throw ErroreQvr(Err::ErroreArchivio,
                         m_origine + QStringLiteral(": salvataggio senza modifica in corso"));
-    const QString tabella = d->origine->tabella;
-    if (d->server) {
-        try {
-            d->server->salva(d->assegnati);
-        } catch (const ErroreQvr& e) {
-            d->fallisci(e); // nothing is left open or half-written
-        }
-        d->inTransazione = false;
-        d->inModifica = false;
-        d->assegnati.clear();
-        return;
+    try {
+        d->motore->salva(d->assegnati);
+    } catch (const ErroreQvr& e) {
+        d->fallisci(e); // nothing is left open or half-written
     }
-    if (!d->assegnati.isEmpty()) {
-        QStringList insiemi;
-        for (const auto& [n, val] : d->assegnati)
-            insiemi << virgolette(n) + QStringLiteral("=?");
-        const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?")
-                                .arg(virgolette(tabella), insiemi.join(QLatin1Char(',')));
-        int cambiate = -1;
-        {
-            QSqlQuery q(d->db());
-            if (!q.prepare(sql))
-                d->fallisci(q.lastError(), tabella);
-            for (const auto& [n, val] : d->assegnati)
-                q.addBindValue(val);
-            q.addBindValue(d->rowid);
-            if (const auto e = Dati::esegui(q))
-                d->fallisci(*e, tabella);
-            cambiate = q.numRowsAffected();
-            q.finish();
-        }
-        if (cambiate != 1)
-            d->fallisci(ErroreQvr(Err::NessunRecordCorrente,
-                                  d->percorsoNativo + QStringLiteral(", ") + tabella +
-                                      QStringLiteral(": la riga non c'è più")));
-    }
-    if (const auto e = d->esegui(QStringLiteral("COMMIT")))
-        d->fallisci(*e, tabella);
-    d->inTransazione = false;
     d->inModifica = false;
     d->assegnati.clear();
 }
 
 void Cursore::chiudi() {
     d->chiudiConnessione();
-    d->haRiga = false;
-    d->record = QSqlRecord();
+    d->motore.reset();
 }
 
 bool Cursore::aperto() const {
-    return !d->connessione.isEmpty() || d->server != nullptr;
+    return d->motore && d->motore->aperto();
 }
 
 void Cursore::impostaTimeoutOccupato(int millisecondi) {

@@ -16,6 +16,14 @@ CursoreServer::~CursoreServer() {
     chiudi();
 }
 
+QString CursoreServer::nome() const {
+    return server::uriPerMessaggi(m_pos.uri) + QLatin1Char('\\') + m_pos.file;
+}
+
+std::unique_ptr<CursoreMotore> MotoreServer::cursore(CursoreMotore::Origine origine) const {
+    return std::make_unique<CursoreServer>(*server::posizione(m_testo), std::move(origine));
+}
+
 QString CursoreServer::oggetto() const {
     return m_pos.file + QStringLiteral(", ") +
            (m_origine.analizzata ? m_origine.tabella : m_origine.testo);
@@ -173,7 +181,7 @@ void CursoreServer::modifica() {
         leggiBloccando(true); // someone may have changed the row since it was read
 }
 
-void CursoreServer::salva(const QVector<std::pair<QString, QVariant>>& assegnati) {
+void CursoreServer::salva(const Assegnati& assegnati) {
     for (int tentativo = 1;; ++tentativo) {
         std::optional<QSqlError> e;
         if (!assegnati.isEmpty()) {

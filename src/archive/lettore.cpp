@@ -3,6 +3,7 @@
 #include "archive/cursore.h"
 #include "archive/errori.h"
 #include "archive/errori_sql.h"
+#include "archive/motore.h"
 #include "archive/nomi.h"
 #include "archive/percorsi_archivio.h"
 #include "archive/server.h"
@@ -46,21 +47,21 @@ bool fileRegolare(const QString& nativo) {
     return ::stat(QFile::encodeName(nativo).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// One read-only connection for one short read: opened, used inside one read transaction and
-// closed by the destructor.
-class ConnessioneLettura {
+// One read-only connection of a folder archive for one short read: opened, used inside one
+// read transaction and closed by the destructor.
+class ConnessioneLetturaCartella : public ConnessioneLettura {
 public:
-    explicit ConnessioneLettura(const QString& nativo) : m_nativo(nativo) {
+    explicit ConnessioneLetturaCartella(const QString& nativo) : ConnessioneLettura(nativo) {
         const QFileInfo info(nativo);
         if (!info.exists())
             fileMancante(nativo);
         if (!fileRegolare(nativo) || info.size() == 0)
             throw ErroreQvr(Err::FormatoNonRiconosciuto, nativo);
-        m_nome = QStringLiteral("qvr-lettore-%1").arg(++g_connessioniLettore);
+        m_connessione = QStringLiteral("qvr-lettore-%1").arg(++g_connessioniLettore);
         QSqlError erroreApertura;
         bool aperta = false;
         {
-            QSqlDatabase d = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_nome);
+            QSqlDatabase d = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connessione);
             QString uri = QStringLiteral("file:");
             if (nativo.startsWith(QLatin1Char('/')))
                 uri += QStringLiteral("//");
@@ -75,7 +76,7 @@ public:
                 erroreApertura = d.lastError();
         }
         if (!aperta) {
-            QSqlDatabase::removeDatabase(m_nome);
+            QSqlDatabase::removeDatabase(m_connessione);
             if (!QFileInfo::exists(nativo))
                 fileMancante(nativo);
             if (codiceSqlite(erroreApertura) == SqliteNonApribile)
@@ -86,49 +87,44 @@ public:
         esegui(QStringLiteral("BEGIN"), {});
         m_inTransazione = true;
     }
-    ~ConnessioneLettura() {
+    ~ConnessioneLetturaCartella() override {
         {
-            QSqlDatabase d = QSqlDatabase::database(m_nome, false);
+            QSqlDatabase d = QSqlDatabase::database(m_connessione, false);
             if (m_inTransazione) {
                 QSqlQuery q(d);
                 q.exec(QStringLiteral("COMMIT"));
             }
             d.close();
         }
-        QSqlDatabase::removeDatabase(m_nome);
+        QSqlDatabase::removeDatabase(m_connessione);
     }
-    ConnessioneLettura(const ConnessioneLettura&) = delete;
-    ConnessioneLettura& operator=(const ConnessioneLettura&) = delete;
 
-    // The first row of a table, as a record; 3078 missing table, 3021 no row.
-    QSqlRecord primaRiga(const QString& tabella) {
-        QSqlQuery q(QSqlDatabase::database(m_nome, false));
+    QSqlRecord primaRiga(const QString& tabella) override {
+        QSqlQuery q(QSqlDatabase::database(m_connessione, false));
         q.setForwardOnly(true);
         if (!q.exec(QStringLiteral("SELECT * FROM [%1] LIMIT 1").arg(tabella)))
             throw traduci(q.lastError(), tabella);
         if (!q.next()) {
             if (q.lastError().isValid())
                 throw traduci(q.lastError(), tabella);
-            throw ErroreQvr(Err::NessunRecordCorrente, m_nativo + QStringLiteral(", ") + tabella);
+            throw ErroreQvr(Err::NessunRecordCorrente, m_nome + QStringLiteral(", ") + tabella);
         }
         return q.record();
     }
 
-    // Every row of a query, handed to `riga`.
-    template <typename F> void perOgniRiga(const QString& sql, const QString& oggetto, F riga) {
-        QSqlQuery q(QSqlDatabase::database(m_nome, false));
+    void perOgniRiga(const QString& tabella, const Riga& riga) override {
+        QSqlQuery q(QSqlDatabase::database(m_connessione, false));
         q.setForwardOnly(true);
-        if (!q.exec(sql))
-            throw traduci(q.lastError(), oggetto);
+        if (!q.exec(QStringLiteral("SELECT * FROM [%1]").arg(tabella)))
+            throw traduci(q.lastError(), tabella);
         while (q.next())
             riga(q.record());
         if (q.lastError().isValid())
-            throw traduci(q.lastError(), oggetto);
+            throw traduci(q.lastError(), tabella);
     }
 
-    // Every row of a query handed to `riga`; false (nothing thrown) when the query fails.
-    template <typename F> bool prova(const QString& sql, F riga) {
-        QSqlQuery q(QSqlDatabase::database(m_nome, false));
+    bool prova(const QString& sql, const Riga& riga) override {
+        QSqlQuery q(QSqlDatabase::database(m_connessione, false));
         q.setForwardOnly(true);
         if (!q.exec(sql))
             return false;
@@ -137,52 +133,44 @@ public:
         return !q.lastError().isValid();
     }
 
-    // A field of a record; 3265 when missing.
-    QVariant campo(const QSqlRecord& r, const QString& nome, const QString& tabella) const {
-        const int i = r.indexOf(nome);
-        if (i < 0)
-            throw ErroreQvr(Err::CampoNonTrovato,
-                            m_nativo + QStringLiteral(", ") + tabella + QStringLiteral(".") + nome);
-        return r.value(i);
-    }
-    // A number field; Null counts as 0 (no number), text that is not a number is 13.
-    qint32 numero(const QSqlRecord& r, const QString& nome, const QString& tabella) const {
-        const QVariant v = campo(r, nome, tabella);
-        if (v.isNull())
-            return 0;
-        return valori::comeLong(v, tabella + QStringLiteral(".") + nome);
+    // "SELECT 1, * FROM (SELECT a, b FROM [T1] LIMIT 1) UNION ALL ...": one statement, so that
+    // the read lock lasts as little as possible.
+    QString unione(QString (*nomeTabella)(int), const QStringList& campi) const override {
+        QStringList parti;
+        for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
+            parti << QStringLiteral("SELECT %1, * FROM (SELECT [%2] FROM [%3] LIMIT 1)")
+                         .arg(n)
+                         .arg(campi.join(QStringLiteral("], [")), nomeTabella(n));
+        return parti.join(QStringLiteral(" UNION ALL "));
     }
 
 private:
     void esegui(const QString& sql, const QString& oggetto) {
-        QSqlQuery q(QSqlDatabase::database(m_nome, false));
+        QSqlQuery q(QSqlDatabase::database(m_connessione, false));
         if (!q.exec(sql))
             throw traduci(q.lastError(), oggetto);
     }
     ErroreQvr traduci(const QSqlError& e, const QString& oggetto) const {
         const QString testo = e.databaseText().isEmpty() ? e.text() : e.databaseText();
-        QString dettaglio = m_nativo;
+        QString dettaglio = m_nome;
         if (!oggetto.isEmpty())
             dettaglio += QStringLiteral(", ") + oggetto;
         return ErroreQvr(numeroDaSql(e), dettaglio + QStringLiteral(": ") + testo);
     }
 
-    QString m_nativo;
-    QString m_nome;
+    QString m_connessione;
     bool m_inTransazione = false;
 };
 
 // The same reads on a server archive: one pooled connection, each read one statement; the first
 // row of a table is the one with the lowest key.
-class ConnessioneLetturaServer {
+class ConnessioneLetturaServer : public ConnessioneLettura {
 public:
     ConnessioneLetturaServer(const QString& uri, const QString& file)
-        : m_conn(uri), m_schema(server::schemaDelFile(file)),
-          m_nativo(server::uriPerMessaggi(uri) + QLatin1Char('\\') + file) {}
+        : ConnessioneLettura(server::uriPerMessaggi(uri) + QLatin1Char('\\') + file), m_conn(uri),
+          m_schema(server::schemaDelFile(file)) {}
 
-    QString tabella(const QString& nome) const { return server::tabella(m_schema, nome); }
-
-    QSqlRecord primaRiga(const QString& nome) {
+    QSqlRecord primaRiga(const QString& nome) override {
         QSqlQuery q(m_conn.db());
         q.setForwardOnly(true);
         if (const auto e = m_conn.esegui(q, QStringLiteral("SELECT * FROM %1 ORDER BY %2 LIMIT 1")
@@ -191,12 +179,12 @@ public:
         if (!q.next()) {
             if (q.lastError().isValid())
                 throw m_conn.errore(q.lastError(), m_schema, nome);
-            throw ErroreQvr(Err::NessunRecordCorrente, m_nativo + QStringLiteral(", ") + nome);
+            throw ErroreQvr(Err::NessunRecordCorrente, m_nome + QStringLiteral(", ") + nome);
         }
         return q.record();
     }
 
-    template <typename F> void perOgniRiga(const QString& nome, F riga) {
+    void perOgniRiga(const QString& nome, const Riga& riga) override {
         QSqlQuery q(m_conn.db());
         q.setForwardOnly(true);
         if (const auto e = m_conn.esegui(
@@ -208,7 +196,7 @@ public:
             throw m_conn.errore(q.lastError(), m_schema, nome);
     }
 
-    template <typename F> bool prova(const QString& sql, F riga) {
+    bool prova(const QString& sql, const Riga& riga) override {
         QSqlQuery q(m_conn.db());
         q.setForwardOnly(true);
         if (m_conn.esegui(q, sql))
@@ -219,7 +207,7 @@ public:
     }
 
     // "SELECT 1, * FROM (SELECT a, b FROM s.T1 ORDER BY key LIMIT 1) AS t1 UNION ALL ..."
-    QString unione(QString (*nomeTabella)(int), const QStringList& campi) const {
+    QString unione(QString (*nomeTabella)(int), const QStringList& campi) const override {
         QStringList colonne;
         for (const QString& c : campi)
             colonne << server::identificatore(c);
@@ -250,69 +238,80 @@ public:
         return static_cast<quint32>(qHash(testo));
     }
 
-    QVariant campo(const QSqlRecord& r, const QString& nome, const QString& tab) const {
-        const int i = r.indexOf(nome);
-        if (i < 0)
-            throw ErroreQvr(Err::CampoNonTrovato,
-                            m_nativo + QStringLiteral(", ") + tab + QStringLiteral(".") + nome);
-        return r.value(i);
-    }
-    qint32 numero(const QSqlRecord& r, const QString& nome, const QString& tab) const {
-        const QVariant v = campo(r, nome, tab);
-        if (v.isNull())
-            return 0;
-        return valori::comeLong(v, tab + QStringLiteral(".") + nome);
-    }
-
 private:
+    QString tabella(const QString& nome) const { return server::tabella(m_schema, nome); }
     static QString chiave() { return server::identificatore(server::ColonnaChiave); }
     server::Connessione m_conn;
     QString m_schema;
-    QString m_nativo;
 };
 
-// Reads of either engine: the SQLite reader names a whole table with its bracketed name.
-inline QString unione(ConnessioneLettura&, QString (*t)(int), const QStringList& campi);
-inline QString unione(ConnessioneLetturaServer& c, QString (*t)(int), const QStringList& campi) {
-    return c.unione(t, campi);
-}
-template <typename F> void perOgniRiga(ConnessioneLettura& c, const QString& tab, F riga) {
-    c.perOgniRiga(QStringLiteral("SELECT * FROM [%1]").arg(tab), tab, riga);
-}
-template <typename F> void perOgniRiga(ConnessioneLetturaServer& c, const QString& tab, F riga) {
-    c.perOgniRiga(tab, riga);
+// The tables whose rows make the change mark of a database of a server archive; a file not in
+// the table has none.
+QStringList tabelleDellImpronta(const QString& file) {
+    QStringList tabelle;
+    if (file == nomi::FileQVRB) {
+        for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
+            tabelle << nomi::tabNumeriCode(n);
+        tabelle << nomi::TabFE;
+    } else if (file == nomi::FileQVRA) {
+        for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
+            tabelle << nomi::tabNumerazioneSingle(n);
+    } else if (file == nomi::FileQVR) {
+        tabelle << nomi::TabConfigurazione << nomi::TabPostazioneUtente << nomi::TabUtenti;
+    }
+    return tabelle;
 }
 
 } // namespace
 
-LettoreArchivio::LettoreArchivio(const QString& cartella) : m_cartella(cartella) {}
+LettoreArchivio::LettoreArchivio(const QString& cartella)
+    : m_cartella(cartella), m_motore(MotoreArchivio::di(cartella)) {}
 
 void LettoreArchivio::impostaTimeoutOccupato(int millisecondi) {
     g_timeoutLettore = millisecondi;
 }
 
 ImprontaFile LettoreArchivio::impronta(const QString& nomeFile) const {
-    if (eServer(m_cartella)) {
-        QStringList tabelle;
-        if (nomeFile == nomi::FileQVRB) {
-            for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
-                tabelle << nomi::tabNumeriCode(n);
-            tabelle << nomi::TabFE;
-        } else if (nomeFile == nomi::FileQVRA) {
-            for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
-                tabelle << nomi::tabNumerazioneSingle(n);
-        } else if (nomeFile == nomi::FileQVR) {
-            tabelle << nomi::TabConfigurazione << nomi::TabPostazioneUtente << nomi::TabUtenti;
-        } else {
-            throw ErroreQvr(Err::DatabaseNonTrovato,
-                            server::uriPerMessaggi(m_cartella) + QLatin1Char('\\') + nomeFile);
-        }
-        ConnessioneLetturaServer c(m_cartella, nomeFile);
-        ImprontaFile i;
-        i.contatore = c.marca(tabelle);
-        return i;
-    }
-    return improntaFile(fileArchivio(m_cartella, nomeFile));
+    return m_motore->impronta(nomeFile);
+}
+
+QVariant ConnessioneLettura::campo(const QSqlRecord& r, const QString& nome,
+                                   const QString& tabella) const {
+    const int i = r.indexOf(nome);
+    if (i < 0)
+        throw ErroreQvr(Err::CampoNonTrovato,
+                        m_nome + QStringLiteral(", ") + tabella + QStringLiteral(".") + nome);
+    return r.value(i);
+}
+
+qint32 ConnessioneLettura::numero(const QSqlRecord& r, const QString& nome,
+                                  const QString& tabella) const {
+    const QVariant v = campo(r, nome, tabella);
+    if (v.isNull())
+        return 0;
+    return valori::comeLong(v, tabella + QStringLiteral(".") + nome);
+}
+
+std::unique_ptr<ConnessioneLettura> MotoreCartella::apriLettura(const QString& file) const {
+    return std::make_unique<ConnessioneLetturaCartella>(fileArchivio(m_testo, file));
+}
+
+std::unique_ptr<ConnessioneLettura> MotoreServer::apriLettura(const QString& file) const {
+    return std::make_unique<ConnessioneLetturaServer>(m_testo, file);
+}
+
+ImprontaFile MotoreCartella::impronta(const QString& file) const {
+    return LettoreArchivio::improntaFile(fileArchivio(m_testo, file));
+}
+
+ImprontaFile MotoreServer::impronta(const QString& file) const {
+    const QStringList tabelle = tabelleDellImpronta(file);
+    if (tabelle.isEmpty())
+        throw ErroreQvr(Err::DatabaseNonTrovato, nomeFile(file));
+    ConnessioneLetturaServer c(m_testo, file);
+    ImprontaFile i;
+    i.contatore = c.marca(tabelle);
+    return i;
 }
 
 ImprontaFile LettoreArchivio::improntaFile(const QString& nativo) {
@@ -353,21 +352,6 @@ ImprontaFile LettoreArchivio::improntaFile(const QString& nativo) {
 }
 
 namespace {
-// The first rows of the ten per-station tables in one statement, so that the read lock lasts as
-// little as possible: "SELECT 1, * FROM (SELECT a, b FROM [T1] LIMIT 1) UNION ALL ...".
-QString unioneTabelle(QString (*tabella)(int), const QStringList& campi) {
-    QStringList parti;
-    for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
-        parti << QStringLiteral("SELECT %1, * FROM (SELECT [%2] FROM [%3] LIMIT 1)")
-                     .arg(n)
-                     .arg(campi.join(QStringLiteral("], [")), tabella(n));
-    return parti.join(QStringLiteral(" UNION ALL "));
-}
-
-inline QString unione(ConnessioneLettura&, QString (*t)(int), const QStringList& campi) {
-    return unioneTabelle(t, campi);
-}
-
 // The faults that belong to one station's record: a value the field cannot hold. A missing
 // table, row or field is damage of the database's structure, which the other programs of the
 // system create, and fails the read as a whole (on a server it fails the change mark too).
@@ -396,8 +380,8 @@ template <typename R, typename F> void perPostazione(R& record, F leggi) {
 }
 
 // A state field is an Integer: a value beyond 16 bits is an overflow.
-template <typename C>
-int stato(const C& c, const QSqlRecord& r, const QString& campo, const QString& tab) {
+int stato(const ConnessioneLettura& c, const QSqlRecord& r, const QString& campo,
+          const QString& tab) {
     const qint32 v = c.numero(r, campo, tab);
     if (v < std::numeric_limits<qint16>::min() || v > std::numeric_limits<qint16>::max())
         throw ErroreQvr(Err::Overflow, tab + QStringLiteral(".") + campo + QStringLiteral(" = ") +
@@ -405,67 +389,62 @@ int stato(const C& c, const QSqlRecord& r, const QString& campo, const QString& 
     return v;
 }
 
-template <typename C>
-void recordDisplay(C& c, const QSqlRecord& q, const QString& tab, RecordDisplay& d) {
+void recordDisplay(ConnessioneLettura& c, const QSqlRecord& q, const QString& tab,
+                   RecordDisplay& d) {
     d.numero = c.numero(q, nomi::CampoNumeroA1, tab);
     d.stato = stato(c, q, nomi::CampoStatoN1, tab);
     d.flag = c.campo(q, nomi::CampoF1, tab).toString();
 }
 
-template <typename C>
-void recordSingolo(C& c, const QSqlRecord& q, const QString& tab, RecordSingolo& s) {
+void recordSingolo(ConnessioneLettura& c, const QSqlRecord& q, const QString& tab,
+                   RecordSingolo& s) {
     s.numero = c.numero(q, nomi::CampoNUMERO, tab);
     s.stato = stato(c, q, nomi::CampoStato, tab);
 }
 
-template <typename C> RecordsDisplay leggiDisplayCon(C& c) {
-    RecordsDisplay r;
-    // The quick way; when it fails or finds a table empty, the table by table read below tells
-    // which table or field is wrong.
+// The records of the ten stations, from the first rows of nomeTabella(1..10). The quick way
+// first, in one statement; when it fails or finds a table empty, the table by table read tells
+// which table or field is wrong.
+template <typename R, typename F>
+std::array<R, nomi::NumeroPostazioni> leggiPostazioni(ConnessioneLettura& c,
+                                                      QString (*nomeTabella)(int),
+                                                      const QStringList& campi, F leggiRecord) {
+    std::array<R, nomi::NumeroPostazioni> r;
     int trovate = 0;
-    if (c.prova(unione(c, &nomi::tabNumeriCode,
-                       {nomi::CampoNumeroA1, nomi::CampoStatoN1, nomi::CampoF1}),
+    if (c.prova(c.unione(nomeTabella, campi),
                 [&](const QSqlRecord& q) {
                     const int n = q.value(0).toInt();
                     if (n < 1 || n > nomi::NumeroPostazioni)
                         return;
-                    const QString tab = nomi::tabNumeriCode(n);
-                    perPostazione(r[n - 1], [&] { recordDisplay(c, q, tab, r[n - 1]); });
+                    const QString tab = nomeTabella(n);
+                    perPostazione(r[n - 1], [&] { leggiRecord(q, tab, r[n - 1]); });
                     ++trovate;
                 }) &&
         trovate == nomi::NumeroPostazioni)
         return r;
     r = {};
     for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
-        const QString tab = nomi::tabNumeriCode(n);
-        perPostazione(r[n - 1], [&] { recordDisplay(c, c.primaRiga(tab), tab, r[n - 1]); });
+        const QString tab = nomeTabella(n);
+        perPostazione(r[n - 1], [&] { leggiRecord(c.primaRiga(tab), tab, r[n - 1]); });
     }
     return r;
 }
 
-template <typename C> RecordsSingoli leggiSingoliCon(C& c) {
-    RecordsSingoli r;
-    int trovate = 0;
-    if (c.prova(unione(c, &nomi::tabNumerazioneSingle, {nomi::CampoNUMERO, nomi::CampoStato}),
-                [&](const QSqlRecord& q) {
-                    const int n = q.value(0).toInt();
-                    if (n < 1 || n > nomi::NumeroPostazioni)
-                        return;
-                    const QString tab = nomi::tabNumerazioneSingle(n);
-                    perPostazione(r[n - 1], [&] { recordSingolo(c, q, tab, r[n - 1]); });
-                    ++trovate;
-                }) &&
-        trovate == nomi::NumeroPostazioni)
-        return r;
-    r = {};
-    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
-        const QString tab = nomi::tabNumerazioneSingle(n);
-        perPostazione(r[n - 1], [&] { recordSingolo(c, c.primaRiga(tab), tab, r[n - 1]); });
-    }
-    return r;
+RecordsDisplay leggiDisplayCon(ConnessioneLettura& c) {
+    return leggiPostazioni<RecordDisplay>(c, &nomi::tabNumeriCode,
+                                          {nomi::CampoNumeroA1, nomi::CampoStatoN1, nomi::CampoF1},
+                                          [&](const QSqlRecord& q, const QString& tab,
+                                              RecordDisplay& d) { recordDisplay(c, q, tab, d); });
 }
 
-template <typename C> Assegnazioni leggiAssegnazioniCon(C& c, bool nominativi) {
+RecordsSingoli leggiSingoliCon(ConnessioneLettura& c) {
+    return leggiPostazioni<RecordSingolo>(c, &nomi::tabNumerazioneSingle,
+                                          {nomi::CampoNUMERO, nomi::CampoStato},
+                                          [&](const QSqlRecord& q, const QString& tab,
+                                              RecordSingolo& s) { recordSingolo(c, q, tab, s); });
+}
+
+Assegnazioni leggiAssegnazioniCon(ConnessioneLettura& c, bool nominativi) {
     Assegnazioni a;
     const QString tab = nomi::TabPostazioneUtente;
     const QSqlRecord riga = c.primaRiga(tab);
@@ -477,7 +456,7 @@ template <typename C> Assegnazioni leggiAssegnazioniCon(C& c, bool nominativi) {
     if (!nominativi)
         return a;
     QHash<qint32, QString> nomiUtenti;
-    perOgniRiga(c, nomi::TabUtenti, [&](const QSqlRecord& u) {
+    c.perOgniRiga(nomi::TabUtenti, [&](const QSqlRecord& u) {
         const qint32 id = c.numero(u, nomi::CampoId, nomi::TabUtenti);
         nomiUtenti.insert(id,
                           c.campo(u, nomi::CampoNominativo, nomi::TabUtenti).toString().trimmed());
@@ -490,30 +469,15 @@ template <typename C> Assegnazioni leggiAssegnazioniCon(C& c, bool nominativi) {
 } // namespace
 
 RecordsDisplay LettoreArchivio::leggiDisplay() const {
-    if (eServer(m_cartella)) {
-        ConnessioneLetturaServer c(m_cartella, nomi::FileQVRB);
-        return leggiDisplayCon(c);
-    }
-    ConnessioneLettura c(fileArchivio(m_cartella, nomi::FileQVRB));
-    return leggiDisplayCon(c);
+    return leggiDisplayCon(*m_motore->apriLettura(nomi::FileQVRB));
 }
 
 RecordsSingoli LettoreArchivio::leggiSingoli() const {
-    if (eServer(m_cartella)) {
-        ConnessioneLetturaServer c(m_cartella, nomi::FileQVRA);
-        return leggiSingoliCon(c);
-    }
-    ConnessioneLettura c(fileArchivio(m_cartella, nomi::FileQVRA));
-    return leggiSingoliCon(c);
+    return leggiSingoliCon(*m_motore->apriLettura(nomi::FileQVRA));
 }
 
 Assegnazioni LettoreArchivio::leggiAssegnazioni(bool nominativi) const {
-    if (eServer(m_cartella)) {
-        ConnessioneLetturaServer c(m_cartella, nomi::FileQVR);
-        return leggiAssegnazioniCon(c, nominativi);
-    }
-    ConnessioneLettura c(fileArchivio(m_cartella, nomi::FileQVR));
-    return leggiAssegnazioniCon(c, nominativi);
+    return leggiAssegnazioniCon(*m_motore->apriLettura(nomi::FileQVR), nominativi);
 }
 
 } // namespace qvr

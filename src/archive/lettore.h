@@ -20,8 +20,11 @@
 #include <QtGlobal>
 
 #include <array>
+#include <memory>
 
 namespace qvr {
+
+class MotoreArchivio;
 
 // The change mark of one database file: its change counter and which file it is (a file
 // replaced by another one counts as changed even when the counters happen to match).
@@ -104,6 +107,7 @@ public:
 
 private:
     QString m_cartella;
+    std::shared_ptr<const MotoreArchivio> m_motore; // the engine of m_cartella, chosen once
 };
 
 } // namespace qvr

@@ -3,6 +3,7 @@
 #include "archive/contatore.h"
 #include "archive/cursore.h"
 #include "archive/errori.h"
+#include "archive/motore.h"
 #include "archive/nomi.h"
 #include "archive/percorsi_archivio.h"
 
@@ -30,50 +31,7 @@ void controllaRiga(const QString& cartella, const QString& file, const QString& 
     for (const QString& campo : campi)
         c.campo(campo); // 3021 without the row, 3265 without the field
     c.chiudi();
-    if (eServer(cartella))
-        return;
-    const QString nativo = fileArchivio(cartella, file);
-    for (const QString& percorso : {nativo, QFileInfo(nativo).absolutePath()})
-        if (::access(QFile::encodeName(percorso).constData(), W_OK) != 0)
-            throw ErroreQvr(Err::SolaLettura, percorso);
-}
-
-// The counter file as the reset will find it: a regular file that can be written, or missing in
-// a folder that lets it be created. Anything else in its place is refused (75), as the counter's
-// own open would refuse it, but before anything has changed.
-void controllaContatore(const QString& cartella) {
-    const QString percorso = fileArchivio(cartella, nomi::FileContatore);
-    if (eServer(cartella)) {
-        // The row is read under its lock: any content is fine (the reset replaces it), a
-        // missing row is made; a server that cannot be reached stops here.
-        try {
-            contatore::leggiTesto(percorso);
-        } catch (const ErroreQvr& e) {
-            const int n = e.numero();
-            if (n != Err::FileNonTrovato && n != Err::FineFile && n != Err::TipoNonCorrispondente &&
-                n != Err::Overflow)
-                throw;
-        }
-        return;
-    }
-    const QByteArray nome = QFile::encodeName(percorso);
-    struct stat st {};
-    if (::lstat(nome.constData(), &st) != 0) {
-        const int codice = errno;
-        const QByteArray cartellaNativa = QFile::encodeName(QFileInfo(percorso).absolutePath());
-        if (codice == ENOENT && ::access(cartellaNativa.constData(), W_OK) == 0)
-            return; // created by the reset
-        if (codice == ENOENT && ::access(cartellaNativa.constData(), F_OK) == 0)
-            throw ErroreQvr(Err::AccessoNegato, QString::fromLocal8Bit(cartellaNativa));
-        throw ErroreQvr(numeroDaErrno(codice), percorso);
-    }
-    if (S_ISLNK(st.st_mode))
-        throw ErroreQvr(Err::AccessoNegato,
-                        percorso + QStringLiteral(": è un collegamento simbolico"));
-    if (!S_ISREG(st.st_mode))
-        throw ErroreQvr(Err::AccessoNegato, percorso + QStringLiteral(": non è un file regolare"));
-    if (::access(nome.constData(), W_OK) != 0)
-        throw ErroreQvr(numeroDaErrno(errno), percorso);
+    MotoreArchivio::di(cartella)->controllaScrivibile(file);
 }
 
 QStringList campiTotem() {
@@ -98,7 +56,7 @@ void nuovaGiornata(const QString& cartella, const Avanzamento& avanzamento) {
     for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
         controllaRiga(cartella, nomi::FileQVRB, nomi::querySelezionaTutto(nomi::tabNumeriCode(n)),
                       CampiDisplay);
-    controllaContatore(cartella);
+    MotoreArchivio::di(cartella)->controllaContatore();
 
     {
         Cursore c;
@@ -133,3 +91,52 @@ void nuovaGiornata(const QString& cartella, const Avanzamento& avanzamento) {
 }
 
 } // namespace qvr::giornata
+
+namespace qvr {
+
+void MotoreCartella::controllaScrivibile(const QString& file) const {
+    const QString nativo = fileArchivio(m_testo, file);
+    for (const QString& percorso : {nativo, QFileInfo(nativo).absolutePath()})
+        if (::access(QFile::encodeName(percorso).constData(), W_OK) != 0)
+            throw ErroreQvr(Err::SolaLettura, percorso);
+}
+
+// The row is read under its lock: any content is fine (the reset replaces it), a missing row is
+// made; a server that cannot be reached stops here.
+void MotoreServer::controllaContatore() const {
+    try {
+        contatore::leggiTesto(fileArchivio(m_testo, nomi::FileContatore));
+    } catch (const ErroreQvr& e) {
+        const int n = e.numero();
+        if (n != Err::FileNonTrovato && n != Err::FineFile && n != Err::TipoNonCorrispondente &&
+            n != Err::Overflow)
+            throw;
+    }
+}
+
+// The counter file as the reset will find it: a regular file that can be written, or missing in
+// a folder that lets it be created. Anything else in its place is refused (75), as the counter's
+// own open would refuse it, but before anything has changed.
+void MotoreCartella::controllaContatore() const {
+    const QString percorso = fileArchivio(m_testo, nomi::FileContatore);
+    const QByteArray nome = QFile::encodeName(percorso);
+    struct stat st {};
+    if (::lstat(nome.constData(), &st) != 0) {
+        const int codice = errno;
+        const QByteArray cartellaNativa = QFile::encodeName(QFileInfo(percorso).absolutePath());
+        if (codice == ENOENT && ::access(cartellaNativa.constData(), W_OK) == 0)
+            return; // created by the reset
+        if (codice == ENOENT && ::access(cartellaNativa.constData(), F_OK) == 0)
+            throw ErroreQvr(Err::AccessoNegato, QString::fromLocal8Bit(cartellaNativa));
+        throw ErroreQvr(numeroDaErrno(codice), percorso);
+    }
+    if (S_ISLNK(st.st_mode))
+        throw ErroreQvr(Err::AccessoNegato,
+                        percorso + QStringLiteral(": è un collegamento simbolico"));
+    if (!S_ISREG(st.st_mode))
+        throw ErroreQvr(Err::AccessoNegato, percorso + QStringLiteral(": non è un file regolare"));
+    if (::access(nome.constData(), W_OK) != 0)
+        throw ErroreQvr(numeroDaErrno(errno), percorso);
+}
+
+} // namespace qvr

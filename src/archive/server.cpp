@@ -354,6 +354,59 @@ bool parametroSegreto(const QString& chiave) {
 
 } // namespace
 
+namespace {
+
+// The hosts and ports of the authority ("h1:p1,[::1]:p2"), each checked, into p.
+void analizzaHost(const QString& uri, const QString& autorita, Parametri& p) {
+    for (const QString& voce : autorita.split(QLatin1Char(','))) {
+        QString host;
+        QString porta;
+        if (voce.startsWith(QLatin1Char('['))) {
+            const qsizetype chiusa = voce.indexOf(QLatin1Char(']'));
+            if (chiusa < 0)
+                uriNonValido(uri, QStringLiteral("\"]\" mancante"));
+            host = voce.mid(1, chiusa - 1);
+            const QString dopo = voce.mid(chiusa + 1);
+            if (!dopo.isEmpty() && !dopo.startsWith(QLatin1Char(':')))
+                uriNonValido(uri, QStringLiteral("dopo \"]\""));
+            porta = dopo.mid(1);
+        } else {
+            const qsizetype dp = voce.lastIndexOf(QLatin1Char(':'));
+            host = decodifica(dp < 0 ? voce : voce.left(dp));
+            if (dp >= 0)
+                porta = voce.mid(dp + 1);
+        }
+        if (host.isEmpty() && porta.isEmpty() && autorita.contains(QLatin1Char(',')))
+            uriNonValido(uri, QStringLiteral("host vuoto nell'elenco"));
+        for (const QChar c : porta)
+            if (!c.isDigit())
+                uriNonValido(uri, QStringLiteral("porta non numerica: ") + porta);
+        if (!porta.isEmpty() && (porta.toInt() < 1 || porta.toInt() > 65535))
+            uriNonValido(uri, QStringLiteral("porta fuori intervallo: ") + porta);
+        p.host << host;
+        p.porte << porta;
+    }
+}
+
+// The query parameters ("a=1&b=2"), decoded, into p. A piece without a value is refused; after a
+// secret parameter it is not shown, since it may be the rest of the secret.
+void analizzaOpzioni(const QString& uri, const QString& interrogazione, Parametri& p) {
+    bool dopoSegreto = false;
+    for (const QString& coppia : interrogazione.split(QLatin1Char('&'))) {
+        if (coppia.isEmpty())
+            continue;
+        const qsizetype u = coppia.indexOf(QLatin1Char('='));
+        // After a password the piece may be the rest of it (an "&" not escaped): not shown.
+        if (u <= 0)
+            uriNonValido(uri, dopoSegreto ? QStringLiteral("parametro senza valore")
+                                          : QStringLiteral("parametro senza valore: ") + coppia);
+        p.opzioni.append({decodifica(coppia.left(u)), decodifica(coppia.mid(u + 1))});
+        dopoSegreto = parametroSegreto(p.opzioni.last().first);
+    }
+}
+
+} // namespace
+
 Parametri analizzaUri(const QString& uri) {
     Parametri p;
     const qsizetype schema = lunghezzaSchema(uri);
@@ -389,51 +442,10 @@ Parametri analizzaUri(const QString& uri) {
         if (dp >= 0)
             p.password = decodifica(credenziali.mid(dp + 1));
     }
-    if (!autorita.isEmpty()) {
-        for (const QString& voce : autorita.split(QLatin1Char(','))) {
-            QString host;
-            QString porta;
-            if (voce.startsWith(QLatin1Char('['))) {
-                const qsizetype chiusa = voce.indexOf(QLatin1Char(']'));
-                if (chiusa < 0)
-                    uriNonValido(uri, QStringLiteral("\"]\" mancante"));
-                host = voce.mid(1, chiusa - 1);
-                const QString dopo = voce.mid(chiusa + 1);
-                if (!dopo.isEmpty() && !dopo.startsWith(QLatin1Char(':')))
-                    uriNonValido(uri, QStringLiteral("dopo \"]\""));
-                porta = dopo.mid(1);
-            } else {
-                const qsizetype dp = voce.lastIndexOf(QLatin1Char(':'));
-                host = decodifica(dp < 0 ? voce : voce.left(dp));
-                if (dp >= 0)
-                    porta = voce.mid(dp + 1);
-            }
-            if (host.isEmpty() && porta.isEmpty() && autorita.contains(QLatin1Char(',')))
-                uriNonValido(uri, QStringLiteral("host vuoto nell'elenco"));
-            for (const QChar c : porta)
-                if (!c.isDigit())
-                    uriNonValido(uri, QStringLiteral("porta non numerica: ") + porta);
-            if (!porta.isEmpty() && (porta.toInt() < 1 || porta.toInt() > 65535))
-                uriNonValido(uri, QStringLiteral("porta fuori intervallo: ") + porta);
-            p.host << host;
-            p.porte << porta;
-        }
-    }
-    if (!interrogazione.isEmpty()) {
-        bool dopoSegreto = false;
-        for (const QString& coppia : interrogazione.split(QLatin1Char('&'))) {
-            if (coppia.isEmpty())
-                continue;
-            const qsizetype u = coppia.indexOf(QLatin1Char('='));
-            // After a password the piece may be the rest of it (an "&" not escaped): not shown.
-            if (u <= 0)
-                uriNonValido(uri, dopoSegreto
-                                      ? QStringLiteral("parametro senza valore")
-                                      : QStringLiteral("parametro senza valore: ") + coppia);
-            p.opzioni.append({decodifica(coppia.left(u)), decodifica(coppia.mid(u + 1))});
-            dopoSegreto = parametroSegreto(p.opzioni.last().first);
-        }
-    }
+    if (!autorita.isEmpty())
+        analizzaHost(uri, autorita, p);
+    if (!interrogazione.isEmpty())
+        analizzaOpzioni(uri, interrogazione, p);
     // Hosts given only through the query ("?host=/run/postgresql") are libpq's business.
     bool tuttiVuoti = true;
     for (const QString& h : p.host)
