@@ -76,6 +76,14 @@ QString uriServerProva();
 // Which engine the suite runs on: QVR_MOTORE=server puts the archives of AmbienteProva on the
 // test server (one fresh database each), anything else in folders.
 bool suiteSulServer();
+// In a suite that runs on both engines, a case about the archive's files themselves (a FIFO, a
+// damaged file, a lock on a file): on the server engine it is skipped, saying why.
+#define QVR_SOLO_CARTELLE(motivo)                                                                  \
+    do {                                                                                           \
+        if (qvr::test::suiteSulServer())                                                           \
+            QSKIP("solo per l'archivio in una cartella: " motivo);                                 \
+    } while (false)
+
 // A fresh database on the test server, dropped (with every connection to it) when the object
 // goes. Empty uri() when there is no test server.
 class DatabaseProva {
