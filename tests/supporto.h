@@ -3,6 +3,7 @@
 // the program's ending caught instead of leaving the process, and paths of the built programs.
 
 #include "archive/crea_archivio.h"
+#include "archive/nomi.h"
 
 #include <QByteArray>
 #include <QString>
@@ -57,6 +58,10 @@ bool rimuoviFileArchivio(const QString& file);
 // Another station holding the counter row of a server archive (a transaction of its own that
 // read it FOR UPDATE) until the returned function is called.
 std::function<void()> tieniContatoreServer(const QString& file);
+// A call of station `postazione` as its console publishes it: the display record's number and
+// state, flag "F", on either engine.
+void scriviDisplay(const QString& archivio, int postazione, qint32 numero,
+                   int stato = nomi::StatoInCorso);
 // The whole content of a file, or "<mancante>" when it cannot be read.
 QByteArray contenuto(const QString& file);
 // Replaces the content of a file (a failure fails the running test).

@@ -30,21 +30,11 @@
 
 using namespace qvr;
 using namespace qvr::tabellone;
+using qvr::test::scriviDisplay;
 
 using Records = QList<QPair<int, int>>;
 
 namespace {
-void scriviDisplay(const QString& cartella, int n, qint32 numero, int stato) {
-    Cursore c;
-    c.impostaDatabase(unisciPercorso(cartella, nomi::FileQVRB));
-    c.impostaOrigine(nomi::querySelezionaTutto(nomi::tabNumeriCode(n)));
-    c.aggiorna(true);
-    c.modifica();
-    c.assegna(nomi::CampoNumeroA1, numero);
-    c.assegna(nomi::CampoStatoN1, static_cast<qint16>(stato));
-    c.assegna(nomi::CampoF1, QStringLiteral("F"));
-    c.salva();
-}
 QStringList elenco(const QString& cartella) {
     return QDir(cartella).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }

@@ -1,6 +1,8 @@
 // The board as a program: the WAV render checked with sox, boards in their own processes
 // showing every call of station processes once and in order, and the board painted at
 // 1920x1080 with its big number where a customer looks.
+#include "supporto.h"
+
 #include "archive/crea_archivio.h"
 #include "archive/cursore.h"
 #include "archive/nomi.h"
@@ -22,23 +24,11 @@
 
 using namespace qvr;
 using namespace qvr::tabellone;
+using qvr::test::scriviDisplay;
 
 namespace {
 const QString Tabellone = QStringLiteral(QVR_TEST_BIN_DIR "/qvr-tabellone");
 const QString Stazione = QStringLiteral(QVR_TEST_BIN_DIR "/tests/tabellone_stazione");
-
-// A call of station `n` written as the console writes it.
-void scriviDisplay(const QString& archivio, int n, qint32 numero) {
-    Cursore c;
-    c.impostaDatabase(unisciPercorso(archivio, nomi::FileQVRB));
-    c.impostaOrigine(nomi::querySelezionaTutto(nomi::tabNumeriCode(n)));
-    c.aggiorna(true);
-    c.modifica();
-    c.assegna(nomi::CampoNumeroA1, numero);
-    c.assegna(nomi::CampoStatoN1, qint16(3));
-    c.assegna(nomi::CampoF1, QStringLiteral("F"));
-    c.salva();
-}
 
 double valoreSox(const QString& testo, const QString& voce) {
     const QRegularExpression r(QRegularExpression::escape(voce) + QStringLiteral(R"(:\s*(\S+))"));
