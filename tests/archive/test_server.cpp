@@ -1,8 +1,9 @@
 // The archive on a PostgreSQL server: choosing the engine by the folder value, the parts of a
 // connection URI, the quoting of bracketed names, the error numbers by SQLSTATE; then, on the
 // test server (QVR_PG_URI), the cursor's first-row rule, every failure by number, the counter
-// row with its lock, the kiosk and the new day, and draws from many threads. The board's reader
-// and the counter's lines run in their own tests, on both engines.
+// row with its lock, a new day with the password in the address, and draws from many threads.
+// The board's reader, the counter's lines and the kiosk's tickets run in their own tests, on
+// both engines.
 
 #include "supporto.h"
 
@@ -870,31 +871,6 @@ private slots:
                 tutti.insert(n);
         QCOMPARE(tutti.size(), Fili * Prelievi);
         QCOMPARE(contatore::leggiLong(a.contatore()), Fili * Prelievi);
-    }
-
-    // The kiosk's ticket and the new day on the server.
-    void bigliettiENuovaGiornata() {
-        RICHIEDE_SERVER();
-        OpzioniArchivio o;
-        o.totem = true;
-        o.dopo99Standard = true;
-        ArchivioServer a(o);
-        esegui(a.file(nomi::FileTotem), QStringLiteral("UPDATE [Numerazione] SET [P2] = 99"));
-        QCOMPARE(biglietti::emetti(a.uri(), 2).numero, 1);
-        contatore::scriviNumero(a.contatore(), 4);
-        const biglietti::Biglietto b = biglietti::emetti(a.uri(), biglietti::SequenzaSingola);
-        QCOMPARE(b.numero, 1);
-        QCOMPARE(emettiBiglietto(a.uri(), biglietti::SequenzaSingola), 2);
-        scriviNumero(a.uri(), 5, 17);
-        QStringList passi;
-        giornata::nuovaGiornata(a.uri(), [&](const QString& p) { passi << p; });
-        QCOMPARE(passi.size(), 3);
-        QCOMPARE(leggiNumero(a.uri(), 5), 0);
-        QCOMPARE(contatore::leggiLong(a.contatore()), 0);
-        QCOMPARE(
-            interroga(a.file(nomi::FileTotem), QStringLiteral("SELECT [P11] FROM [Numerazione]"))
-                .toInt(),
-            0);
     }
 
     // On a server, with a password in the address (the test server lets the user in without
