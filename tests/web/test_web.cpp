@@ -8,6 +8,7 @@
 #include "server/web/server_web.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -92,6 +93,23 @@ QByteArray get(const QByteArray& bersaglio, const QByteArray& altro = {}) {
 
 int codice(const QByteArray& risposta) {
     return risposta.startsWith("HTTP/1.1 ") ? risposta.mid(9, 3).toInt() : -1;
+}
+
+// What a refused request reads in the answer's body: the refusal in Italian, as plain text.
+QByteArray testoRifiuto(int codice) {
+    static const QHash<int, QByteArray> testi{{400, "Richiesta non valida."},
+                                              {404, "Pagina inesistente."},
+                                              {405, "Metodo non ammesso."},
+                                              {414, "Indirizzo troppo lungo."},
+                                              {429, "Troppe richieste: riprovare tra poco."},
+                                              {431, "Troppe intestazioni."}};
+    return testi.value(codice) + '\n';
+}
+void verificaRifiuto(const QByteArray& risposta, int atteso) {
+    QCOMPARE(codice(risposta), atteso);
+    QVERIFY2(risposta.contains("Content-Type: text/plain; charset=utf-8\r\n"),
+             risposta.left(300).constData());
+    QCOMPARE(risposta.mid(risposta.indexOf("\r\n\r\n") + 4), testoRifiuto(atteso));
 }
 
 // An archive, the journal's events and the server on a free port, with short timeouts.
@@ -182,6 +200,8 @@ void TestWeb::percorsiEParametri() {
     QFETCH(int, atteso);
     const QByteArray r = scambia(b.porta(), richiesta);
     QCOMPARE(codice(r), atteso);
+    if (atteso >= 400)
+        verificaRifiuto(r, atteso);
     // Every answer, errors included, forbids framing and sniffing and outside sources.
     QVERIFY(r.contains("X-Content-Type-Options: nosniff\r\n"));
     QVERIFY(r.contains("X-Frame-Options: DENY\r\n"));
@@ -193,12 +213,12 @@ void TestWeb::percorsiEParametri() {
 void TestWeb::richiesteTroppoGrandi() {
     Banco b;
     const QByteArray lunga(20000, 'a');
-    QCOMPARE(codice(scambia(b.porta(), get("/" + lunga))), 414);
+    verificaRifiuto(scambia(b.porta(), get("/" + lunga)), 414);
     QCOMPARE(codice(scambia(b.porta(), get("/api/stato", "X-Lungo: " + lunga + "\r\n"))), 400);
     QByteArray molte;
     for (int i = 0; i < 2000; ++i)
         molte += "X-" + QByteArray::number(i) + ": 1\r\n";
-    QCOMPARE(codice(scambia(b.porta(), get("/api/stato", molte))), 431);
+    verificaRifiuto(scambia(b.porta(), get("/api/stato", molte)), 431);
     // A body where none is taken, large or small, refused before it is read.
     QCOMPARE(codice(scambia(b.porta(), get("/api/stato", "Content-Length: 100000000\r\n"))), 400);
     QCOMPARE(codice(scambia(b.porta(), "POST /api/stato HTTP/1.1\r\nHost: p\r\nContent-Length: "
@@ -217,7 +237,7 @@ void TestWeb::frequenzaPerIndirizzo() {
     for (int i = 0; i < 5; ++i)
         QCOMPARE(codice(scambia(b.porta(), get("/tabellone"))), 200);
     const QByteArray r = scambia(b.porta(), get("/tabellone"));
-    QCOMPARE(codice(r), 429);
+    verificaRifiuto(r, 429);
     QVERIFY(r.contains("Retry-After: 2\r\n"));
     // Tokens come back with time: one every 2 s.
     QElapsedTimer t;
