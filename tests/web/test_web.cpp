@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -389,6 +390,10 @@ void TestWeb::annuncioSoloDiChiamateTenute() {
     QVERIFY(r.contains("Content-Type: audio/wav"));
     const QByteArray corpo = r.mid(r.indexOf("\r\n\r\n") + 4);
     QVERIFY(corpo.startsWith("RIFF") && corpo.mid(8, 8) == "WAVEfmt ");
+    // The header's sizes are the body's: the whole file after RIFF's, the samples after data's.
+    QCOMPARE(qFromLittleEndian<quint32>(corpo.constData() + 4), quint32(corpo.size() - 8));
+    QCOMPARE(corpo.mid(36, 4), QByteArray("data"));
+    QCOMPARE(qFromLittleEndian<quint32>(corpo.constData() + 40), quint32(corpo.size() - 44));
     // Chime and voice: more than a second at 22,050 Hz, 16 bits.
     QVERIFY2(corpo.size() > 44 + 2 * 22050, qPrintable(QString::number(corpo.size())));
     QCOMPARE(codice(scambia(b.porta(), get("/api/annuncio?postazione=3&numero=58"))), 404);

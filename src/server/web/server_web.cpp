@@ -14,7 +14,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
-#include <QtEndian>
 
 #include <httplib.h>
 
@@ -171,32 +170,8 @@ bool parametriValidi(const httplib::Request& req, std::initializer_list<const ch
 
 // 16-bit mono PCM as a WAV file.
 std::string wav(const QByteArray& pcm) {
-    std::string w;
-    auto u32 = [&](quint32 v) {
-        char b[4];
-        qToLittleEndian(v, b);
-        w.append(b, 4);
-    };
-    auto u16 = [&](quint16 v) {
-        char b[2];
-        qToLittleEndian(v, b);
-        w.append(b, 2);
-    };
-    const quint32 n = quint32(pcm.size());
-    w += "RIFF";
-    u32(36 + n);
-    w += "WAVEfmt ";
-    u32(16);
-    u16(1); // PCM
-    u16(1); // mono
-    u32(tabellone::FrequenzaCampioni);
-    u32(tabellone::FrequenzaCampioni * 2);
-    u16(2);
-    u16(16);
-    w += "data";
-    u32(n);
-    w.append(pcm.constData(), size_t(pcm.size()));
-    return w;
+    const QByteArray w = tabellone::testaWav(pcm.size()) + pcm;
+    return std::string(w.constData(), size_t(w.size()));
 }
 
 std::string testoRisorsa(const QString& nome) {
