@@ -2,6 +2,7 @@
 
 #include "app/gestione.h"
 #include "app/globali.h"
+#include "archive/cursore.h"
 #include "archive/errori.h"
 #include "archive/percorsi_archivio.h"
 #include "archive/server.h"
@@ -176,6 +177,18 @@ std::function<void()> tieniContatoreServer(const QString& file) {
         (void)conn->esegui(QStringLiteral("ROLLBACK"));
         conn.reset();
     };
+}
+
+void scriviDisplay(const QString& archivio, int postazione, qint32 numero, int stato) {
+    Cursore c;
+    c.impostaDatabase(unisciPercorso(archivio, nomi::FileQVRB));
+    c.impostaOrigine(nomi::querySelezionaTutto(nomi::tabNumeriCode(postazione)));
+    c.aggiorna(true);
+    c.modifica();
+    c.assegna(nomi::CampoNumeroA1, numero);
+    c.assegna(nomi::CampoStatoN1, static_cast<qint16>(stato));
+    c.assegna(nomi::CampoF1, QStringLiteral("F"));
+    c.salva();
 }
 
 QByteArray contenuto(const QString& file) {

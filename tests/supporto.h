@@ -3,6 +3,7 @@
 // the program's ending caught instead of leaving the process, and paths of the built programs.
 
 #include "archive/crea_archivio.h"
+#include "archive/nomi.h"
 
 #include <QByteArray>
 #include <QString>
@@ -57,6 +58,10 @@ bool rimuoviFileArchivio(const QString& file);
 // Another station holding the counter row of a server archive (a transaction of its own that
 // read it FOR UPDATE) until the returned function is called.
 std::function<void()> tieniContatoreServer(const QString& file);
+// A call of station `postazione` as its console publishes it: the display record's number and
+// state, flag "F", on either engine.
+void scriviDisplay(const QString& archivio, int postazione, qint32 numero,
+                   int stato = nomi::StatoInCorso);
 // The whole content of a file, or "<mancante>" when it cannot be read.
 QByteArray contenuto(const QString& file);
 // Replaces the content of a file (a failure fails the running test).
@@ -76,6 +81,14 @@ QString uriServerProva();
 // Which engine the suite runs on: QVR_MOTORE=server puts the archives of AmbienteProva on the
 // test server (one fresh database each), anything else in folders.
 bool suiteSulServer();
+// In a suite that runs on both engines, a case about the archive's files themselves (a FIFO, a
+// damaged file, a lock on a file): on the server engine it is skipped, saying why.
+#define QVR_SOLO_CARTELLE(motivo)                                                                  \
+    do {                                                                                           \
+        if (qvr::test::suiteSulServer())                                                           \
+            QSKIP("solo per l'archivio in una cartella: " motivo);                                 \
+    } while (false)
+
 // A fresh database on the test server, dropped (with every connection to it) when the object
 // goes. Empty uri() when there is no test server.
 class DatabaseProva {

@@ -119,10 +119,11 @@ int postazioneDa(const QString& testo, bool ancheZero) {
     const int n = testo.toInt(&ok);
     const bool soloCifre = !testo.isEmpty() && std::all_of(testo.begin(), testo.end(),
                                                            [](QChar c) { return c.isDigit(); });
-    if (!ok || !soloCifre || n < (ancheZero ? 0 : 1) || n > 10)
-        throw ErroreUso(QStringLiteral("postazione non valida: \"%1\" (da %2 a 10)")
+    if (!ok || !soloCifre || n < (ancheZero ? 0 : 1) || n > nomi::NumeroPostazioni)
+        throw ErroreUso(QStringLiteral("postazione non valida: \"%1\" (da %2 a %3)")
                             .arg(testo)
-                            .arg(ancheZero ? 0 : 1));
+                            .arg(ancheZero ? 0 : 1)
+                            .arg(nomi::NumeroPostazioni));
     return n;
 }
 
@@ -175,7 +176,7 @@ public:
             return okNumerazione ? testo(totem, campo) : QStringLiteral("?");
         };
         QStringList contatori;
-        for (int n = 1; n <= 10; ++n)
+        for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
             contatori << nomi::campoP(n) + QLatin1Char('=') + contatoreTotem(nomi::campoP(n));
         out() << "Totem: RHDSN=" << rhdsn << ", " << contatori.join(u", ")
               << ", P11=" << contatoreTotem(nomi::CampoP11)
@@ -192,13 +193,13 @@ public:
             apri(qvr, nomi::FileQVR, nomi::TabPostazioneUtente, QStringLiteral("PostazioneUtente"));
         QStringList idUtenti;
         QStringList modi;
-        for (int n = 1; n <= 10; ++n) {
+        for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
             idUtenti << (okPostazioni ? testo(qvr, nomi::campoPostoID(n)) : QStringLiteral("?"));
             modi << (okPostazioni ? testo(qvr, nomi::campoPostoSS(n)) : QStringLiteral("?"));
         }
         qvr.chiudi();
 
-        for (int n = 1; n <= 10; ++n)
+        for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
             mostraPostazione(n, idUtenti[n - 1], modi[n - 1], contatoreTotem(nomi::campoP(n)));
         out().flush();
         return m_errori == 0 ? 0 : UscitaErrore;
@@ -309,6 +310,96 @@ bool haRegistro(const QString& archivio) {
     }
 }
 
+// `copia`: the archive, and its journal when it has one, to another place on either engine,
+// then compared field by field.
+int copia(const QString& da, const QString& a, bool sovrascrivi) {
+    if (da == a)
+        throw ErroreUso(QStringLiteral("origine e destinazione coincidono"));
+    copiaArchivio(da, a, sovrascrivi);
+    const QStringList differenze = confrontaArchivi(da, a);
+    if (!differenze.isEmpty()) {
+        err() << "La copia non corrisponde all'originale (" << differenze.size()
+              << " differenze):\n";
+        for (const QString& d : differenze)
+            err() << "  " << d << '\n';
+        err().flush();
+        return UscitaErrore;
+    }
+    out() << "Archivio copiato e verificato: ogni campo e Nr4All.txt corrispondono.\n";
+    // The office's journal goes with the archive, between any engines.
+    if (haRegistro(da)) {
+        const qint64 n = registro::copia(da, a);
+        out() << "Registro copiato e verificato: " << n << " eventi.\n";
+    }
+    out().flush();
+    return 0;
+}
+
+// `crea`: a new archive with its journal, and what it was made with.
+int crea(const QString& cartella, const OpzioniArchivio& o, bool sovrascrivi) {
+    creaArchivio(cartella, o, sovrascrivi);
+    // The office's journal: made when missing, an existing one kept (it is the history).
+    registro::deposito(cartella)->apriScrittura();
+    QStringList sg;
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
+        if (o.modi[n - 1] == QStringLiteral("SG"))
+            sg << QString::number(n);
+    out() << "Archivio creato in "
+          << (eServer(cartella) ? server::uriPerMessaggi(cartella) : cartella) << '\n'
+          << "Numerazione singola: "
+          << (sg.isEmpty() ? QStringLiteral("nessuna postazione") : sg.join(u", ")) << '\n'
+          << "Dopo il 99 si riparte da 1: singola " << (o.dopo99Singola ? "sì" : "no")
+          << ", standard " << (o.dopo99Standard ? "sì" : "no") << '\n'
+          << "Totem in uso: " << (o.totem ? "sì" : "no") << '\n';
+    out().flush();
+    return 0;
+}
+
+// The number of words `pos` must have for the command, else the command's use.
+void controllaParole(const QStringList& pos, int n, const QString& forma) {
+    if (pos.size() != n)
+        throw ErroreUso(QStringLiteral("uso: qvr-archivio %1").arg(forma));
+}
+
+// The commands that take no options: stato, biglietto, nuova-giornata, percorsi.
+int senzaOpzioni(const QStringList& pos) {
+    const QString& comando = pos.first();
+    auto attesi = [&](int n, const QString& forma) { controllaParole(pos, n, forma); };
+    if (comando == QStringLiteral("stato")) {
+        attesi(2, QStringLiteral("stato <cartella>"));
+        return Stato(pos[1]).mostra();
+    }
+    if (comando == QStringLiteral("biglietto")) {
+        attesi(3, QStringLiteral("biglietto <cartella> <postazione 1..10 | singola>"));
+        const int sequenza = pos[2] == QStringLiteral("singola") ? biglietti::SequenzaSingola
+                                                                 : postazioneDa(pos[2], false);
+        out() << biglietti::emetti(pos[1], sequenza).numero << '\n';
+        out().flush();
+        return 0;
+    }
+    if (comando == QStringLiteral("nuova-giornata")) {
+        attesi(2, QStringLiteral("nuova-giornata <cartella>"));
+        giornata::nuovaGiornata(pos[1], [](const QString& passo) {
+            out() << passo << '\n';
+            out().flush();
+        });
+        out() << "Nuova giornata pronta.\n";
+        out().flush();
+        return 0;
+    }
+    if (comando == QStringLiteral("percorsi")) {
+        attesi(3, QStringLiteral("percorsi <cartella> <postazione 0..10>"));
+        const auto postazione = static_cast<qint16>(postazioneDa(pos[2], true));
+        ScriviPercorsi(pos[1], postazione);
+        out() << "Scritto " << NomeFilePercorsi << ": \""
+              << (eServer(pos[1]) ? server::uriPerMessaggi(pos[1]) : pos[1]) << "\"," << postazione
+              << '\n';
+        out().flush();
+        return 0;
+    }
+    throw ErroreUso(QStringLiteral("comando sconosciuto: \"%1\"").arg(comando));
+}
+
 int esegui(const QStringList& argomenti) {
     if (argomenti.size() >= 2 && argomenti[1] == QStringLiteral("statistiche"))
         return strumenti::statistiche(argomenti.mid(2));
@@ -352,96 +443,24 @@ int esegui(const QStringList& argomenti) {
         throw ErroreUso(QStringLiteral(
             "manca il comando (crea, stato, biglietto, nuova-giornata, copia, percorsi)"));
     const QString comando = pos.first();
-    auto attesi = [&](int n, const QString& forma) {
-        if (pos.size() != n)
-            throw ErroreUso(QStringLiteral("uso: qvr-archivio %1").arg(forma));
-    };
+    auto attesi = [&](int n, const QString& forma) { controllaParole(pos, n, forma); };
+    // --sovrascrivi serves "crea" and "copia"; the other options only "crea".
+    const bool sovrascrivi = p.isSet(QStringLiteral("sovrascrivi"));
     const bool opzioniCrea =
         p.isSet(singola) || p.isSet(modo) || p.isSet(QStringLiteral("dopo99-singola")) ||
-        p.isSet(QStringLiteral("dopo99-standard")) || p.isSet(QStringLiteral("totem")) ||
-        p.isSet(QStringLiteral("sovrascrivi"));
-    const bool soloSovrascrivi = p.isSet(QStringLiteral("sovrascrivi")) && !p.isSet(singola) &&
-                                 !p.isSet(modo) && !p.isSet(QStringLiteral("dopo99-singola")) &&
-                                 !p.isSet(QStringLiteral("dopo99-standard")) &&
-                                 !p.isSet(QStringLiteral("totem"));
-    if (comando == QStringLiteral("copia") && (!opzioniCrea || soloSovrascrivi)) {
+        p.isSet(QStringLiteral("dopo99-standard")) || p.isSet(QStringLiteral("totem"));
+    if (comando == QStringLiteral("copia") && !opzioniCrea) {
         attesi(3, QStringLiteral("copia <da> <a> [--sovrascrivi]"));
-        if (pos[1] == pos[2])
-            throw ErroreUso(QStringLiteral("origine e destinazione coincidono"));
-        copiaArchivio(pos[1], pos[2], p.isSet(QStringLiteral("sovrascrivi")));
-        const QStringList differenze = confrontaArchivi(pos[1], pos[2]);
-        if (!differenze.isEmpty()) {
-            err() << "La copia non corrisponde all'originale (" << differenze.size()
-                  << " differenze):\n";
-            for (const QString& d : differenze)
-                err() << "  " << d << '\n';
-            err().flush();
-            return UscitaErrore;
-        }
-        out() << "Archivio copiato e verificato: ogni campo e Nr4All.txt corrispondono.\n";
-        // The office's journal goes with the archive, between any engines.
-        if (haRegistro(pos[1])) {
-            const qint64 n = registro::copia(pos[1], pos[2]);
-            out() << "Registro copiato e verificato: " << n << " eventi.\n";
-        }
-        out().flush();
-        return 0;
+        return copia(pos[1], pos[2], sovrascrivi);
     }
-    if (comando != QStringLiteral("crea") && opzioniCrea)
+    if (comando != QStringLiteral("crea") && (opzioniCrea || sovrascrivi))
         throw ErroreUso(QStringLiteral("le opzioni di creazione valgono solo con \"crea\""));
 
     if (comando == QStringLiteral("crea")) {
         attesi(2, QStringLiteral("crea <cartella> [opzioni]"));
-        const OpzioniArchivio o = opzioniDa(p, singola, modo);
-        creaArchivio(pos[1], o, p.isSet(QStringLiteral("sovrascrivi")));
-        // The office's journal: made when missing, an existing one kept (it is the history).
-        registro::deposito(pos[1])->apriScrittura();
-        QStringList sg;
-        for (int n = 1; n <= 10; ++n)
-            if (o.modi[n - 1] == QStringLiteral("SG"))
-                sg << QString::number(n);
-        out() << "Archivio creato in "
-              << (eServer(pos[1]) ? server::uriPerMessaggi(pos[1]) : pos[1]) << '\n'
-              << "Numerazione singola: "
-              << (sg.isEmpty() ? QStringLiteral("nessuna postazione") : sg.join(u", ")) << '\n'
-              << "Dopo il 99 si riparte da 1: singola " << (o.dopo99Singola ? "sì" : "no")
-              << ", standard " << (o.dopo99Standard ? "sì" : "no") << '\n'
-              << "Totem in uso: " << (o.totem ? "sì" : "no") << '\n';
-        out().flush();
-        return 0;
+        return crea(pos[1], opzioniDa(p, singola, modo), sovrascrivi);
     }
-    if (comando == QStringLiteral("stato")) {
-        attesi(2, QStringLiteral("stato <cartella>"));
-        return Stato(pos[1]).mostra();
-    }
-    if (comando == QStringLiteral("biglietto")) {
-        attesi(3, QStringLiteral("biglietto <cartella> <postazione 1..10 | singola>"));
-        const int sequenza = pos[2] == QStringLiteral("singola") ? 11 : postazioneDa(pos[2], false);
-        out() << biglietti::emetti(pos[1], sequenza).numero << '\n';
-        out().flush();
-        return 0;
-    }
-    if (comando == QStringLiteral("nuova-giornata")) {
-        attesi(2, QStringLiteral("nuova-giornata <cartella>"));
-        giornata::nuovaGiornata(pos[1], [](const QString& passo) {
-            out() << passo << '\n';
-            out().flush();
-        });
-        out() << "Nuova giornata pronta.\n";
-        out().flush();
-        return 0;
-    }
-    if (comando == QStringLiteral("percorsi")) {
-        attesi(3, QStringLiteral("percorsi <cartella> <postazione 0..10>"));
-        const auto postazione = static_cast<qint16>(postazioneDa(pos[2], true));
-        ScriviPercorsi(pos[1], postazione);
-        out() << "Scritto " << NomeFilePercorsi << ": \""
-              << (eServer(pos[1]) ? server::uriPerMessaggi(pos[1]) : pos[1]) << "\"," << postazione
-              << '\n';
-        out().flush();
-        return 0;
-    }
-    throw ErroreUso(QStringLiteral("comando sconosciuto: \"%1\"").arg(comando));
+    return senzaOpzioni(pos);
 }
 
 } // namespace

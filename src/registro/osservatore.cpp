@@ -22,8 +22,8 @@ std::vector<Evento> Osservatore::aggiornaRegole(const biglietti::Regole& r) {
 }
 
 std::vector<Evento> Osservatore::aggiornaAssegnazioni(const Assegnazioni& a) {
-    std::array<bool, 10> singola{};
-    for (int n = 0; n < 10; ++n)
+    std::array<bool, nomi::NumeroPostazioni> singola{};
+    for (int n = 0; n < nomi::NumeroPostazioni; ++n)
         singola[n] = a[n].singola;
     m_singola = singola;
     return {};
@@ -33,7 +33,7 @@ std::vector<Evento> Osservatore::aggiornaContatori(const Contatori& c, const QDa
     std::vector<Evento> v;
     if (m_contatori) {
         const biglietti::Regole regole = m_regole.value_or(biglietti::Regole{});
-        for (int s = 1; s <= 11; ++s) {
+        for (int s = 1; s <= nomi::NumeroSequenze; ++s) {
             const qint32 prima = (*m_contatori)[s - 1];
             const qint32 dopo = c[s - 1];
             if (dopo == prima)
@@ -74,7 +74,7 @@ std::vector<Evento> Osservatore::aggiornaContatori(const Contatori& c, const QDa
 std::vector<Evento> Osservatore::aggiornaDisplay(const RecordsDisplay& d, const QDateTime& ora) {
     std::vector<Evento> v;
     if (m_display && m_singola) {
-        for (int n = 1; n <= 10; ++n) {
+        for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
             if ((*m_singola)[n - 1])
                 continue;
             const RecordDisplay& prima = (*m_display)[n - 1];
@@ -112,7 +112,7 @@ std::vector<Evento> Osservatore::aggiornaDisplay(const RecordsDisplay& d, const 
 std::vector<Evento> Osservatore::aggiornaSingoli(const RecordsSingoli& s, const QDateTime& ora) {
     std::vector<Evento> v;
     if (m_singoli && m_singola) {
-        for (int n = 1; n <= 10; ++n) {
+        for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
             if (!(*m_singola)[n - 1])
                 continue;
             const qint32 numero = s[n - 1].numero;
@@ -175,31 +175,31 @@ bool Osservatore::ripristina(const QString& testo) {
     };
     try {
         std::optional<Contatori> contatori;
-        std::optional<std::array<bool, 10>> singola;
+        std::optional<std::array<bool, nomi::NumeroPostazioni>> singola;
         std::optional<RecordsDisplay> display;
         std::optional<RecordsSingoli> singoli;
-        if (const auto a = elenco("contatori", 11)) {
+        if (const auto a = elenco("contatori", nomi::NumeroSequenze)) {
             contatori.emplace();
-            for (int i = 0; i < 11; ++i)
+            for (int i = 0; i < nomi::NumeroSequenze; ++i)
                 (*contatori)[i] = a->at(i).toInt();
         }
-        if (const auto a = elenco("singola", 10)) {
+        if (const auto a = elenco("singola", nomi::NumeroPostazioni)) {
             singola.emplace();
-            for (int i = 0; i < 10; ++i)
+            for (int i = 0; i < nomi::NumeroPostazioni; ++i)
                 (*singola)[i] = a->at(i).toBool();
         }
-        if (const auto a = elenco("display", 10)) {
+        if (const auto a = elenco("display", nomi::NumeroPostazioni)) {
             display.emplace();
-            for (int i = 0; i < 10; ++i) {
+            for (int i = 0; i < nomi::NumeroPostazioni; ++i) {
                 const QJsonArray r = a->at(i).toArray();
                 if (r.size() != 3)
                     throw false;
                 (*display)[i] = {r.at(0).toInt(), r.at(1).toInt(), r.at(2).toString(), {}};
             }
         }
-        if (const auto a = elenco("singoli", 10)) {
+        if (const auto a = elenco("singoli", nomi::NumeroPostazioni)) {
             singoli.emplace();
-            for (int i = 0; i < 10; ++i) {
+            for (int i = 0; i < nomi::NumeroPostazioni; ++i) {
                 const QJsonArray r = a->at(i).toArray();
                 if (r.size() != 2)
                     throw false;

@@ -51,7 +51,7 @@ public:
 
 private:
     std::optional<biglietti::Regole> m_regole;
-    std::optional<std::array<bool, 10>> m_singola;
+    std::optional<std::array<bool, nomi::NumeroPostazioni>> m_singola;
     std::optional<Contatori> m_contatori;
     std::optional<RecordsDisplay> m_display;
     std::optional<RecordsSingoli> m_singoli;

@@ -193,6 +193,149 @@ void tabella(Pagine& pg, const QStringList& intestazione, const std::vector<QStr
     pg.y() += 14;
 }
 
+// The columns of a line of figures (a sequence, a station, a day, the whole period).
+const std::vector<int> ColonneVoce{150, 100, 100, 100, 110, 120, 130, 120, 133};
+
+// One line of figures; a station's line has no tickets of its own ("-").
+QStringList rigaVoce(const QString& nome, const Voce& v, bool conBiglietti) {
+    const bool aa = v.attesa.conteggio > 0;
+    const bool ss = v.servizio.conteggio > 0;
+    return QStringList{nome,
+                       conBiglietti ? QString::number(v.biglietti) : QStringLiteral("-"),
+                       QString::number(v.chiamate),
+                       QString::number(v.richiami),
+                       conBiglietti ? QString::number(v.maiChiamati) : QStringLiteral("-"),
+                       durata(v.attesa.mediana, aa),
+                       durata(v.attesa.percentile90, aa),
+                       durata(v.attesa.massimo, aa),
+                       durata(v.servizio.mediana, ss)};
+}
+
+// The title with the period, and the archive the figures come from.
+void intestazione(Pagine& pg, const Risultato& r, const QString& archivio) {
+    const QString periodo =
+        r.dal == r.al ? QStringLiteral("del %1").arg(r.dal.toString(QStringLiteral("dd/MM/yyyy")))
+                      : QStringLiteral("dal %1 al %2")
+                            .arg(r.dal.toString(QStringLiteral("dd/MM/yyyy")),
+                                 r.al.toString(QStringLiteral("dd/MM/yyyy")));
+    testo(pg, QStringLiteral("Statistiche dell'ufficio ") + periodo, 18, true, 6);
+    testo(pg,
+          QStringLiteral("Archivio %1 — registro di qvr-server; prodotto il %2")
+              .arg(archivio,
+                   QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy HH:mm"))),
+          9, false, 20);
+}
+
+// The whole period in one line, with what its times measure.
+void riepilogo(Pagine& pg, const Voce& totale) {
+    tabella(pg,
+            {QStringLiteral("Riepilogo"), QStringLiteral("Biglietti"), QStringLiteral("Chiamate"),
+             QStringLiteral("Richiami"), QStringLiteral("Mai chiamati"),
+             QStringLiteral("Attesa mediana"), QStringLiteral("Attesa 90° perc."),
+             QStringLiteral("Attesa massima"), QStringLiteral("Allo sportello")},
+            {rigaVoce(QStringLiteral("Periodo"), totale, true)}, ColonneVoce);
+    testo(pg,
+          QStringLiteral("Attesa: dall'emissione del biglietto alla prima chiamata. Allo "
+                         "sportello: dalla chiamata alla chiamata successiva o all'assenza "
+                         "della stessa postazione (mediana). Tempi in minuti:secondi."),
+          8, false, 16);
+}
+
+// The periods the journal does not cover, and what that means for the figures.
+void periodiScoperti(Pagine& pg, const std::vector<Buco>& buchi) {
+    testo(pg, QStringLiteral("Periodi non coperti dal registro"), 12, true, 4, 60);
+    if (buchi.empty()) {
+        testo(pg, QStringLiteral("Nessuno: il registro copre tutto il periodo."), 9, false);
+        return;
+    }
+    for (const Buco& b : buchi)
+        testo(pg,
+              QStringLiteral("%1 – %2: %3")
+                  .arg(b.inizio.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")),
+                       b.fine.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")), b.motivo),
+              8.5, false, 4);
+    testo(pg,
+          QStringLiteral("In questi periodi i biglietti e le chiamate sono registrati "
+                         "con l'ora in cui il registratore li ha visti dopo."),
+          8, false);
+}
+
+// Tickets and mean wait per hour (from the first to the last hour with any), calls per station.
+void grafici(Pagine& pg, const Risultato& r) {
+    int primaOra = 24, ultimaOra = -1;
+    for (int h = 0; h < 24; ++h)
+        if (r.ore[h].biglietti || r.ore[h].chiamate) {
+            primaOra = std::min(primaOra, h);
+            ultimaOra = std::max(ultimaOra, h);
+        }
+    std::vector<Barra> bigliettiOra, attesaOra;
+    for (int h = primaOra; h <= ultimaOra; ++h) {
+        const QString e = QStringLiteral("%1").arg(h, 2, 10, QLatin1Char('0'));
+        bigliettiOra.push_back({e, double(r.ore[h].biglietti), 0});
+        attesaOra.push_back({e, r.ore[h].attesa.media / 60.0, 0});
+    }
+    const auto intero = [](double v) { return QString::number(std::lround(v)); };
+    const auto decimale = [](double v) {
+        return QLocale(QLocale::Italian).toString(v, 'f', v < 1 ? 2 : v < 10 ? 1 : 0);
+    };
+    grafico(pg, QStringLiteral("Biglietti emessi per ora del giorno"), QStringLiteral("biglietti"),
+            true, bigliettiOra, intero);
+    grafico(pg, QStringLiteral("Attesa media per ora di emissione del biglietto (minuti)"),
+            QStringLiteral("minuti"), false, attesaOra, decimale);
+    std::vector<Barra> postazioni;
+    for (const auto& [n, v] : r.perPostazione)
+        postazioni.push_back({QStringLiteral("Post. %1").arg(n), double(v.chiamate - v.richiami),
+                              double(v.richiami)});
+    grafico(pg, QStringLiteral("Chiamate per postazione"), QStringLiteral("chiamate"), true,
+            postazioni, intero, QStringLiteral("chiamate nuove"), QStringLiteral("richiami"));
+}
+
+// The figures per kiosk sequence, per station, per hour and per day.
+void dettagli(Pagine& pg, const Risultato& r) {
+    const QStringList testaVoci{QString(),
+                                QStringLiteral("Biglietti"),
+                                QStringLiteral("Chiamate"),
+                                QStringLiteral("Richiami"),
+                                QStringLiteral("Mai chiamati"),
+                                QStringLiteral("Att. mediana"),
+                                QStringLiteral("Att. 90° perc."),
+                                QStringLiteral("Att. massima"),
+                                QStringLiteral("Allo sportello")};
+    std::vector<QStringList> perSeq, perPost, perGiorno, perOra;
+    for (const auto& [k, v] : r.perSequenza)
+        perSeq.push_back(rigaVoce(nomeSequenza(k), v, true));
+    for (const auto& [k, v] : r.perPostazione)
+        perPost.push_back(rigaVoce(QStringLiteral("Postazione %1").arg(k), v, false));
+    for (const Giorno& g : r.giorni)
+        perGiorno.push_back(
+            rigaVoce(QLocale(QLocale::Italian).toString(g.data, QStringLiteral("ddd dd/MM/yyyy")),
+                     g.totale, true));
+    for (int h = 0; h < 24; ++h) {
+        const Ora& o = r.ore[h];
+        if (!o.biglietti && !o.chiamate && !o.inAttesaMax)
+            continue;
+        const bool aa = o.attesa.conteggio > 0;
+        perOra.push_back({QStringLiteral("%1:00-%2:00")
+                              .arg(h, 2, 10, QLatin1Char('0'))
+                              .arg(h + 1, 2, 10, QLatin1Char('0')),
+                          QString::number(o.biglietti), QString::number(o.chiamate),
+                          durata(o.attesa.media, aa), durata(o.attesa.massimo, aa),
+                          QString::number(o.inAttesaMax)});
+    }
+    testo(pg, QStringLiteral("Per sequenza del totem"), 12, true, 4, 130);
+    tabella(pg, testaVoci, perSeq, ColonneVoce);
+    testo(pg, QStringLiteral("Per postazione"), 12, true, 4, 130);
+    tabella(pg, testaVoci, perPost, ColonneVoce);
+    testo(pg, QStringLiteral("Per ora del giorno"), 12, true, 4, 130);
+    tabella(pg,
+            {QStringLiteral("Ora"), QStringLiteral("Biglietti"), QStringLiteral("Chiamate"),
+             QStringLiteral("Attesa media"), QStringLiteral("Attesa massima"),
+             QStringLiteral("Persone in attesa (max)")},
+            perOra, {150, 150, 150, 180, 180, 253});
+    testo(pg, QStringLiteral("Per giorno"), 12, true, 4, 130);
+    tabella(pg, testaVoci, perGiorno, ColonneVoce);
+}
+
 } // namespace
 
 QByteArray pdf(const Risultato& r, const QString& archivio) {
@@ -208,140 +351,11 @@ QByteArray pdf(const Risultato& r, const QString& archivio) {
         w.setCreator(QStringLiteral("qvr-archivio"));
         Pagine pg(w);
         pg.pie();
-        const QString periodo =
-            r.dal == r.al
-                ? QStringLiteral("del %1").arg(r.dal.toString(QStringLiteral("dd/MM/yyyy")))
-                : QStringLiteral("dal %1 al %2")
-                      .arg(r.dal.toString(QStringLiteral("dd/MM/yyyy")),
-                           r.al.toString(QStringLiteral("dd/MM/yyyy")));
-        testo(pg, QStringLiteral("Statistiche dell'ufficio ") + periodo, 18, true, 6);
-        testo(pg,
-              QStringLiteral("Archivio %1 — registro di qvr-server; prodotto il %2")
-                  .arg(archivio,
-                       QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy HH:mm"))),
-              9, false, 20);
-
-        const Voce& t = r.totale;
-        const bool a = t.attesa.conteggio > 0;
-        const bool s = t.servizio.conteggio > 0;
-        tabella(
-            pg,
-            {QStringLiteral("Riepilogo"), QStringLiteral("Biglietti"), QStringLiteral("Chiamate"),
-             QStringLiteral("Richiami"), QStringLiteral("Mai chiamati"),
-             QStringLiteral("Attesa mediana"), QStringLiteral("Attesa 90° perc."),
-             QStringLiteral("Attesa massima"), QStringLiteral("Allo sportello")},
-            {{QStringLiteral("Periodo"), QString::number(t.biglietti), QString::number(t.chiamate),
-              QString::number(t.richiami), QString::number(t.maiChiamati),
-              durata(t.attesa.mediana, a), durata(t.attesa.percentile90, a),
-              durata(t.attesa.massimo, a), durata(t.servizio.mediana, s)}},
-            {150, 100, 100, 100, 110, 120, 130, 120, 133});
-        testo(pg,
-              QStringLiteral("Attesa: dall'emissione del biglietto alla prima chiamata. Allo "
-                             "sportello: dalla chiamata alla chiamata successiva o all'assenza "
-                             "della stessa postazione (mediana). Tempi in minuti:secondi."),
-              8, false, 16);
-
-        testo(pg, QStringLiteral("Periodi non coperti dal registro"), 12, true, 4, 60);
-        if (r.buchi.empty()) {
-            testo(pg, QStringLiteral("Nessuno: il registro copre tutto il periodo."), 9, false);
-        } else {
-            QStringList righeBuchi;
-            for (const Buco& b : r.buchi)
-                righeBuchi << QStringLiteral("%1 – %2: %3")
-                                  .arg(b.inizio.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")),
-                                       b.fine.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")),
-                                       b.motivo);
-            for (const QString& x : righeBuchi)
-                testo(pg, x, 8.5, false, 4);
-            testo(pg,
-                  QStringLiteral("In questi periodi i biglietti e le chiamate sono registrati "
-                                 "con l'ora in cui il registratore li ha visti dopo."),
-                  8, false);
-        }
-
-        int primaOra = 24, ultimaOra = -1;
-        for (int h = 0; h < 24; ++h)
-            if (r.ore[h].biglietti || r.ore[h].chiamate) {
-                primaOra = std::min(primaOra, h);
-                ultimaOra = std::max(ultimaOra, h);
-            }
-        std::vector<Barra> bigliettiOra, attesaOra;
-        for (int h = primaOra; h <= ultimaOra; ++h) {
-            const QString e = QStringLiteral("%1").arg(h, 2, 10, QLatin1Char('0'));
-            bigliettiOra.push_back({e, double(r.ore[h].biglietti), 0});
-            attesaOra.push_back({e, r.ore[h].attesa.media / 60.0, 0});
-        }
-        const auto intero = [](double v) { return QString::number(std::lround(v)); };
-        const auto decimale = [](double v) {
-            return QLocale(QLocale::Italian).toString(v, 'f', v < 1 ? 2 : v < 10 ? 1 : 0);
-        };
-        grafico(pg, QStringLiteral("Biglietti emessi per ora del giorno"),
-                QStringLiteral("biglietti"), true, bigliettiOra, intero);
-        grafico(pg, QStringLiteral("Attesa media per ora di emissione del biglietto (minuti)"),
-                QStringLiteral("minuti"), false, attesaOra, decimale);
-        std::vector<Barra> postazioni;
-        for (const auto& [n, v] : r.perPostazione)
-            postazioni.push_back({QStringLiteral("Post. %1").arg(n),
-                                  double(v.chiamate - v.richiami), double(v.richiami)});
-        grafico(pg, QStringLiteral("Chiamate per postazione"), QStringLiteral("chiamate"), true,
-                postazioni, intero, QStringLiteral("chiamate nuove"), QStringLiteral("richiami"));
-
-        const QStringList testaVoci{QString(),
-                                    QStringLiteral("Biglietti"),
-                                    QStringLiteral("Chiamate"),
-                                    QStringLiteral("Richiami"),
-                                    QStringLiteral("Mai chiamati"),
-                                    QStringLiteral("Att. mediana"),
-                                    QStringLiteral("Att. 90° perc."),
-                                    QStringLiteral("Att. massima"),
-                                    QStringLiteral("Allo sportello")};
-        const std::vector<int> colonne{150, 100, 100, 100, 110, 120, 130, 120, 133};
-        auto righe = [](const QString& nome, const Voce& v, bool conBiglietti) {
-            const bool aa = v.attesa.conteggio > 0;
-            const bool ss = v.servizio.conteggio > 0;
-            return QStringList{nome,
-                               conBiglietti ? QString::number(v.biglietti) : QStringLiteral("-"),
-                               QString::number(v.chiamate),
-                               QString::number(v.richiami),
-                               conBiglietti ? QString::number(v.maiChiamati) : QStringLiteral("-"),
-                               durata(v.attesa.mediana, aa),
-                               durata(v.attesa.percentile90, aa),
-                               durata(v.attesa.massimo, aa),
-                               durata(v.servizio.mediana, ss)};
-        };
-        std::vector<QStringList> perSeq, perPost, perGiorno, perOra;
-        for (const auto& [k, v] : r.perSequenza)
-            perSeq.push_back(righe(nomeSequenza(k), v, true));
-        for (const auto& [k, v] : r.perPostazione)
-            perPost.push_back(righe(QStringLiteral("Postazione %1").arg(k), v, false));
-        for (const Giorno& g : r.giorni)
-            perGiorno.push_back(
-                righe(QLocale(QLocale::Italian).toString(g.data, QStringLiteral("ddd dd/MM/yyyy")),
-                      g.totale, true));
-        for (int h = 0; h < 24; ++h) {
-            const Ora& o = r.ore[h];
-            if (!o.biglietti && !o.chiamate && !o.inAttesaMax)
-                continue;
-            const bool aa = o.attesa.conteggio > 0;
-            perOra.push_back({QStringLiteral("%1:00-%2:00")
-                                  .arg(h, 2, 10, QLatin1Char('0'))
-                                  .arg(h + 1, 2, 10, QLatin1Char('0')),
-                              QString::number(o.biglietti), QString::number(o.chiamate),
-                              durata(o.attesa.media, aa), durata(o.attesa.massimo, aa),
-                              QString::number(o.inAttesaMax)});
-        }
-        testo(pg, QStringLiteral("Per sequenza del totem"), 12, true, 4, 130);
-        tabella(pg, testaVoci, perSeq, colonne);
-        testo(pg, QStringLiteral("Per postazione"), 12, true, 4, 130);
-        tabella(pg, testaVoci, perPost, colonne);
-        testo(pg, QStringLiteral("Per ora del giorno"), 12, true, 4, 130);
-        tabella(pg,
-                {QStringLiteral("Ora"), QStringLiteral("Biglietti"), QStringLiteral("Chiamate"),
-                 QStringLiteral("Attesa media"), QStringLiteral("Attesa massima"),
-                 QStringLiteral("Persone in attesa (max)")},
-                perOra, {150, 150, 150, 180, 180, 253});
-        testo(pg, QStringLiteral("Per giorno"), 12, true, 4, 130);
-        tabella(pg, testaVoci, perGiorno, colonne);
+        intestazione(pg, r, archivio);
+        riepilogo(pg, r.totale);
+        periodiScoperti(pg, r.buchi);
+        grafici(pg, r);
+        dettagli(pg, r);
     }
     buffer.close();
     return dati;

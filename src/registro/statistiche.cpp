@@ -1,6 +1,7 @@
 #include "registro/statistiche.h"
 
 #include "archive/biglietti.h"
+#include "archive/nomi.h"
 
 #include <QLocale>
 #include <QTextStream>
@@ -96,10 +97,12 @@ struct Calcolatore::Stato {
     std::optional<QDate> corrente;
     Insieme* oggi = nullptr;
     std::vector<Biglietto> biglietti;
-    std::array<std::unordered_map<qint32, std::vector<size_t>>, 12> liberi;
-    std::array<std::unordered_set<qint32>, 12> chiamati;
-    std::array<std::optional<qint64>, 11> servizioDa; // per station, the open call's time
-    std::array<int, 11> servizioSequenza{};
+    // Indexed by sequence (1..NumeroSequenze) and by station (1..NumeroPostazioni).
+    std::array<std::unordered_map<qint32, std::vector<size_t>>, nomi::NumeroSequenze + 1> liberi;
+    std::array<std::unordered_set<qint32>, nomi::NumeroSequenze + 1> chiamati;
+    std::array<std::optional<qint64>, nomi::NumeroPostazioni + 1>
+        servizioDa; // the open call's time
+    std::array<int, nomi::NumeroPostazioni + 1> servizioSequenza{};
     int inAttesa = 0;
     int ultimaOra = -1;
 
@@ -156,7 +159,7 @@ struct Calcolatore::Stato {
     void chiudiGiorno() {
         if (!corrente)
             return;
-        for (int s = 1; s <= 11; ++s)
+        for (int s = 1; s <= nomi::NumeroSequenze; ++s)
             chiudiBiglietti(s);
         chiudiServizi();
         biglietti.clear();
@@ -184,7 +187,7 @@ struct Calcolatore::Stato {
     }
 
     void biglietto(const Evento& e) {
-        if (e.sequenza < 1 || e.sequenza > 11)
+        if (e.sequenza < 1 || e.sequenza > nomi::NumeroSequenze)
             return;
         const int ora = oraLocale(e);
         portaAttesa(ora);
@@ -197,7 +200,7 @@ struct Calcolatore::Stato {
     }
 
     void chiamata(const Evento& e) {
-        if (e.postazione < 1 || e.postazione > 10)
+        if (e.postazione < 1 || e.postazione > nomi::NumeroPostazioni)
             return;
         const int sequenza =
             e.singola ? biglietti::SequenzaSingola : (e.sequenza >= 1 ? e.sequenza : e.postazione);
@@ -331,11 +334,11 @@ struct Calcolatore::Stato {
             chiamata(e);
             break;
         case Tipo::Assente:
-            if (e.postazione >= 1 && e.postazione <= 10)
+            if (e.postazione >= 1 && e.postazione <= nomi::NumeroPostazioni)
                 fineServizio(e.postazione, e.oraUtcMs);
             break;
         case Tipo::Azzeramento:
-            if (e.sequenza >= 1 && e.sequenza <= 11)
+            if (e.sequenza >= 1 && e.sequenza <= nomi::NumeroSequenze)
                 chiudiBiglietti(e.sequenza);
             break;
         default:

@@ -27,7 +27,8 @@ int scriviAnnuncio(const QString& file, const QStringList& a) {
     const int numero = a.size() == 2 ? a[0].toInt(&okN) : 0;
     const int postazione = a.size() == 2 ? a[1].toInt(&okP) : 0;
     if (!okN || !okP || numero < 1 || postazione < 1 || postazione > qvr::nomi::NumeroPostazioni) {
-        err << "Uso: qvr-tabellone --wav FILE NUMERO POSTAZIONE (postazione da 1 a 10)\n";
+        err << "Uso: qvr-tabellone --wav FILE NUMERO POSTAZIONE (postazione da 1 a "
+            << qvr::nomi::NumeroPostazioni << ")\n";
         return 2;
     }
     const QString motivo = Voce::prepara();

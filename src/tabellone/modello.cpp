@@ -22,6 +22,13 @@ QString testoAnnuncio(int postazione, qint32 numero) {
     return QStringLiteral("Numero %1, postazione %2").arg(numero).arg(postazione);
 }
 
+QList<int> tutteLePostazioni() {
+    QList<int> r;
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
+        r.append(n);
+    return r;
+}
+
 ModelloTabellone::ModelloTabellone(QList<int> postazioni, bool nominativi)
     : m_nominativi(nominativi) {
     for (int n : postazioni)

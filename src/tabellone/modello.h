@@ -15,6 +15,9 @@
 
 namespace qvr::tabellone {
 
+// Every station of the office, 1..nomi::NumeroPostazioni: what a board shows unless told.
+QList<int> tutteLePostazioni();
+
 // One call shown and announced.
 struct Chiamata {
     int postazione = 0;
@@ -44,8 +47,7 @@ QString testoStato(StatoTessera s);
 class ModelloTabellone {
 public:
     // `postazioni`: the stations shown (1..10); calls of the others are ignored.
-    explicit ModelloTabellone(QList<int> postazioni = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
-                              bool nominativi = false);
+    explicit ModelloTabellone(QList<int> postazioni = tutteLePostazioni(), bool nominativi = false);
 
     // What one poll read, in one step; returns the calls found since the previous read of the
     // same records, in the order they are announced (the last one is the "last call").

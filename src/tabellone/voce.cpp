@@ -98,7 +98,7 @@ QByteArray Voce::annuncio(int postazione, qint32 numero) {
     return pcm;
 }
 
-bool scriviWav(const QString& file, const QByteArray& pcm, QString* errore) {
+QByteArray testaWav(qsizetype byte) {
     QByteArray testa;
     auto u32 = [&](quint32 v) {
         char b[4];
@@ -111,7 +111,7 @@ bool scriviWav(const QString& file, const QByteArray& pcm, QString* errore) {
         testa.append(b, 2);
     };
     testa.append("RIFF");
-    u32(36 + static_cast<quint32>(pcm.size()));
+    u32(36 + static_cast<quint32>(byte));
     testa.append("WAVEfmt ");
     u32(16);
     u16(1); // PCM
@@ -121,7 +121,12 @@ bool scriviWav(const QString& file, const QByteArray& pcm, QString* errore) {
     u16(2);
     u16(16);
     testa.append("data");
-    u32(static_cast<quint32>(pcm.size()));
+    u32(static_cast<quint32>(byte));
+    return testa;
+}
+
+bool scriviWav(const QString& file, const QByteArray& pcm, QString* errore) {
+    const QByteArray testa = testaWav(pcm.size());
     QSaveFile f(file);
     if (!f.open(QIODevice::WriteOnly) || f.write(testa) != testa.size() ||
         f.write(pcm) != pcm.size() || !f.commit()) {

@@ -24,6 +24,9 @@ public:
     static QByteArray annuncio(int postazione, qint32 numero);
 };
 
+// The 44-byte header of a WAV file of `byte` bytes of the voice's PCM (16-bit mono at
+// FrequenzaCampioni).
+QByteArray testaWav(qsizetype byte);
 // Writes PCM as a WAV file; false with `errore` set on failure (nothing half-written is left).
 bool scriviWav(const QString& file, const QByteArray& pcm, QString* errore);
 

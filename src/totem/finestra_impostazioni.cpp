@@ -1,6 +1,7 @@
 #include "totem/finestra_impostazioni.h"
 
 #include "archive/errori.h"
+#include "archive/nomi.h"
 #include "archive/nuova_giornata.h"
 #include "finestre/campo_archivio.h"
 #include "finestre/messaggi.h"
@@ -189,9 +190,9 @@ void FinestraImpostazioni::aggiungiServizio(const Servizio& s) {
     m_servizi->insertRow(r);
     m_servizi->setItem(r, 0, new QTableWidgetItem(s.etichetta));
     auto* sequenza = new QComboBox;
-    for (int n = 1; n <= 11; ++n)
+    for (int n = 1; n <= nomi::NumeroSequenze; ++n)
         sequenza->addItem(nomeSequenza(n), n);
-    sequenza->setCurrentIndex(std::clamp(s.sequenza, 1, 11) - 1);
+    sequenza->setCurrentIndex(std::clamp(s.sequenza, 1, nomi::NumeroSequenze) - 1);
     m_servizi->setCellWidget(r, 1, sequenza);
 }
 

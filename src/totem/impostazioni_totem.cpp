@@ -1,6 +1,7 @@
 #include "totem/impostazioni_totem.h"
 
 #include "archive/errori.h"
+#include "archive/nomi.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -186,7 +187,7 @@ int sequenzaDaNome(const QString& nome) {
         return 0;
     bool ok = false;
     const int n = t.mid(1).toInt(&ok);
-    return ok && n >= 1 && n <= 11 ? n : 0;
+    return ok && n >= 1 && n <= nomi::NumeroSequenze ? n : 0;
 }
 
 QString nomeModo(ModoStampa modo) {

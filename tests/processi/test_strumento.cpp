@@ -507,7 +507,9 @@ void TestStrumento::strumentoAiutoEUso() {
          {QStringList{}, QStringList{"boh"}, QStringList{"crea"}, QStringList{"--nonesiste"},
           QStringList{"crea", "x", "--singola", "11"}, QStringList{"crea", "x", "--modo", "SG"},
           QStringList{"biglietto", "x", "0"}, QStringList{"biglietto", "x", "tutte"},
-          QStringList{"stato", "x", "--totem"}, QStringList{"percorsi", "x", "011"}}) {
+          QStringList{"stato", "x", "--totem"}, QStringList{"percorsi", "x", "011"},
+          QStringList{"stato", "x", "--sovrascrivi"}, QStringList{"copia", "x", "y", "--totem"},
+          QStringList{"copia", "x", "x"}, QStringList{"copia", "x"}}) {
         const Esito e = strumento(sbagliati, lavoro.path());
         QVERIFY2(e.codice == 2, qPrintable(sbagliati.join(' ') + " -> " + e.errori));
         QVERIFY(e.errori.contains("qvr-archivio --help"));

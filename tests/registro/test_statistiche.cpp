@@ -339,6 +339,20 @@ void TestStatistiche::comando() {
     const QByteArray documento = test::contenuto(pdf);
     QVERIFY(documento.startsWith("%PDF-"));
     QVERIFY(documento.size() > 2000);
+    // Every part of the report, in its order, as a reader of the PDF finds it (the title up to
+    // where the font joins "ffi" in one glyph).
+    QProcess lettore;
+    lettore.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    QVERIFY(lettore.waitForFinished(30000));
+    const QString testo = QString::fromUtf8(lettore.readAllStandardOutput());
+    qsizetype da = 0;
+    for (const char* parte :
+         {"Statistiche dell", "Riepilogo", "Periodi non coperti", "Biglietti emessi per ora",
+          "Attesa media per ora", "Chiamate per postazione", "Per sequenza del totem",
+          "Per postazione", "Per ora del giorno", "Per giorno"}) {
+        da = testo.indexOf(QString::fromUtf8(parte), da);
+        QVERIFY2(da >= 0, qPrintable(QString::fromUtf8(parte) + QStringLiteral("\n") + testo));
+    }
 }
 
 // qvr-archivio crea makes an empty journal and keeps an existing one; statistiche reads it;

@@ -1,5 +1,9 @@
 // The board without a screen: the model turning records into calls, the announcement queue,
-// the read-only reader, the watch's banner and recovery, the settings file.
+// the read-only reader, the watch's banner and recovery, the settings file. The archives are
+// made by the shared test support, on either engine (QVR_MOTORE=server puts them on the test
+// server); a case about files alone is skipped there, saying why.
+#include "supporto.h"
+
 #include "archive/crea_archivio.h"
 #include "archive/cursore.h"
 #include "archive/errori.h"
@@ -26,26 +30,13 @@
 
 using namespace qvr;
 using namespace qvr::tabellone;
+using qvr::test::scriviDisplay;
 
 using Records = QList<QPair<int, int>>;
 
 namespace {
-void scriviDisplay(const QString& cartella, int n, qint32 numero, int stato) {
-    Cursore c;
-    c.impostaDatabase(unisciPercorso(cartella, nomi::FileQVRB));
-    c.impostaOrigine(nomi::querySelezionaTutto(nomi::tabNumeriCode(n)));
-    c.aggiorna(true);
-    c.modifica();
-    c.assegna(nomi::CampoNumeroA1, numero);
-    c.assegna(nomi::CampoStatoN1, static_cast<qint16>(stato));
-    c.assegna(nomi::CampoF1, QStringLiteral("F"));
-    c.salva();
-}
 QStringList elenco(const QString& cartella) {
     return QDir(cartella).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
-void sql(const QString& file, const QString& comando) {
-    QCOMPARE(QProcess::execute(QStringLiteral("sqlite3"), {file, comando}), 0);
 }
 
 // A reader whose polls stall while the test holds them: a share or a server that stops
@@ -201,77 +192,98 @@ void TestTabelloneModello::codaAnnunci() {
 }
 
 void TestTabelloneModello::lettoreSolaLettura() {
-    QTemporaryDir dir;
     OpzioniArchivio o;
     o.modi[3] = QStringLiteral("SG");
-    creaArchivio(dir.path(), o);
-    const QString contatore = QDir(dir.path()).filePath(nomi::FileContatore);
-    QFile::remove(contatore); // the board must not need, open or create it
-    const QStringList prima = elenco(dir.path());
-    LettoreArchivio l(dir.path());
+    test::AmbienteProva amb(o);
+    const QString cartella = amb.archivio();
+    const QString contatore = amb.file(nomi::FileContatore);
+    QVERIFY(test::rimuoviFileArchivio(contatore)); // the board must not need, open or create it
+    const QStringList prima = elenco(cartella);
+    LettoreArchivio l(cartella);
     const ImprontaFile i0 = l.impronta(nomi::FileQVRB);
-    const RecordsDisplay d0 = l.leggiDisplay();
+    const ImprontaFile singoli = l.impronta(nomi::FileQVRA);
+    l.leggiDisplay();
     const Assegnazioni a = l.leggiAssegnazioni(true);
     QVERIFY(a[3].singola);
     QVERIFY(!a[0].singola);
-    QVERIFY(!a[0].nominativo.isEmpty());
-    l.leggiSingoli();
+    QCOMPARE(a[1].nominativo, QStringLiteral("Giulia Bianchi"));
+    QCOMPARE(l.leggiSingoli()[9].stato, nomi::StatoAssente);
     QCOMPARE(l.impronta(nomi::FileQVRB), i0); // reads change nothing
-    scriviDisplay(dir.path(), 10, 77, 3);
+    scriviDisplay(cartella, 10, 77, 3);
     QVERIFY(l.impronta(nomi::FileQVRB) != i0);
-    QCOMPARE(l.leggiDisplay()[9].numero, 77);
-    QCOMPARE(elenco(dir.path()), prima);
+    QCOMPARE(l.impronta(nomi::FileQVRA), singoli); // only the database written moves
+    const RecordsDisplay d = l.leggiDisplay();
+    QCOMPARE(d[9].numero, 77);
+    QCOMPARE(d[9].stato, 3);
+    QCOMPARE(d[9].flag, QStringLiteral("F"));
+    QCOMPARE(d[0].numero, 0);
+    QCOMPARE(test::contatoreGrezzo(contatore), QByteArray("<mancante>"));
+    if (test::suiteSulServer())
+        return;
+    QCOMPARE(elenco(cartella), prima);
     // A read-only folder and files are read the same.
     for (const QString& f : prima)
-        QFile::setPermissions(QDir(dir.path()).filePath(f), QFile::ReadOwner);
+        QFile::setPermissions(QDir(cartella).filePath(f), QFile::ReadOwner);
     QCOMPARE(l.leggiDisplay()[9].numero, 77);
-    Q_UNUSED(d0);
 }
 
 void TestTabelloneModello::lettoreErrori_data() {
-    QTest::addColumn<QString>("sql"); // run on QVRB.mdb first; "" removes the file
+    QTest::addColumn<QString>("sql");  // run on QVRB.mdb first; "rimuovi" removes the database
+    QTest::addColumn<QString>("file"); // the database whose change mark is read
     QTest::addColumn<int>("errore");
-    QTest::newRow("file mancante") << QString() << Err::DatabaseNonTrovato;
-    QTest::newRow("tabella mancante") << "DROP TABLE NumeriCode7" << Err::TabellaNonTrovata;
-    QTest::newRow("tabella vuota") << "DELETE FROM NumeriCode7" << Err::NessunRecordCorrente;
+    const QString qvrb = nomi::FileQVRB;
+    QTest::newRow("file mancante") << "rimuovi" << qvrb << Err::DatabaseNonTrovato;
+    QTest::newRow("file che non e' dell'archivio")
+        << QString() << QStringLiteral("Altro.mdb") << Err::DatabaseNonTrovato;
+    QTest::newRow("tabella mancante") << "DROP TABLE NumeriCode7" << qvrb << Err::TabellaNonTrovata;
+    QTest::newRow("tabella vuota")
+        << "DELETE FROM NumeriCode7" << qvrb << Err::NessunRecordCorrente;
     QTest::newRow("campo mancante")
-        << "ALTER TABLE NumeriCode7 DROP COLUMN StatoN1" << Err::CampoNonTrovato;
-    QTest::newRow("non un database") << "garbage" << Err::FormatoNonRiconosciuto;
+        << "ALTER TABLE NumeriCode7 DROP COLUMN StatoN1" << qvrb << Err::CampoNonTrovato;
+    QTest::newRow("non un database") << "garbage" << qvrb << Err::FormatoNonRiconosciuto;
 }
 
 void TestTabelloneModello::lettoreErrori() {
     QFETCH(QString, sql);
+    QFETCH(QString, file);
     QFETCH(int, errore);
-    QTemporaryDir dir;
-    creaArchivio(dir.path());
-    const QString qvrb = QDir(dir.path()).filePath(nomi::FileQVRB);
-    if (sql.isEmpty()) {
-        QFile::remove(qvrb);
-    } else if (sql == QLatin1String("garbage")) {
-        QFile f(qvrb);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(QByteArray(4096, 'x'));
-    } else {
-        QVERIFY(QProcess::execute(QStringLiteral("sqlite3"), {qvrb, sql}) == 0);
-    }
-    LettoreArchivio l(dir.path());
+    if (sql == QLatin1String("garbage"))
+        QVR_SOLO_CARTELLE("un file che non e' un database");
+    test::AmbienteProva amb;
+    const QString qvrb = amb.file(nomi::FileQVRB);
+    if (sql == QLatin1String("rimuovi"))
+        QVERIFY(test::rimuoviFileArchivio(qvrb));
+    else if (sql == QLatin1String("garbage"))
+        test::scriviFile(qvrb, QByteArray(4096, 'x'));
+    else if (!sql.isEmpty())
+        test::esegui(qvrb, sql);
+    LettoreArchivio l(amb.archivio());
     int numero = 0;
     try {
-        l.impronta(nomi::FileQVRB);
+        l.impronta(file);
         l.leggiDisplay();
     } catch (const ErroreQvr& e) {
         numero = e.numero();
         QVERIFY(!e.descrizione().isEmpty());
     }
     QCOMPARE(numero, errore);
-    if (sql.isEmpty())
-        QVERIFY(!QFile::exists(qvrb)); // never created
+    if (sql == QLatin1String("rimuovi")) // never created
+        QCOMPARE(test::numeroErrore([&] { l.impronta(nomi::FileQVRB); }), errore);
 }
 
+// The archive goes away (the share's folder, or the server's display database) and comes back.
 void TestTabelloneModello::bannerERipresa() {
-    QTemporaryDir radice;
-    const QString cartella = QDir(radice.path()).filePath(QStringLiteral("archivio"));
-    creaArchivio(cartella);
+    test::AmbienteProva amb;
+    const QString cartella = amb.archivio();
+    const bool server = test::suiteSulServer();
+    const QString via = cartella + QStringLiteral("-via");
+    const auto sposta = [&](bool avanti) {
+        if (server)
+            test::esegui(amb.file(nomi::FileQVR), avanti ? "ALTER SCHEMA qvrb RENAME TO qvrb_via"
+                                                         : "ALTER SCHEMA qvrb_via RENAME TO qvrb");
+        else
+            QVERIFY(avanti ? QDir().rename(cartella, via) : QDir().rename(via, cartella));
+    };
     ModelloTabellone m;
     Sorvegliante s(cartella, &m);
     QSignalSpy chiamate(&s, &Sorvegliante::chiamate);
@@ -281,16 +293,15 @@ void TestTabelloneModello::bannerERipresa() {
     scriviDisplay(cartella, 2, 10, 3);
     s.controlla();
     QCOMPARE(chiamate.size(), 1);
-    // The share goes away: banner, last state kept.
-    const QString via = cartella + QStringLiteral("-via");
-    QVERIFY(QDir().rename(cartella, via));
+    // The archive goes away: banner, last state kept.
+    sposta(true);
     s.controlla();
     QVERIFY(s.inErrore());
     QCOMPARE(errori.size(), 1);
-    QCOMPARE(errori[0][0].toInt(), Err::PercorsoNonValido);
+    QCOMPARE(errori[0][0].toInt(), server ? Err::DatabaseNonTrovato : Err::PercorsoNonValido);
     QCOMPARE(m.tessere()[1].numero, 10);
     // Calls made while it was away: the board resumes from the state it finds.
-    QVERIFY(QDir().rename(via, cartella));
+    sposta(false);
     scriviDisplay(cartella, 2, 11, 3);
     s.controlla();
     QVERIFY(!s.inErrore());
@@ -302,6 +313,7 @@ void TestTabelloneModello::bannerERipresa() {
 // A database replaced by a FIFO: the poll never waits on it, the banner names the file, and the
 // board recovers when the database is back.
 void TestTabelloneModello::fifoAlPostoDelDatabase() {
+    QVR_SOLO_CARTELLE("una FIFO al posto del file del database");
     QTemporaryDir dir;
     creaArchivio(dir.path());
     const QString qvrb = QDir(dir.path()).filePath(nomi::FileQVRB);
@@ -350,7 +362,7 @@ void TestTabelloneModello::fifoAlPostoDelDatabase() {
 void TestTabelloneModello::guastoDiUnaPostazione_data() {
     QTest::addColumn<bool>("singola");   // station 3 in single numbering (QVRA.mdb)
     QTest::addColumn<QString>("valore"); // SQL set on station 3's record
-    QTest::addColumn<int>("errore");
+    QTest::addColumn<int>("errore");     // the values of a type of their own: folder archives only
     const QString a = QStringLiteral("NumeroA1 = "), n = QStringLiteral("NUMERO = ");
     QTest::newRow("testo") << false << a + "'abc'" << Err::TipoNonCorrispondente;
     QTest::newRow("testo vuoto") << false << a + "''" << Err::TipoNonCorrispondente;
@@ -369,23 +381,25 @@ void TestTabelloneModello::guastoDiUnaPostazione() {
     QFETCH(bool, singola);
     QFETCH(QString, valore);
     QFETCH(int, errore);
-    QTemporaryDir dir;
+    if (errore == Err::TipoNonCorrispondente)
+        QVR_SOLO_CARTELLE("il server tiene solo numeri in un campo numerico");
     OpzioniArchivio o;
     if (singola)
         o.modi[2] = QStringLiteral("SG");
-    creaArchivio(dir.path(), o);
-    const QString db = QDir(dir.path()).filePath(singola ? nomi::FileQVRA : nomi::FileQVRB);
+    test::AmbienteProva amb(o);
+    const QString cartella = amb.archivio();
+    const QString db = amb.file(singola ? nomi::FileQVRA : nomi::FileQVRB);
     const QString tabella = singola ? nomi::tabNumerazioneSingle(3) : nomi::tabNumeriCode(3);
-    sql(db, QStringLiteral("UPDATE %1 SET %2 = 7, %3 = 3")
-                .arg(tabella, singola ? nomi::CampoNUMERO : nomi::CampoNumeroA1,
-                     singola ? nomi::CampoStato : nomi::CampoStatoN1));
+    test::esegui(db, QStringLiteral("UPDATE %1 SET %2 = 7, %3 = 3")
+                         .arg(tabella, singola ? nomi::CampoNUMERO : nomi::CampoNumeroA1,
+                              singola ? nomi::CampoStato : nomi::CampoStatoN1));
     ModelloTabellone m;
-    Sorvegliante s(dir.path(), &m);
+    Sorvegliante s(cartella, &m);
     QSignalSpy chiamate(&s, &Sorvegliante::chiamate);
     QSignalSpy errori(&s, &Sorvegliante::errore);
     s.controlla();
-    sql(db, QStringLiteral("UPDATE %1 SET %2").arg(tabella, valore));
-    scriviDisplay(dir.path(), 5, 42, 3);
+    test::esegui(db, QStringLiteral("UPDATE %1 SET %2").arg(tabella, valore));
+    scriviDisplay(cartella, 5, 42, 3);
     s.controlla();
     // Station 5's call is shown; station 3's tile alone is at fault, with the error's number.
     QVERIFY(!s.inErrore());
@@ -400,12 +414,13 @@ void TestTabelloneModello::guastoDiUnaPostazione() {
     // The record put back as it was is no call; the next number is.
     const QString campoNumero = singola ? nomi::CampoNUMERO : nomi::CampoNumeroA1;
     const QString campoStato = singola ? nomi::CampoStato : nomi::CampoStatoN1;
-    sql(db, QStringLiteral("UPDATE %1 SET %2 = 7, %3 = 3").arg(tabella, campoNumero, campoStato));
+    test::esegui(
+        db, QStringLiteral("UPDATE %1 SET %2 = 7, %3 = 3").arg(tabella, campoNumero, campoStato));
     s.controlla();
     QCOMPARE(chiamate.size(), 1);
     QCOMPARE(m.tessere()[2].guasto.numero, 0);
     QCOMPARE(m.tessere()[2].numero, 7);
-    sql(db, QStringLiteral("UPDATE %1 SET %2 = 8").arg(tabella, campoNumero));
+    test::esegui(db, QStringLiteral("UPDATE %1 SET %2 = 8").arg(tabella, campoNumero));
     s.controlla();
     QCOMPARE(chiamate.size(), 2);
     QCOMPARE(m.ultime().front().postazione, 3);
@@ -450,10 +465,9 @@ void TestTabelloneModello::ordineNellaStessaLettura() {
 // A poll that stalls (a share or a server that stops answering): the window's thread goes on
 // with its events, the banner comes within about a second, and the board recovers by itself.
 void TestTabelloneModello::archivioCheNonRisponde() {
-    QTemporaryDir dir;
-    creaArchivio(dir.path());
+    test::AmbienteProva amb;
     ModelloTabellone m;
-    auto lettore = std::make_unique<LettoreBloccato>(dir.path());
+    auto lettore = std::make_unique<LettoreBloccato>(amb.archivio());
     LettoreBloccato* l = lettore.get();
     l->bloccato.storeRelease(0);
     Sorvegliante s(std::move(lettore), &m);
@@ -484,7 +498,7 @@ void TestTabelloneModello::archivioCheNonRisponde() {
     QVERIFY(s.inErrore());
     QVERIFY2(battiti >= 20 && pausaMassima < 500,
              qPrintable(QStringLiteral("%1 %2").arg(battiti).arg(pausaMassima)));
-    scriviDisplay(dir.path(), 1, 3, 3);
+    scriviDisplay(amb.archivio(), 1, 3, 3);
     l->sblocca();
     QTRY_VERIFY_WITH_TIMEOUT(ripresi.size() == 1, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(m.tessere()[0].numero, 3, 5000);
@@ -500,10 +514,9 @@ void TestTabelloneModello::cadenza_data() {
 
 void TestTabelloneModello::cadenza() {
     QFETCH(int, ritardo);
-    QTemporaryDir dir;
-    creaArchivio(dir.path());
+    test::AmbienteProva amb;
     ModelloTabellone m;
-    auto lettore = std::make_unique<LettoreLento>(dir.path(), ritardo);
+    auto lettore = std::make_unique<LettoreLento>(amb.archivio(), ritardo);
     LettoreLento* l = lettore.get();
     Sorvegliante s(std::move(lettore), &m);
     s.avvia();

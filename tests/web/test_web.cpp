@@ -8,9 +8,11 @@
 #include "server/web/server_web.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -92,6 +94,23 @@ QByteArray get(const QByteArray& bersaglio, const QByteArray& altro = {}) {
 
 int codice(const QByteArray& risposta) {
     return risposta.startsWith("HTTP/1.1 ") ? risposta.mid(9, 3).toInt() : -1;
+}
+
+// What a refused request reads in the answer's body: the refusal in Italian, as plain text.
+QByteArray testoRifiuto(int codice) {
+    static const QHash<int, QByteArray> testi{{400, "Richiesta non valida."},
+                                              {404, "Pagina inesistente."},
+                                              {405, "Metodo non ammesso."},
+                                              {414, "Indirizzo troppo lungo."},
+                                              {429, "Troppe richieste: riprovare tra poco."},
+                                              {431, "Troppe intestazioni."}};
+    return testi.value(codice) + '\n';
+}
+void verificaRifiuto(const QByteArray& risposta, int atteso) {
+    QCOMPARE(codice(risposta), atteso);
+    QVERIFY2(risposta.contains("Content-Type: text/plain; charset=utf-8\r\n"),
+             risposta.left(300).constData());
+    QCOMPARE(risposta.mid(risposta.indexOf("\r\n\r\n") + 4), testoRifiuto(atteso));
 }
 
 // An archive, the journal's events and the server on a free port, with short timeouts.
@@ -182,6 +201,8 @@ void TestWeb::percorsiEParametri() {
     QFETCH(int, atteso);
     const QByteArray r = scambia(b.porta(), richiesta);
     QCOMPARE(codice(r), atteso);
+    if (atteso >= 400)
+        verificaRifiuto(r, atteso);
     // Every answer, errors included, forbids framing and sniffing and outside sources.
     QVERIFY(r.contains("X-Content-Type-Options: nosniff\r\n"));
     QVERIFY(r.contains("X-Frame-Options: DENY\r\n"));
@@ -193,12 +214,12 @@ void TestWeb::percorsiEParametri() {
 void TestWeb::richiesteTroppoGrandi() {
     Banco b;
     const QByteArray lunga(20000, 'a');
-    QCOMPARE(codice(scambia(b.porta(), get("/" + lunga))), 414);
+    verificaRifiuto(scambia(b.porta(), get("/" + lunga)), 414);
     QCOMPARE(codice(scambia(b.porta(), get("/api/stato", "X-Lungo: " + lunga + "\r\n"))), 400);
     QByteArray molte;
     for (int i = 0; i < 2000; ++i)
         molte += "X-" + QByteArray::number(i) + ": 1\r\n";
-    QCOMPARE(codice(scambia(b.porta(), get("/api/stato", molte))), 431);
+    verificaRifiuto(scambia(b.porta(), get("/api/stato", molte)), 431);
     // A body where none is taken, large or small, refused before it is read.
     QCOMPARE(codice(scambia(b.porta(), get("/api/stato", "Content-Length: 100000000\r\n"))), 400);
     QCOMPARE(codice(scambia(b.porta(), "POST /api/stato HTTP/1.1\r\nHost: p\r\nContent-Length: "
@@ -217,7 +238,7 @@ void TestWeb::frequenzaPerIndirizzo() {
     for (int i = 0; i < 5; ++i)
         QCOMPARE(codice(scambia(b.porta(), get("/tabellone"))), 200);
     const QByteArray r = scambia(b.porta(), get("/tabellone"));
-    QCOMPARE(codice(r), 429);
+    verificaRifiuto(r, 429);
     QVERIFY(r.contains("Retry-After: 2\r\n"));
     // Tokens come back with time: one every 2 s.
     QElapsedTimer t;
@@ -369,6 +390,10 @@ void TestWeb::annuncioSoloDiChiamateTenute() {
     QVERIFY(r.contains("Content-Type: audio/wav"));
     const QByteArray corpo = r.mid(r.indexOf("\r\n\r\n") + 4);
     QVERIFY(corpo.startsWith("RIFF") && corpo.mid(8, 8) == "WAVEfmt ");
+    // The header's sizes are the body's: the whole file after RIFF's, the samples after data's.
+    QCOMPARE(qFromLittleEndian<quint32>(corpo.constData() + 4), quint32(corpo.size() - 8));
+    QCOMPARE(corpo.mid(36, 4), QByteArray("data"));
+    QCOMPARE(qFromLittleEndian<quint32>(corpo.constData() + 40), quint32(corpo.size() - 44));
     // Chime and voice: more than a second at 22,050 Hz, 16 bits.
     QVERIFY2(corpo.size() > 44 + 2 * 22050, qPrintable(QString::number(corpo.size())));
     QCOMPARE(codice(scambia(b.porta(), get("/api/annuncio?postazione=3&numero=58"))), 404);

@@ -1,5 +1,6 @@
 #include "server/web/quadro.h"
 
+#include "archive/biglietti.h"
 #include "registro/deposito.h"
 
 #include <QDateTime>
@@ -132,7 +133,7 @@ void Quadro::aggiungiBloccato(const registro::Evento& e) {
             m_chiamate.pop_back();
         if (e.singola)
             m_ultimaSingola = e.numero;
-    } else if (e.tipo == Tipo::Azzeramento && e.sequenza == 11) {
+    } else if (e.tipo == Tipo::Azzeramento && e.sequenza == biglietti::SequenzaSingola) {
         m_ultimaSingola = 0;
     }
 }

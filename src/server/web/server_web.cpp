@@ -14,7 +14,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
-#include <QtEndian>
 
 #include <httplib.h>
 
@@ -153,16 +152,16 @@ bool parametriValidi(const httplib::Request& req, std::initializer_list<const ch
             return false;
         if (nome == "dal" && !intero(valore, 0, std::numeric_limits<qint64>::max() / 2))
             return false;
-        if (nome == "postazione" && !intero(valore, 1, 10))
+        if (nome == "postazione" && !intero(valore, 1, nomi::NumeroPostazioni))
             return false;
         if (nome == "numero" && !intero(valore, 1, std::numeric_limits<qint32>::max()))
             return false;
         if (nome == "postazioni") {
             const QStringList v = QString::fromStdString(valore).split(QLatin1Char(','));
-            if (v.size() > 10)
+            if (v.size() > nomi::NumeroPostazioni)
                 return false;
             for (const QString& x : v)
-                if (!intero(x.toStdString(), 1, 10))
+                if (!intero(x.toStdString(), 1, nomi::NumeroPostazioni))
                     return false;
         }
     }
@@ -171,32 +170,8 @@ bool parametriValidi(const httplib::Request& req, std::initializer_list<const ch
 
 // 16-bit mono PCM as a WAV file.
 std::string wav(const QByteArray& pcm) {
-    std::string w;
-    auto u32 = [&](quint32 v) {
-        char b[4];
-        qToLittleEndian(v, b);
-        w.append(b, 4);
-    };
-    auto u16 = [&](quint16 v) {
-        char b[2];
-        qToLittleEndian(v, b);
-        w.append(b, 2);
-    };
-    const quint32 n = quint32(pcm.size());
-    w += "RIFF";
-    u32(36 + n);
-    w += "WAVEfmt ";
-    u32(16);
-    u16(1); // PCM
-    u16(1); // mono
-    u32(tabellone::FrequenzaCampioni);
-    u32(tabellone::FrequenzaCampioni * 2);
-    u16(2);
-    u16(16);
-    w += "data";
-    u32(n);
-    w.append(pcm.constData(), size_t(pcm.size()));
-    return w;
+    const QByteArray w = tabellone::testaWav(pcm.size()) + pcm;
+    return std::string(w.constData(), size_t(w.size()));
 }
 
 std::string testoRisorsa(const QString& nome) {
@@ -283,8 +258,19 @@ public:
     }
 
     void prepara();
+    void impostaLimiti();
+    httplib::Server::HandlerResponse ammetti(const httplib::Request& req, httplib::Response& res);
+    void instrada();
     void stato(const httplib::Request& req, httplib::Response& res);
     void eventi(const httplib::Request& req, httplib::Response& res);
+    // One event stream: the last event it sent, and whether its first chunk went.
+    struct Flusso {
+        qint64 ultimo = 0;
+        bool primo = true;
+    };
+    bool apriFlusso(const std::string& indirizzo);
+    void chiudiFlusso(const std::string& indirizzo);
+    std::optional<std::string> pezzoFlusso(Flusso& f);
     QByteArray leggiStato(bool nominativi, qint64 ultimo, int& codice);
     void annuncio(const httplib::Request& req, httplib::Response& res);
     void biglietto(const httplib::Request& req, httplib::Response& res, bool json);
@@ -321,7 +307,52 @@ public:
     std::deque<std::pair<std::pair<int, qint32>, std::shared_ptr<const std::string>>> m_annunci;
 };
 
+namespace {
+// The text of a refusal or failure the server answers by itself.
+const char* testoErrore(int status) {
+    switch (status) {
+    case 404:
+        return "Pagina inesistente.";
+    case 400:
+        return "Richiesta non valida.";
+    case 405:
+        return "Metodo non ammesso.";
+    case 413:
+        return "Richiesta troppo grande.";
+    case 414:
+        return "Indirizzo troppo lungo.";
+    case 431:
+        return "Troppe intestazioni.";
+    case 429:
+        return "Troppe richieste: riprovare tra poco.";
+    case 503:
+        return "Servizio non disponibile.";
+    default:
+        return "Errore.";
+    }
+}
+} // namespace
+
 void ServerWeb::Dentro::prepara() {
+    impostaLimiti();
+    m_http.set_pre_routing_handler(
+        [this](const httplib::Request& req, httplib::Response& res) { return ammetti(req, res); });
+    m_http.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.body.empty())
+            res.set_content(std::string(testoErrore(res.status)) + "\n",
+                            "text/plain; charset=utf-8");
+    });
+    m_http.set_exception_handler(
+        [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+            res.status = 500;
+            res.set_content("Errore interno.\n", "text/plain; charset=utf-8");
+        });
+    instrada();
+}
+
+// The bounds of the connections: how many at once, their timeouts, the body's size; and the
+// headers every answer carries.
+void ServerWeb::Dentro::impostaLimiti() {
     auto& h = m_http;
     h.new_task_queue = [this] {
         return new CodaConnessioni(m_o.massimoConnessioni, m_connessioni);
@@ -337,49 +368,39 @@ void ServerWeb::Dentro::prepara() {
                            {"Content-Security-Policy", PoliticaContenuti},
                            {"Referrer-Policy", "no-referrer"},
                            {"Cache-Control", "no-store"}});
-    h.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        if (req.method != "GET" && req.method != "HEAD") {
-            res.status = 405;
-            res.set_header("Allow", "GET, HEAD");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (!req.body.empty() || req.has_header("Content-Length") ||
-            req.has_header("Transfer-Encoding")) {
-            // No page takes a body.
-            res.status = 400;
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (req.headers.size() > MassimoIntestazioni) {
-            res.status = 431;
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if ((m_o.limitaLoopback || !loopback(req.remote_addr)) &&
-            !m_frequenza.ammessa(req.remote_addr)) {
-            res.status = 429;
-            res.set_header("Retry-After", m_dopo);
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-    h.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        const char* testo = res.status == 404   ? "Pagina inesistente."
-                            : res.status == 400 ? "Richiesta non valida."
-                            : res.status == 405 ? "Metodo non ammesso."
-                            : res.status == 413 ? "Richiesta troppo grande."
-                            : res.status == 414 ? "Indirizzo troppo lungo."
-                            : res.status == 431 ? "Troppe intestazioni."
-                            : res.status == 429 ? "Troppe richieste: riprovare tra poco."
-                            : res.status == 503 ? "Servizio non disponibile."
-                                                : "Errore.";
-        if (res.body.empty())
-            res.set_content(std::string(testo) + "\n", "text/plain; charset=utf-8");
-    });
-    h.set_exception_handler(
-        [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-            res.status = 500;
-            res.set_content("Errore interno.\n", "text/plain; charset=utf-8");
-        });
+}
 
+// Before any page: only GET and HEAD, no body, a bounded number of headers, and each address
+// within its request rate (the loopback too when so configured).
+httplib::Server::HandlerResponse ServerWeb::Dentro::ammetti(const httplib::Request& req,
+                                                            httplib::Response& res) {
+    if (req.method != "GET" && req.method != "HEAD") {
+        res.status = 405;
+        res.set_header("Allow", "GET, HEAD");
+        return httplib::Server::HandlerResponse::Handled;
+    }
+    if (!req.body.empty() || req.has_header("Content-Length") ||
+        req.has_header("Transfer-Encoding")) {
+        // No page takes a body.
+        res.status = 400;
+        return httplib::Server::HandlerResponse::Handled;
+    }
+    if (req.headers.size() > MassimoIntestazioni) {
+        res.status = 431;
+        return httplib::Server::HandlerResponse::Handled;
+    }
+    if ((m_o.limitaLoopback || !loopback(req.remote_addr)) &&
+        !m_frequenza.ammessa(req.remote_addr)) {
+        res.status = 429;
+        res.set_header("Retry-After", m_dopo);
+        return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+}
+
+// The pages, their resources and the API.
+void ServerWeb::Dentro::instrada() {
+    auto& h = m_http;
     h.Get("/", [](const httplib::Request& req, httplib::Response& res) {
         if (!req.params.empty()) {
             res.status = 400;
@@ -483,7 +504,7 @@ QByteArray ServerWeb::Dentro::leggiStato(bool nominativi, qint64 ultimo, int& co
         const registro::Contatori c = registro::leggiContatori(m_cartella);
         const biglietti::Regole r = registro::leggiRegole(m_cartella);
         QJsonArray postazioni;
-        for (int n = 1; n <= 10; ++n) {
+        for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
             QJsonObject p;
             const bool singola = a[n - 1].singola;
             qint32 numero = 0;
@@ -516,7 +537,7 @@ QByteArray ServerWeb::Dentro::leggiStato(bool nominativi, qint64 ultimo, int& co
         }
         o.insert(QStringLiteral("postazioni"), postazioni);
         QJsonArray attesa;
-        for (int q = 1; q <= 11; ++q) {
+        for (int q = 1; q <= nomi::NumeroSequenze; ++q) {
             const qint32 chiamato =
                 q == biglietti::SequenzaSingola ? m_quadro.ultimaSingola() : d[q - 1].numero;
             QJsonObject x;
@@ -624,71 +645,79 @@ void ServerWeb::Dentro::eventi(const httplib::Request& req, httplib::Response& r
         }
     }
     const std::string indirizzo = req.remote_addr;
-    {
-        std::lock_guard l(m_mutexFlussi);
-        int& n = m_flussiPerIndirizzo[indirizzo];
-        if (m_o.flussiPerIndirizzo > 0 && (m_o.limitaLoopback || !loopback(indirizzo)) &&
-            n >= m_o.flussiPerIndirizzo) {
-            if (n == 0)
-                m_flussiPerIndirizzo.erase(indirizzo);
-            res.status = 429;
-            res.set_header("Retry-After", "5");
-            return;
-        }
-        ++n;
-        ++m_flussi;
+    if (!apriFlusso(indirizzo)) {
+        res.status = 429;
+        res.set_header("Retry-After", "5");
+        return;
     }
-    struct Flusso {
-        qint64 ultimo = 0;
-        bool primo = true;
-        bool riallinea = false;
-    };
     auto f = std::make_shared<Flusso>();
     f->ultimo = dal.value_or(m_quadro.ultimo());
     res.set_header("X-Accel-Buffering", "no");
     res.set_chunked_content_provider(
         "text/event-stream",
         [this, f](size_t, httplib::DataSink& sink) {
-            if (m_fermo)
-                return false;
-            std::string fuori;
-            if (f->primo) {
-                fuori += "retry: 1000\n\n";
-                f->primo = false;
-            }
-            std::vector<EventoWeb> v;
-            bool continua = m_quadro.dopo(f->ultimo, v, 500);
-            if (continua && v.empty() && fuori.empty()) {
-                m_quadro.attendi(f->ultimo,
-                                 Clock::now() + std::chrono::milliseconds(m_o.battitoMs));
-                if (m_fermo)
-                    return false;
-                continua = m_quadro.dopo(f->ultimo, v, 500);
-            }
-            if (!continua) {
-                // The client missed more than is held, or comes from another journal: it reads
-                // the state again and goes on from the last event.
-                f->ultimo = m_quadro.ultimo();
-                fuori += "event: riallinea\ndata: {\"ultimoEvento\":" + std::to_string(f->ultimo) +
-                         "}\n\n";
-            }
-            for (const EventoWeb& e : v) {
-                fuori += "id: " + std::to_string(e.seq) + "\ndata: ";
-                fuori.append(e.json->constData(), size_t(e.json->size()));
-                fuori += "\n\n";
-                f->ultimo = e.seq;
-            }
-            if (fuori.empty())
-                fuori = "event: battito\ndata: " + std::to_string(f->ultimo) + "\n\n";
-            return sink.write(fuori.data(), fuori.size());
+            const std::optional<std::string> fuori = pezzoFlusso(*f);
+            return fuori && sink.write(fuori->data(), fuori->size());
         },
-        [this, indirizzo](bool) {
-            std::lock_guard l(m_mutexFlussi);
-            auto it = m_flussiPerIndirizzo.find(indirizzo);
-            if (it != m_flussiPerIndirizzo.end() && --it->second <= 0)
-                m_flussiPerIndirizzo.erase(it);
-            --m_flussi;
-        });
+        [this, indirizzo](bool) { chiudiFlusso(indirizzo); });
+}
+
+// One more stream for `indirizzo`, unless it holds as many as it may already.
+bool ServerWeb::Dentro::apriFlusso(const std::string& indirizzo) {
+    std::lock_guard l(m_mutexFlussi);
+    int& n = m_flussiPerIndirizzo[indirizzo];
+    if (m_o.flussiPerIndirizzo > 0 && (m_o.limitaLoopback || !loopback(indirizzo)) &&
+        n >= m_o.flussiPerIndirizzo) {
+        if (n == 0)
+            m_flussiPerIndirizzo.erase(indirizzo);
+        return false;
+    }
+    ++n;
+    ++m_flussi;
+    return true;
+}
+
+void ServerWeb::Dentro::chiudiFlusso(const std::string& indirizzo) {
+    std::lock_guard l(m_mutexFlussi);
+    auto it = m_flussiPerIndirizzo.find(indirizzo);
+    if (it != m_flussiPerIndirizzo.end() && --it->second <= 0)
+        m_flussiPerIndirizzo.erase(it);
+    --m_flussi;
+}
+
+// The stream's next chunk: the events after its last one, waiting up to a heartbeat for one;
+// a heartbeat when none came. Nothing once the server stops.
+std::optional<std::string> ServerWeb::Dentro::pezzoFlusso(Flusso& f) {
+    if (m_fermo)
+        return std::nullopt;
+    std::string fuori;
+    if (f.primo) {
+        fuori += "retry: 1000\n\n";
+        f.primo = false;
+    }
+    std::vector<EventoWeb> v;
+    bool continua = m_quadro.dopo(f.ultimo, v, 500);
+    if (continua && v.empty() && fuori.empty()) {
+        m_quadro.attendi(f.ultimo, Clock::now() + std::chrono::milliseconds(m_o.battitoMs));
+        if (m_fermo)
+            return std::nullopt;
+        continua = m_quadro.dopo(f.ultimo, v, 500);
+    }
+    if (!continua) {
+        // The client missed more than is held, or comes from another journal: it reads the
+        // state again and goes on from the last event.
+        f.ultimo = m_quadro.ultimo();
+        fuori += "event: riallinea\ndata: {\"ultimoEvento\":" + std::to_string(f.ultimo) + "}\n\n";
+    }
+    for (const EventoWeb& e : v) {
+        fuori += "id: " + std::to_string(e.seq) + "\ndata: ";
+        fuori.append(e.json->constData(), size_t(e.json->size()));
+        fuori += "\n\n";
+        f.ultimo = e.seq;
+    }
+    if (fuori.empty())
+        fuori = "event: battito\ndata: " + std::to_string(f.ultimo) + "\n\n";
+    return fuori;
 }
 
 ServerWeb::ServerWeb(const QString& cartella, Quadro& quadro, OpzioniWeb opzioni)

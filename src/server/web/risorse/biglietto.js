@@ -9,6 +9,7 @@ const Silenzio = 3000;     // ms without a message before the banner
 const Riapertura = 2000;   // ms between two attempts to open the stream
 const Rilettura = 30000;   // ms between two readings with no event
 const Pausa = 300;         // ms gathering events before one reading
+const SequenzaSingola = 11; // the kiosk's sequence shared by the stations in single numbering
 
 const codice = location.pathname.split('/').pop();
 let flusso = null;
@@ -21,10 +22,10 @@ let vibrato = false;
 let sequenza = null;         // the ticket's queue, once read
 
 // Whether an event can change this ticket: a call or a reset of its queue (a station's own
-// sequence in standard numbering, the shared one, 11, in single numbering).
+// sequence in standard numbering, the shared one in single numbering).
 function riguarda(e) {
   if (sequenza === null) return true;
-  if (e.tipo === 'chiamata') return (e.singola ? 11 : e.postazione) === sequenza;
+  if (e.tipo === 'chiamata') return (e.singola ? SequenzaSingola : e.postazione) === sequenza;
   if (e.tipo === 'azzeramento') return e.sequenza === sequenza;
   return false;
 }

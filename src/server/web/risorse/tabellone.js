@@ -10,12 +10,13 @@ const Silenzio = 3000;        // ms without a message before the banner
 const Riapertura = 2000;      // ms between two attempts to open the stream
 const Precedenti = 5;         // previous calls listed
 const TestiStato = {1: 'Assente...', 2: 'Attendere...', 3: 'In corso...'};
+const NumeroPostazioni = 10;  // the office's stations, 1..10
 
 const parametri = new URLSearchParams(location.search);
 const mostrate = (() => {
   const v = (parametri.get('postazioni') || '').split(',').map(Number)
-    .filter(n => Number.isInteger(n) && n >= 1 && n <= 10);
-  return v.length ? [...new Set(v)] : [1, 2, 3, 4, 5, 6, 7, 8, 9, 10];
+    .filter(n => Number.isInteger(n) && n >= 1 && n <= NumeroPostazioni);
+  return v.length ? [...new Set(v)] : Array.from({length: NumeroPostazioni}, (_, i) => i + 1);
 })();
 const conNominativi = parametri.get('nominativi') === '1';
 const conAudio = parametri.get('audio') !== '0';
