@@ -303,6 +303,8 @@ ImprontaFile LettoreArchivio::impronta(const QString& nomeFile) const {
                 tabelle << nomi::tabNumerazioneSingle(n);
         } else if (nomeFile == nomi::FileQVR) {
             tabelle << nomi::TabConfigurazione << nomi::TabPostazioneUtente << nomi::TabUtenti;
+        } else if (nomeFile == nomi::FileTotem) {
+            tabelle << nomi::TabNumerazione << nomi::TabConfigurazione;
         } else {
             throw ErroreQvr(Err::DatabaseNonTrovato,
                             server::uriPerMessaggi(m_cartella) + QLatin1Char('\\') + nomeFile);
