@@ -297,6 +297,7 @@ private slots:
         const QString client = QStringLiteral("qvr-client");
         QTRY_VERIFY_WITH_TIMEOUT(lettore.etichette(client).contains(utente5), Attesa);
         QVERIFY(lettore.etichette(client).contains(QStringLiteral("Postazione 4")));
+        fermaClient(); // before its session bus goes
     }
 };
 
