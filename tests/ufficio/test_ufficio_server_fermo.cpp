@@ -185,7 +185,7 @@ private slots:
         }
         QVERIFY2(d.durata >= 2000 && d.durata < 15000, qPrintable(QString::number(d.durata)));
         QVERIFY(d.occupato);
-        QVERIFY(!messaggi::registro().isEmpty());
+        QCOMPARE(messaggi::registro().size(), 1); // one wait, one box
         QVERIFY2(messaggi::registro().first().testo.contains(
                      QStringLiteral("Errore n. %1").arg(Err::PercorsoNonValido)),
                  qPrintable(messaggi::registro().first().testo));
