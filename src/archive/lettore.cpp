@@ -258,6 +258,8 @@ QStringList tabelleDellImpronta(const QString& file) {
             tabelle << nomi::tabNumerazioneSingle(n);
     } else if (file == nomi::FileQVR) {
         tabelle << nomi::TabConfigurazione << nomi::TabPostazioneUtente << nomi::TabUtenti;
+    } else if (file == nomi::FileTotem) {
+        tabelle << nomi::TabNumerazione << nomi::TabConfigurazione;
     }
     return tabelle;
 }

@@ -83,7 +83,7 @@ public:
 
     QString cartella() const { return m_cartella; }
 
-    // The change mark of an archive database (nomi::FileQVR, FileQVRA, FileQVRB).
+    // The change mark of an archive database (nomi::FileQVR, FileQVRA, FileQVRB, FileTotem).
     // 3024 file missing, 3044 folder missing, 3343 not a database (also anything that is not a
     // regular file: a FIFO or a device put in the database's place is never waited on), 75 no
     // permission.

@@ -44,7 +44,7 @@ QVariant normalizza(const QVariant& grezzo, Tipo tipo) {
 }
 
 QVariant Configurazione::valore(const Campo& c) const {
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         if (c.nome == nomi::campoPostoID(n))
             return QVariant::fromValue<qint32>(postazioni[n - 1].idUtente);
         if (c.nome == nomi::campoPostoSS(n))
@@ -62,7 +62,7 @@ QVariant Configurazione::valore(const Campo& c) const {
 }
 
 void Configurazione::imposta(const Campo& c, const QVariant& v) {
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         if (c.nome == nomi::campoPostoID(n))
             postazioni[n - 1].idUtente = v.value<qint32>();
         if (c.nome == nomi::campoPostoSS(n))
@@ -93,7 +93,7 @@ QString testoValore(const Configurazione& conf, const Campo& c, const QVariant& 
 }
 
 QString nomeCampo(const Campo& c) {
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         if (c.nome == nomi::campoPostoID(n))
             return QStringLiteral("l'utente della postazione %1").arg(n);
         if (c.nome == nomi::campoPostoSS(n))
@@ -110,7 +110,7 @@ QString nomeCampo(const Campo& c) {
 
 QVector<int> Configurazione::postazioniDi(qint32 id) const {
     QVector<int> elenco;
-    for (int n = 1; n <= 10; ++n)
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
         if (postazioni[n - 1].idUtente == id)
             elenco << n;
     return elenco;
@@ -151,7 +151,7 @@ QVariant valoreDaScrivere(const QVariant& v, Tipo tipo) {
 // The users and the first row of PostazioneUtente, read inside the transaction `t`.
 struct Letti {
     QVector<Utente> utenti;
-    std::array<qint32, 10> ids{};
+    std::array<qint32, nomi::NumeroPostazioni> ids{};
     const Utente* trova(qint32 id) const {
         for (const Utente& u : utenti)
             if (u.id == id)
@@ -160,7 +160,7 @@ struct Letti {
     }
     QVector<int> postazioniDi(qint32 id) const {
         QVector<int> elenco;
-        for (int n = 1; n <= 10; ++n)
+        for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
             if (ids[n - 1] == id)
                 elenco << n;
         return elenco;
@@ -195,7 +195,7 @@ Letti leggiPerModifica(Transazione& t) {
                                {}, nomi::TabPostazioneUtente);
     if (righe.isEmpty())
         throw ErroreQvr(Err::NessunRecordCorrente, nomi::TabPostazioneUtente);
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         const QString nome = nomi::campoPostoID(n);
         if (righe[0].indexOf(nome) < 0)
             throw ErroreQvr(Err::CampoNonTrovato, nomi::TabPostazioneUtente + u'.' + nome);
@@ -214,7 +214,7 @@ bool comeVisto(const Letti& l, const Utente& visto) {
 Configurazione leggiConfigurazione(const QString& archivio) {
     Configurazione conf;
     leggiRiga(archivio, nomi::FileQVR, nomi::TabPostazioneUtente, [&](Cursore& c) {
-        for (int n = 1; n <= 10; ++n) {
+        for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
             conf.postazioni[n - 1].idUtente =
                 normalizza(c.campo(nomi::campoPostoID(n)), Tipo::Long).value<qint32>();
             conf.postazioni[n - 1].modo =

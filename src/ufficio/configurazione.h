@@ -13,6 +13,8 @@
 //
 // `archivio` is the archive folder as text or a server URI. Failures are ErroreQvr.
 
+#include "archive/nomi.h"
+
 #include <QString>
 #include <QVariant>
 #include <QVector>
@@ -65,8 +67,8 @@ struct Postazione {
 };
 
 struct Configurazione {
-    std::array<Postazione, 10> postazioni; // index 0 is station 1
-    QVector<Utente> utenti;                // in id order
+    std::array<Postazione, nomi::NumeroPostazioni> postazioni; // index 0 is station 1
+    QVector<Utente> utenti;                                    // in id order
     bool dopo99Standard = false;
     bool dopo99Singola = false;
     QString totem; // RHDSN as stored: exactly "SI" is in use

@@ -232,7 +232,7 @@ QWidget* FinestraUfficio::creaPostazioni() {
         auto* t = new QLabel(QStringLiteral("<b>%1</b>").arg(teste[c]));
         griglia->addWidget(t, 0, c);
     }
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         auto* nome = new QLabel(QStringLiteral("Postazione &%1").arg(n % 10));
         if (n == 10)
             nome->setText(QStringLiteral("Postazione 1&0"));
@@ -263,24 +263,30 @@ QWidget* FinestraUfficio::creaPostazioni() {
         "Ogni modifica è salvata subito. Una console già aperta legge utente e numerazione "
         "solo all'avvio: la modifica vale dal suo prossimo avvio."));
     spiega->setWordWrap(true);
-    griglia->addWidget(spiega, 11, 0, 1, 5);
+    griglia->addWidget(spiega, nomi::NumeroPostazioni + 1, 0, 1, 5);
     griglia->setColumnStretch(4, 1);
-    griglia->setRowStretch(12, 1);
+    griglia->setRowStretch(nomi::NumeroPostazioni + 2, 1);
     return pagina;
 }
 
-bool FinestraUfficio::inServizio(int n) const {
-    if (!m_giornata)
-        return false;
+QString FinestraUfficio::nota(int n) const {
+    if (!m_cambiata[n - 1] || !m_giornata)
+        return {};
+    // Only the state the station last published is known, not whether its console still runs:
+    // one that ended without closing the station leaves it as it was.
     const StatoPostazione& s = m_giornata->postazioni[n - 1];
-    return s.guasto.isEmpty() && (s.stato == nomi::StatoInCorso || s.stato == nomi::StatoAttesa);
+    if (!s.guasto.isEmpty() || (s.stato != nomi::StatoInCorso && s.stato != nomi::StatoAttesa))
+        return {};
+    return QStringLiteral("Ultimo stato \"%1\": se la console è aperta, la modifica vale dal suo "
+                          "prossimo avvio")
+        .arg(ufficio::testoStato(s.stato));
 }
 
 void FinestraUfficio::mostraConfigurazione() {
     for (QWidget* w :
          {static_cast<QWidget*>(m_schede->widget(0)), m_schede->widget(1), m_schede->widget(2)})
         w->setEnabled(m_confLetta);
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         const Postazione& p = m_conf.postazioni[n - 1];
         QComboBox* u = m_utente[n - 1];
         u->clear();
@@ -295,9 +301,7 @@ void FinestraUfficio::mostraConfigurazione() {
         }
         u->setCurrentIndex(i);
         m_modo[n - 1]->setCurrentIndex(p.singola() ? 1 : 0);
-        m_nota[n - 1]->setText(m_cambiata[n - 1] && inServizio(n)
-                                   ? QStringLiteral("Console in servizio: vale dal prossimo avvio")
-                                   : QString());
+        m_nota[n - 1]->setText(nota(n));
     }
     m_tabUtenti->setRowCount(0);
     for (int r = 0; r < m_conf.utenti.size(); ++r) {
@@ -333,12 +337,14 @@ void FinestraUfficio::cambiaCampo(const Campo& campo, const QVariant& nuovo) {
         Esito esito;
         if (!esegui([&] { esito = scriviCampo(archivio, campo, visto, nuovo); },
                     QStringLiteral("Modifica non salvata"))) {
-            ricarica();
+            // Nothing was written: the controls go back to what was read. Not read again here,
+            // which on an archive that does not answer would wait a second time for nothing.
+            mostraConfigurazione();
             return;
         }
         if (esito.scritto) {
             m_conf.imposta(campo, esito.attuale);
-            for (int n = 1; n <= 10; ++n)
+            for (int n = 1; n <= nomi::NumeroPostazioni; ++n)
                 if (campo.nome == nomi::campoPostoID(n) || campo.nome == nomi::campoPostoSS(n))
                     m_cambiata[n - 1] = true;
             mostraConfigurazione();
@@ -643,8 +649,8 @@ void FinestraUfficio::mostraGiornata(const Giornata& g) {
                 delete m_chiamate->takeItem(m_chiamate->count() - 1);
         }
     m_giornata = g;
-    m_tabOggi->setRowCount(10);
-    for (int n = 1; n <= 10; ++n) {
+    m_tabOggi->setRowCount(nomi::NumeroPostazioni);
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         const StatoPostazione& s = g.postazioni[n - 1];
         cella(m_tabOggi, n - 1, 0, QString::number(n));
         cella(m_tabOggi, n - 1, 1, s.nominativo);
@@ -654,12 +660,10 @@ void FinestraUfficio::mostraGiornata(const Giornata& g) {
         m_numero[n - 1]->setText(s.guasto.isEmpty() ? QStringLiteral("%1  %2").arg(s.numero).arg(
                                                           ufficio::testoStato(s.stato))
                                                     : s.guasto);
-        m_nota[n - 1]->setText(m_cambiata[n - 1] && inServizio(n)
-                                   ? QStringLiteral("Console in servizio: vale dal prossimo avvio")
-                                   : QString());
+        m_nota[n - 1]->setText(nota(n));
     }
-    m_tabCode->setRowCount(11);
-    for (int s = 1; s <= 11; ++s) {
+    m_tabCode->setRowCount(nomi::NumeroSequenze);
+    for (int s = 1; s <= nomi::NumeroSequenze; ++s) {
         cella(m_tabCode, s - 1, 0, statistiche::nomeSequenza(s));
         cella(m_tabCode, s - 1, 1, QString::number(g.biglietti[s - 1]));
         cella(m_tabCode, s - 1, 2, QString::number(g.inAttesa[s - 1]));

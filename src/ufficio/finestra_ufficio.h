@@ -97,7 +97,9 @@ private:
     void controllaIntegrita();
     void calcolaStatistiche();
     void esporta(bool pdf);
-    bool inServizio(int postazione) const;
+    // Beside a station changed in this window whose last published state is a console's at
+    // work: the change waits for that console's next start.
+    QString nota(int postazione) const;
 
     QString m_archivio;
     Configurazione m_conf;
@@ -106,17 +108,17 @@ private:
     std::unique_ptr<statistiche::Risultato> m_figure;
     std::unique_ptr<Osservatore> m_osservatore;
     std::unique_ptr<AttesaArchivio> m_attesa;
-    std::array<bool, 10> m_cambiata{};
+    std::array<bool, nomi::NumeroPostazioni> m_cambiata{};
 
     CampoArchivio* m_campoArchivio = nullptr;
     QLabel* m_avviso = nullptr;
     QLabel* m_stato = nullptr;
     QTabWidget* m_schede = nullptr;
     // Postazioni
-    std::array<QComboBox*, 10> m_utente{};
-    std::array<QComboBox*, 10> m_modo{};
-    std::array<QLabel*, 10> m_numero{};
-    std::array<QLabel*, 10> m_nota{};
+    std::array<QComboBox*, nomi::NumeroPostazioni> m_utente{};
+    std::array<QComboBox*, nomi::NumeroPostazioni> m_modo{};
+    std::array<QLabel*, nomi::NumeroPostazioni> m_numero{};
+    std::array<QLabel*, nomi::NumeroPostazioni> m_nota{};
     // Utenti
     QTableWidget* m_tabUtenti = nullptr;
     QSpinBox* m_id = nullptr;

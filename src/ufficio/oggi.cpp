@@ -15,18 +15,19 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace qvr::ufficio {
 
 namespace {
 
-std::array<qint32, 11> leggiContatori(const QString& archivio) {
-    std::array<qint32, 11> p{};
+std::array<qint32, nomi::NumeroSequenze> leggiContatori(const QString& archivio) {
+    std::array<qint32, nomi::NumeroSequenze> p{};
     Cursore c;
     c.impostaDatabase(unisciPercorso(archivio, nomi::FileTotem));
     c.impostaOrigine(nomi::TabNumerazione);
     c.aggiorna();
-    for (int s = 1; s <= 11; ++s) {
+    for (int s = 1; s <= nomi::NumeroSequenze; ++s) {
         const QVariant v = c.campo(nomi::campoP(s));
         p[s - 1] = v.isNull() ? 0 : valori::comeLong(v, nomi::campoP(s));
     }
@@ -46,7 +47,7 @@ Giornata leggiGiornata(const QString& archivio) {
     g.totem = biglietti::totemAttivo(archivio);
     g.biglietti = leggiContatori(archivio);
     g.ultimoSingola = contatore::leggiLong(fileArchivio(archivio, nomi::FileContatore));
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         StatoPostazione& s = g.postazioni[n - 1];
         const AssegnazionePostazione& a = assegnazioni[n - 1];
         s.singola = a.singola;
@@ -68,14 +69,15 @@ Giornata leggiGiornata(const QString& archivio) {
                 : biglietti::personeInAttesa(g.biglietti[n - 1], display[n - 1].numero,
                                              g.regole.dopo99Standard);
     }
-    g.inAttesa[10] =
-        biglietti::personeInAttesa(g.biglietti[10], g.ultimoSingola, g.regole.dopo99Singola);
+    constexpr int condivisa = nomi::NumeroSequenze - 1; // the shared sequence
+    g.inAttesa[condivisa] =
+        biglietti::personeInAttesa(g.biglietti[condivisa], g.ultimoSingola, g.regole.dopo99Singola);
     return g;
 }
 
 QVector<Chiamata> chiamateTra(const Giornata& prima, const Giornata& dopo, const QDateTime& ora) {
     QVector<Chiamata> nuove;
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         const StatoPostazione& a = prima.postazioni[n - 1];
         const StatoPostazione& b = dopo.postazioni[n - 1];
         if (!b.guasto.isEmpty() || b.stato != nomi::StatoInCorso || b.numero == 0)
@@ -130,30 +132,33 @@ QString testoStato(int stato) {
 Marche leggiMarche(const QString& archivio) {
     Marche m;
     const LettoreArchivio lettore(archivio);
-    for (const QString& f : {nomi::FileQVR, nomi::FileQVRA, nomi::FileQVRB}) {
+    for (const QString& f : {nomi::FileQVR, nomi::FileQVRA, nomi::FileQVRB, nomi::FileTotem}) {
         const ImprontaFile i = lettore.impronta(f);
         m << i.contatore << i.inode << quint64(i.dimensione);
     }
-    if (eServer(archivio)) {
-        // The kiosk's counters are one small row: read as they are.
-        for (const qint32 p : leggiContatori(archivio))
-            m << quint64(quint32(p));
-    } else {
-        const ImprontaFile i =
-            LettoreArchivio::improntaFile(fileArchivio(archivio, nomi::FileTotem));
-        m << i.contatore << i.inode << quint64(i.dimensione);
-        // The counter file is never opened for this: its time and size tell a rewrite.
+    if (!eServer(archivio)) {
+        // The counter file is never opened for this: its time and size tell a rewrite. On a
+        // server a draw of the shared sequence shows in QVRA.mdb, where the station writes it.
         const QFileInfo contatore(fileArchivio(archivio, nomi::FileContatore));
         m << quint64(contatore.lastModified().toMSecsSinceEpoch()) << quint64(contatore.size());
     }
     return m;
 }
 
+// What the watch's thread shares with its owner, which may go while a poll still hangs on a
+// server that does not answer: the poll then ends on its own, and tells no one.
+struct Osservatore::Legame {
+    std::mutex mutex;
+    Osservatore* padrone;
+    std::atomic<bool> daRileggere{true};
+    explicit Legame(Osservatore* p) : padrone(p) {}
+};
+
 // The polls, on the watch's thread.
 class Osservatore::Sonda : public QObject {
 public:
-    Sonda(const QString& archivio, Osservatore* padrone)
-        : m_archivio(archivio), m_padrone(padrone) {}
+    Sonda(const QString& archivio, std::shared_ptr<Legame> legame)
+        : m_archivio(archivio), m_legame(std::move(legame)) {}
     // On the watch's thread: its server connections go with it.
     ~Sonda() override { server::chiudiConnessioni(); }
 
@@ -164,59 +169,79 @@ public:
         sonda();
     }
 
-    std::atomic<bool> daRileggere{true};
-
 private:
+    // Emits `segnale` on the owner's thread, while there is an owner.
+    template <typename F> bool avvisa(F segnale) {
+        const std::lock_guard<std::mutex> blocco(m_legame->mutex);
+        if (Osservatore* p = m_legame->padrone) {
+            QMetaObject::invokeMethod(p, [p, segnale] { segnale(p); });
+            return true;
+        }
+        return false;
+    }
+
     void sonda() {
         int prossima = Osservatore::IntervalloMs;
+        bool seguito = true;
         try {
             const Marche m = leggiMarche(m_archivio);
-            if (m != m_marche || daRileggere.exchange(false)) {
+            if (m != m_marche || m_legame->daRileggere.exchange(false)) {
                 const Giornata g = leggiGiornata(m_archivio);
                 m_marche = m;
-                QMetaObject::invokeMethod(m_padrone, [p = m_padrone, g] { emit p->letta(g); });
+                seguito = avvisa([g](Osservatore* p) { emit p->letta(g); });
             }
         } catch (const ErroreQvr& e) {
             m_marche.clear();
             prossima = Osservatore::RiprovaMs;
-            QMetaObject::invokeMethod(m_padrone, [p = m_padrone, n = e.numero(),
-                                                  t = e.testoCompleto()] { emit p->errore(n, t); });
+            seguito = avvisa(
+                [n = e.numero(), t = e.testoCompleto()](Osservatore* p) { emit p->errore(n, t); });
         }
-        m_timer->start(prossima);
+        if (seguito)
+            m_timer->start(prossima);
     }
 
     QString m_archivio;
-    Osservatore* m_padrone;
+    std::shared_ptr<Legame> m_legame;
     QTimer* m_timer = nullptr;
     Marche m_marche;
 };
 
 Osservatore::Osservatore(const QString& archivio, QObject* parent)
-    : QObject(parent), m_archivio(archivio) {
+    : QObject(parent), m_archivio(archivio), m_legame(std::make_shared<Legame>(this)) {
     qRegisterMetaType<qvr::ufficio::Giornata>();
 }
 
 Osservatore::~Osservatore() {
-    if (m_filo) {
-        m_filo->quit();
-        m_filo->wait();
+    {
+        const std::lock_guard<std::mutex> blocco(m_legame->mutex);
+        m_legame->padrone = nullptr;
     }
+    if (!m_filo)
+        return;
+    m_filo->quit();
+    if (m_filo->wait(AttesaFineMs))
+        return;
+    // A poll hangs on the archive: the thread ends when it returns (within the bounds of a
+    // server connection), and goes then; the window does not wait for it.
+    m_filo->setParent(nullptr);
+    connect(m_filo, &QThread::finished, m_filo, &QObject::deleteLater);
+    if (m_filo->isFinished())
+        m_filo->deleteLater(); // ended meanwhile: a second deleteLater() is harmless
 }
 
 void Osservatore::avvia() {
     if (m_filo)
         return;
     m_filo = new QThread(this);
-    m_sonda = new Sonda(m_archivio, this);
-    m_sonda->moveToThread(m_filo);
-    connect(m_filo, &QThread::finished, m_sonda, &QObject::deleteLater);
+    auto* sonda = new Sonda(m_archivio, m_legame);
+    sonda->moveToThread(m_filo);
+    connect(m_filo, &QThread::finished, sonda, &QObject::deleteLater);
     m_filo->start();
-    QMetaObject::invokeMethod(m_sonda, [s = m_sonda] { s->avvia(); });
+    QMetaObject::invokeMethod(sonda, [sonda] { sonda->avvia(); });
 }
 
 void Osservatore::rileggi() {
-    if (m_sonda)
-        m_sonda->daRileggere = true;
+    m_legame->daRileggere = true;
 }
 
 } // namespace qvr::ufficio

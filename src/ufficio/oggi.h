@@ -5,8 +5,8 @@
 //
 // The watch reads only what changed: every half second, on a thread of its own, it reads the
 // change marks of QVR.mdb, QVRA.mdb, QVRB.mdb and Totem.mdb (a few header bytes of each file,
-// the board's own reader; on a server the rows' marks, and Totem.mdb's counters) and reads the
-// day again only when one moved. A failure is reported and retried every 2 s.
+// the board's own reader; on a server the rows' marks) and reads the day again only when one
+// moved. A failure is reported and retried every 2 s.
 
 #include "archive/biglietti.h"
 #include "archive/lettore.h"
@@ -18,6 +18,7 @@
 #include <QVector>
 
 #include <array>
+#include <memory>
 #include <optional>
 
 class QThread;
@@ -36,10 +37,10 @@ struct StatoPostazione {
 };
 
 struct Giornata {
-    std::array<StatoPostazione, 10> postazioni;
-    std::array<qint32, 11> biglietti{}; // P1..P11: the last ticket issued
-    std::array<qint32, 11> inAttesa{};  // people waiting per sequence P1..P11
-    qint32 ultimoSingola = 0;           // the first item of Nr4All.txt
+    std::array<StatoPostazione, nomi::NumeroPostazioni> postazioni;
+    std::array<qint32, nomi::NumeroSequenze> biglietti{}; // P1..P11: the last ticket issued
+    std::array<qint32, nomi::NumeroSequenze> inAttesa{};  // people waiting per sequence P1..P11
+    qint32 ultimoSingola = 0;                             // the first item of Nr4All.txt
     bool totem = false;
     biglietti::Regole regole;
     bool operator==(const Giornata& g) const {
@@ -72,7 +73,9 @@ QString testoStato(int stato);
 using Marche = QVector<quint64>;
 Marche leggiMarche(const QString& archivio);
 
-// The watch. avvia() starts its thread; letta() and errore() come on the owner's thread.
+// The watch. avvia() starts its thread; letta() and errore() come on the owner's thread. Its
+// end does not wait for a poll that hangs on a server that does not answer: the poll is left
+// to end on its own, and nothing comes of it.
 class Osservatore : public QObject {
     Q_OBJECT
 public:
@@ -83,16 +86,19 @@ public:
     void rileggi();
     static constexpr int IntervalloMs = 500;
     static constexpr int RiprovaMs = 2000;
+    // How long the owner's end waits for a poll under way before leaving it to end alone.
+    static constexpr int AttesaFineMs = 100;
 
 signals:
     void letta(const qvr::ufficio::Giornata& g);
     void errore(int numero, const QString& testo);
 
 private:
+    struct Legame;
     class Sonda;
     QThread* m_filo = nullptr;
-    Sonda* m_sonda = nullptr;
     QString m_archivio;
+    std::shared_ptr<Legame> m_legame;
 };
 
 } // namespace qvr::ufficio

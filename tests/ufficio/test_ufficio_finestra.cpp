@@ -231,11 +231,12 @@ void TestUfficioFinestra::oggiSegueLePostazioni() {
     QListWidget* chiamate = trova<QListWidget>(&w, QStringLiteral("chiamate"));
     QCOMPARE(chiamate->count(), 1);
     QVERIFY(chiamate->item(0)->text().endsWith(QStringLiteral("Numero 5, postazione 1")));
-    // A change of a station in service: the row says it applies at the console's next start.
+    // A change of a station whose last state is a call: the row says what it knows, the state,
+    // and that an open console takes the change at its next start.
     scegli(trova<QComboBox>(&w, QStringLiteral("modo1")), ModoSingolo);
-    QVERIFY(trova<QLabel>(&w, QStringLiteral("nota1"))
-                ->text()
-                .contains(QStringLiteral("prossimo avvio")));
+    QCOMPARE(trova<QLabel>(&w, QStringLiteral("nota1"))->text(),
+             QStringLiteral("Ultimo stato \"In corso...\": se la console è aperta, la modifica "
+                            "vale dal suo prossimo avvio"));
     QVERIFY(trova<QLabel>(&w, QStringLiteral("nota2"))->text().isEmpty());
 }
 

@@ -28,6 +28,8 @@ private slots:
     void nominativi_data();
     void nominativi();
     void giornataInAttesaDopo99();
+    void marche_data();
+    void marche();
     void chiamateDelGiornale();
     void archivioIrraggiungibile();
     void controlloDiUnFileDanneggiato();
@@ -214,6 +216,34 @@ void TestUfficioModello::giornataInAttesaDopo99() {
     QCOMPARE(chiamate[1].postazione, 2);
     QCOMPARE(chiamate[1].numero, 6);
     QVERIFY(chiamateTra(dopo, dopo, QDateTime::currentDateTime()).isEmpty());
+}
+
+void TestUfficioModello::marche_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("sql");
+    QTest::newRow("biglietto del totem")
+        << nomi::FileTotem << QStringLiteral("UPDATE [Numerazione] SET [P1] = [P1] + 1");
+    QTest::newRow("totem acceso") << nomi::FileTotem
+                                  << QStringLiteral("UPDATE [Configurazione] SET [RHDSN] = 'SI'");
+    QTest::newRow("chiamata") << nomi::FileQVRB
+                              << QStringLiteral("UPDATE [NumeriCode1] SET [NumeroA1] = 5");
+    QTest::newRow("chiamata in singola")
+        << nomi::FileQVRA << QStringLiteral("UPDATE [NumerazioneSingle2] SET [NUMERO] = 6");
+    QTest::newRow("utente rinominato")
+        << nomi::FileQVR
+        << QStringLiteral("UPDATE [Utenti] SET [Nominativo] = 'Nuovo' WHERE [id] = 1");
+}
+
+// Every database the day is read from moves the marks the watch polls when it is written, on
+// either engine; unwritten, they stay.
+void TestUfficioModello::marche() {
+    QFETCH(QString, file);
+    QFETCH(QString, sql);
+    UfficioProva u;
+    const Marche prima = leggiMarche(u.archivio());
+    QCOMPARE(leggiMarche(u.archivio()), prima);
+    test::esegui(u.ambiente.file(file), sql);
+    QVERIFY(leggiMarche(u.archivio()) != prima);
 }
 
 // Today's calls before the window opened come from the recorder's journal, newest first.

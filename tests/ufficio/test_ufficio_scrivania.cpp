@@ -1,7 +1,9 @@
 // The manager's window at a real desk: an X server with its window manager (openbox, started
 // here when none runs), real keys through xdotool. Station 3 goes to single numbering and
 // station 4 gets another user with the keyboard alone; then the real client of station 3 is
-// started and calls in single numbering.
+// started and calls in single numbering, and the real client of station 4 shows its new user,
+// read as a screen reader reads it: through the accessibility bus (at-spi2-core) of a session
+// bus of the test's own.
 //
 // Needs an X server (DISPLAY) and xdotool; without them the test is skipped.
 
@@ -13,6 +15,11 @@
 #include "ufficio/finestra_ufficio.h"
 
 #include <QApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -79,12 +86,130 @@ QString finestraDi(qint64 pid, const QString& titolo, const QString& escludi = {
     return {};
 }
 
+// A session bus of the test's own, and the accessibility bus it starts for the programs that
+// run with ambiente() (Qt then exposes every widget there, as to a screen reader).
+class Accessibilita {
+public:
+    ~Accessibilita() {
+        QDBusConnection::disconnectFromBus(QStringLiteral("a11y"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("sessione"));
+        m_sessione.kill();
+        m_sessione.waitForFinished(5000);
+    }
+    bool avvia() {
+        m_sessione.start(QStringLiteral("dbus-daemon"),
+                         {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                          QStringLiteral("--print-address=1")});
+        if (!m_sessione.waitForReadyRead(Attesa))
+            return false;
+        m_indirizzo = QString::fromLatin1(m_sessione.readLine()).trimmed();
+        return !m_indirizzo.isEmpty();
+    }
+    void prepara(QProcessEnvironment& e) const {
+        e.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_indirizzo);
+        e.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+    }
+    // The text of every label of program `programma`'s windows, as the bus gives it now.
+    QStringList etichette(const QString& programma) {
+        QStringList testi;
+        const QDBusConnection a11y = bus();
+        for (const auto& [servizio, percorso] :
+             figli(a11y, QStringLiteral("org.a11y.atspi.Registry"),
+                   QStringLiteral("/org/a11y/atspi/accessible/root")))
+            if (nome(a11y, servizio, percorso) == programma)
+                raccogli(a11y, servizio, percorso, testi);
+        return testi;
+    }
+
+private:
+    using Oggetto = std::pair<QString, QString>; // bus name, object path
+    QDBusConnection bus() {
+        if (QDBusConnection c(QStringLiteral("a11y")); c.isConnected())
+            return c;
+        const QDBusConnection sessione =
+            QDBusConnection::connectToBus(m_indirizzo, QStringLiteral("sessione"));
+        const QDBusMessage r =
+            sessione.call(QDBusMessage::createMethodCall(
+                              QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                              QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress")),
+                          QDBus::Block, Attesa);
+        return QDBusConnection::connectToBus(r.arguments().value(0).toString(),
+                                             QStringLiteral("a11y"));
+    }
+    static QDBusMessage chiama(const QDBusConnection& c, const Oggetto& o, const QString& metodo,
+                               const QString& interfaccia, const QVariantList& argomenti = {}) {
+        QDBusMessage m = QDBusMessage::createMethodCall(o.first, o.second, interfaccia, metodo);
+        m.setArguments(argomenti);
+        return c.call(m, QDBus::Block, 5000);
+    }
+    static QVector<Oggetto> figli(const QDBusConnection& c, const QString& s, const QString& p) {
+        QVector<Oggetto> elenco;
+        const QDBusMessage r = chiama(c, {s, p}, QStringLiteral("GetChildren"),
+                                      QStringLiteral("org.a11y.atspi.Accessible"));
+        if (r.type() != QDBusMessage::ReplyMessage)
+            return elenco;
+        const QDBusArgument a = r.arguments().value(0).value<QDBusArgument>();
+        a.beginArray();
+        while (!a.atEnd()) {
+            QString servizio;
+            QDBusObjectPath percorso;
+            a.beginStructure();
+            a >> servizio >> percorso;
+            a.endStructure();
+            elenco.push_back({servizio, percorso.path()});
+        }
+        a.endArray();
+        return elenco;
+    }
+    static QString nome(const QDBusConnection& c, const QString& s, const QString& p) {
+        const QDBusMessage r = chiama(
+            c, {s, p}, QStringLiteral("Get"), QStringLiteral("org.freedesktop.DBus.Properties"),
+            {QStringLiteral("org.a11y.atspi.Accessible"), QStringLiteral("Name")});
+        return r.arguments().value(0).value<QDBusVariant>().variant().toString();
+    }
+    static void raccogli(const QDBusConnection& c, const QString& s, const QString& p,
+                         QStringList& testi) {
+        const QDBusMessage ruolo = chiama(c, {s, p}, QStringLiteral("GetRoleName"),
+                                          QStringLiteral("org.a11y.atspi.Accessible"));
+        if (ruolo.arguments().value(0).toString() == QLatin1String("label"))
+            testi << nome(c, s, p);
+        for (const auto& [servizio, percorso] : figli(c, s, p))
+            raccogli(c, servizio, percorso, testi);
+    }
+
+    QProcess m_sessione;
+    QString m_indirizzo;
+};
+
 } // namespace
 
 class TestUfficioScrivania : public QObject {
     Q_OBJECT
     QProcess m_openbox;
     QProcess m_client;
+
+    void fermaClient() {
+        if (m_client.state() != QProcess::NotRunning) {
+            m_client.kill();
+            m_client.waitForFinished(5000);
+        }
+    }
+    // The real client of `postazione` on the archive of `u`, on the accessibility bus; its
+    // launcher's window id, or "" when it does not show.
+    QString avviaClient(const test::UfficioProva& u, int postazione, const Accessibilita& a) {
+        u.ambiente.scriviPercorsi(postazione);
+        QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
+        ambiente.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        a.prepara(ambiente);
+        m_client.setProcessEnvironment(ambiente);
+        m_client.setWorkingDirectory(u.ambiente.cartella());
+        m_client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_client.start(test::cartellaBuild() + QStringLiteral("/qvr-client"), {});
+        if (!m_client.waitForStarted(10000))
+            return {};
+        return finestraDi(m_client.processId(), TitoloClient);
+    }
+    inline static const QString TitoloClient = QStringLiteral("^QVR - 3\\.7\\.2 - Modulo Client$");
 
 private slots:
     void initTestCase() {
@@ -108,12 +233,7 @@ private slots:
         }
     }
 
-    void cleanup() {
-        if (m_client.state() != QProcess::NotRunning) {
-            m_client.kill();
-            m_client.waitForFinished(5000);
-        }
-    }
+    void cleanup() { fermaClient(); }
 
     void singolaEUtenteDaTastiera() {
         test::UfficioProva u;
@@ -140,22 +260,16 @@ private slots:
         // What the stations' launchers and the board read for station 4 now.
         QCOMPARE(LettoreArchivio(u.archivio()).leggiAssegnazioni(true)[3].nominativo, utente5);
 
+        Accessibilita lettore;
+        QVERIFY2(lettore.avvia(), "il bus di sessione (dbus-daemon) non si avvia");
+
         // The real client of station 3: launcher, "Avvia Client", then Space on " Avanti     ".
-        u.ambiente.scriviPercorsi(3);
-        QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
-        ambiente.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        m_client.setProcessEnvironment(ambiente);
-        m_client.setWorkingDirectory(u.ambiente.cartella());
-        m_client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_client.start(test::cartellaBuild() + QStringLiteral("/qvr-client"), {});
-        QVERIFY2(m_client.waitForStarted(10000), qPrintable(m_client.errorString()));
-        const QString titolo = QStringLiteral("^QVR - 3\\.7\\.2 - Modulo Client$");
-        const QString apertura = finestraDi(m_client.processId(), titolo);
+        const QString apertura = avviaClient(u, 3, lettore);
         QVERIFY2(!apertura.isEmpty(), "la finestra di avvio del client non compare");
         esegui(QStringLiteral("xdotool"),
                {QStringLiteral("windowactivate"), QStringLiteral("--sync"), apertura});
         QVERIFY(tasti({QStringLiteral("Tab"), QStringLiteral("space")}));
-        const QString console = finestraDi(m_client.processId(), titolo, apertura);
+        const QString console = finestraDi(m_client.processId(), TitoloClient, apertura);
         QVERIFY2(!console.isEmpty(), "la console non compare");
         esegui(QStringLiteral("xdotool"),
                {QStringLiteral("windowactivate"), QStringLiteral("--sync"), console});
@@ -175,6 +289,15 @@ private slots:
         // The manager's window sees the call.
         QTRY_VERIFY_WITH_TIMEOUT(
             w.findChild<QLabel*>(QStringLiteral("numero3"))->text().startsWith(u'1'), Attesa);
+
+        // The real client of station 4 shows its new user, as a screen reader reads it.
+        fermaClient();
+        QVERIFY2(!avviaClient(u, 4, lettore).isEmpty(),
+                 "la finestra di avvio del client non compare");
+        const QString client = QStringLiteral("qvr-client");
+        QTRY_VERIFY_WITH_TIMEOUT(lettore.etichette(client).contains(utente5), Attesa);
+        QVERIFY(lettore.etichette(client).contains(QStringLiteral("Postazione 4")));
+        fermaClient(); // before its session bus goes
     }
 };
 
