@@ -212,7 +212,7 @@ int stazioneUfficio(const QString& cartella, int postazione, int durata, int int
     attendiVia(QFileInfo(uscita).absolutePath());
     const auto inizio = std::chrono::steady_clock::now();
     // The stations' presses spread over the interval, as at real desks.
-    const int scarto = (postazione - 1) * intervallo / 10 + ritardo;
+    const int scarto = (postazione - 1) * intervallo / nomi::NumeroPostazioni + ritardo;
     for (int i = 0; i * intervallo < durata; ++i) {
         std::this_thread::sleep_until(inizio + std::chrono::milliseconds(i * intervallo + scarto));
         premiAvanti(registro);
@@ -230,7 +230,7 @@ int chioscoUfficio(const QString& cartella, int k, int durata, int intervallo, i
     const int scarto = (k - 1) * intervallo / 2 + ritardo;
     for (int i = 0; i * intervallo < durata; ++i) {
         std::this_thread::sleep_until(inizio + std::chrono::milliseconds(i * intervallo + scarto));
-        const int sequenza = 1 + (i + 5 * (k - 1)) % 10;
+        const int sequenza = 1 + (i + 5 * (k - 1)) % nomi::NumeroPostazioni;
         const biglietti::Biglietto b = biglietti::emetti(cartella, sequenza);
         registro.scrivi(b.numero, 0, sequenza);
     }
@@ -539,7 +539,8 @@ std::pair<int, int> differenza(const std::map<qint32, int>& atteso,
 
 // The nice value of the recorder's system unit.
 constexpr int PrioritaRegistratore = -5;
-constexpr int Stazioni = 10, Chioschi = 2, OgniChiamata = 500, OgniBiglietto = 100;
+constexpr int Stazioni = nomi::NumeroPostazioni, Chioschi = 2, OgniChiamata = 500,
+              OgniBiglietto = 100;
 
 // One office of the scenario: its archive, where its processes keep their records (the file
 // names start with `prefisso`) and, when it has one, its recorder.
@@ -891,9 +892,10 @@ int principale(const QStringList& argomenti) {
         err << "Scenario sconosciuto: " << posizionali[0] << Qt::endl;
         return 2;
     }
-    const int n = parser.isSet(stazioni) ? parser.value(stazioni).toInt() : (singola ? 10 : 2);
+    const int n = parser.isSet(stazioni) ? parser.value(stazioni).toInt()
+                                         : (singola ? nomi::NumeroPostazioni : 2);
     const int c = parser.isSet(chiamate) ? parser.value(chiamate).toInt() : (singola ? 1000 : 500);
-    if (n < 1 || n > (singola ? 10 : 50) || c < 1) {
+    if (n < 1 || n > (singola ? nomi::NumeroPostazioni : 50) || c < 1) {
         err << "Valori non validi per --stazioni o --chiamate." << Qt::endl;
         return 2;
     }

@@ -140,7 +140,7 @@ Contatori leggiContatori(const QString& cartella) {
     Contatori c{};
     if (eServer(cartella)) {
         const QSqlRecord r = primaRigaServer(cartella, nomi::FileTotem, nomi::TabNumerazione);
-        for (int s = 1; s <= 11; ++s) {
+        for (int s = 1; s <= nomi::NumeroSequenze; ++s) {
             const QVariant v = campoServer(r, nomi::campoP(s), nomi::TabNumerazione);
             c[s - 1] = v.isNull() ? 0
                                   : valori::comeLong(v, nomi::TabNumerazione + QStringLiteral(".") +
@@ -150,7 +150,7 @@ Contatori leggiContatori(const QString& cartella) {
     }
     const QString nativo = fileArchivio(cartella, nomi::FileTotem);
     primaRiga(nativo, nomi::TabNumerazione, [&](sqlite3_stmt* st) {
-        for (int s = 1; s <= 11; ++s) {
+        for (int s = 1; s <= nomi::NumeroSequenze; ++s) {
             const QString campo = nomi::campoP(s);
             c[s - 1] = numero(st, colonna(st, campo, nomi::TabNumerazione),
                               nomi::TabNumerazione + QStringLiteral(".") + campo);
@@ -200,7 +200,7 @@ Impronte leggiImpronte(const QString& archivio) {
     }
     // The tables whose rows the recorder reads, per file.
     QStringList qvrb, qvra;
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= nomi::NumeroPostazioni; ++n) {
         qvrb << nomi::tabNumeriCode(n);
         qvra << nomi::tabNumerazioneSingle(n);
     }

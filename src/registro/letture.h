@@ -8,6 +8,7 @@
 // missing, 3078 table missing, 3265 field missing, 3021 no row, 3260 locked, 3343 not a database).
 #include "archive/biglietti.h"
 #include "archive/lettore.h"
+#include "archive/nomi.h"
 
 #include <QString>
 
@@ -16,7 +17,7 @@
 namespace qvr::registro {
 
 // P1..P10 and P11 of the first row of Numerazione (index 0 is P1, index 10 P11); Null is 0.
-using Contatori = std::array<qint32, 11>;
+using Contatori = std::array<qint32, nomi::NumeroSequenze>;
 Contatori leggiContatori(const QString& cartella);
 
 // NovantanoveSingle and NovantanoveStandard of QVR.mdb's Configurazione (Null is False).
