@@ -11,8 +11,8 @@
 // The first run is reported apart (cold caches). Run it on the real display platform (under
 // Xvfb for a machine without a screen); prints medians and never fails on a time.
 //
-// The only difference from main: the single-copy lock file lies in the run's temporary folder,
-// so a client running elsewhere on the machine does not stop the measurement.
+// The only difference from main: the single-copy check uses a name of this run's own, so a
+// client running elsewhere on the machine does not stop the measurement.
 //
 // Usage: bench_avvio [runs, default 7]
 
