@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -18,6 +19,7 @@
 #include <QTest>
 #include <QUuid>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -340,6 +342,82 @@ DatabaseProva::~DatabaseProva() {
         (void)c.esegui(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_nome));
     } catch (const ErroreQvr&) {
     }
+}
+
+namespace {
+
+// scripts/servizi/postgresql.sh with `argomenti`; its standard output into `uscita`.
+bool servizioPostgres(const QStringList& argomenti, QString* uscita = nullptr) {
+    QProcess p;
+    p.start(QStringLiteral("bash"),
+            QStringList{QStringLiteral(QVR_TEST_DATA_DIR "/../../scripts/servizi/postgresql.sh")} +
+                argomenti);
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        qWarning("%s: %s", qPrintable(argomenti.join(u' ')), p.readAllStandardError().constData());
+        return false;
+    }
+    if (uscita)
+        *uscita = QString::fromLocal8Bit(p.readAllStandardOutput());
+    return true;
+}
+
+} // namespace
+
+ClusterProprio::ClusterProprio() {
+    QString uscita;
+    if (!servizioPostgres({QStringLiteral("avvia")}, &uscita))
+        return;
+    for (const QString& riga : uscita.split(u'\n')) {
+        if (riga.startsWith(QLatin1String("QVR_PG_URI=")))
+            uri = riga.mid(11).trimmed();
+        if (riga.startsWith(QLatin1String("QVR_PG_DATI=")))
+            dati = riga.mid(12).trimmed();
+    }
+}
+
+ClusterProprio::~ClusterProprio() {
+    riprendi();
+    if (!dati.isEmpty())
+        servizioPostgres({QStringLiteral("ferma"), dati});
+}
+
+QList<qint64> ClusterProprio::processi() const {
+    QList<qint64> pid;
+    QFile f(dati + QStringLiteral("/postmaster.pid"));
+    if (!f.open(QIODevice::ReadOnly))
+        return pid;
+    const qint64 principale = f.readLine().trimmed().toLongLong();
+    if (principale <= 0)
+        return pid;
+    pid << principale;
+    const QStringList voci = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& v : voci) {
+        bool numero = false;
+        const qint64 n = v.toLongLong(&numero);
+        if (!numero)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(n));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // pid (comm) state ppid ...: the name may hold blanks, the last ")" ends it.
+        const QByteArray riga = stat.readAll();
+        const QList<QByteArray> campi = riga.mid(riga.lastIndexOf(')') + 2).split(' ');
+        if (campi.size() > 1 && campi[1].toLongLong() == principale)
+            pid << n;
+    }
+    return pid;
+}
+
+void ClusterProprio::ferma() {
+    m_fermati = processi();
+    for (const qint64 p : std::as_const(m_fermati))
+        ::kill(pid_t(p), SIGSTOP);
+}
+
+void ClusterProprio::riprendi() {
+    for (auto it = m_fermati.crbegin(); it != m_fermati.crend(); ++it)
+        ::kill(pid_t(*it), SIGCONT);
+    m_fermati.clear();
 }
 
 QString cartellaProgrammiTest() {

@@ -104,6 +104,28 @@ private:
     QString m_nome;
 };
 
+// A PostgreSQL cluster of one test alone (scripts/servizi/postgresql.sh), whose processes can be
+// stopped with SIGSTOP, as when its host hangs or a cable is pulled, and let go again. Stopped
+// and removed when it goes.
+class ClusterProprio {
+public:
+    ClusterProprio();
+    ~ClusterProprio();
+    ClusterProprio(const ClusterProprio&) = delete;
+    ClusterProprio& operator=(const ClusterProprio&) = delete;
+    bool pronto() const { return !uri.isEmpty() && !dati.isEmpty(); }
+    // The postmaster (first line of postmaster.pid) and its children, read from /proc.
+    QList<qint64> processi() const;
+    void ferma();
+    void riprendi();
+
+    QString uri;
+    QString dati;
+
+private:
+    QList<qint64> m_fermati;
+};
+
 // The folder of the built test helper programs, and of qvr-client.
 QString cartellaProgrammiTest();
 QString cartellaBuild();

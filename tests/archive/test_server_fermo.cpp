@@ -49,87 +49,6 @@ using namespace qvr;
 
 namespace {
 
-QString script() {
-    return QStringLiteral(QVR_TEST_DATA_DIR) +
-           QStringLiteral("/../../scripts/servizi/postgresql.sh");
-}
-
-bool servizio(const QStringList& argomenti, QString* uscita = nullptr) {
-    QProcess p;
-    p.start(QStringLiteral("bash"), QStringList{script()} + argomenti);
-    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        qWarning("%s: %s", qPrintable(argomenti.join(u' ')), p.readAllStandardError().constData());
-        return false;
-    }
-    if (uscita)
-        *uscita = QString::fromLocal8Bit(p.readAllStandardOutput());
-    return true;
-}
-
-// A cluster of this test only, whose processes can be stopped and let go again.
-struct Cluster {
-    QString uri;
-    QString dati;
-    Cluster() {
-        QString uscita;
-        if (!servizio({QStringLiteral("avvia")}, &uscita))
-            return;
-        for (const QString& riga : uscita.split(u'\n')) {
-            if (riga.startsWith(QLatin1String("QVR_PG_URI=")))
-                uri = riga.mid(11).trimmed();
-            if (riga.startsWith(QLatin1String("QVR_PG_DATI=")))
-                dati = riga.mid(12).trimmed();
-        }
-    }
-    ~Cluster() {
-        riprendi();
-        if (!dati.isEmpty())
-            servizio({QStringLiteral("ferma"), dati});
-    }
-    bool pronto() const { return !uri.isEmpty() && !dati.isEmpty(); }
-
-    // The postmaster (first line of postmaster.pid) and its children, read from /proc.
-    QList<pid_t> processi() const {
-        QList<pid_t> pid;
-        QFile f(dati + QStringLiteral("/postmaster.pid"));
-        if (!f.open(QIODevice::ReadOnly))
-            return pid;
-        const pid_t principale = static_cast<pid_t>(f.readLine().trimmed().toInt());
-        if (principale <= 0)
-            return pid;
-        pid << principale;
-        const QStringList voci = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-        for (const QString& v : voci) {
-            bool numero = false;
-            const int n = v.toInt(&numero);
-            if (!numero)
-                continue;
-            QFile stat(QStringLiteral("/proc/%1/stat").arg(n));
-            if (!stat.open(QIODevice::ReadOnly))
-                continue;
-            // pid (comm) state ppid ...: the name may hold blanks, the last ")" ends it.
-            const QByteArray riga = stat.readAll();
-            const QList<QByteArray> campi = riga.mid(riga.lastIndexOf(')') + 2).split(' ');
-            if (campi.size() > 1 && campi[1].toInt() == principale)
-                pid << static_cast<pid_t>(n);
-        }
-        return pid;
-    }
-    void ferma() {
-        m_fermati = processi();
-        for (const pid_t p : std::as_const(m_fermati))
-            ::kill(p, SIGSTOP);
-    }
-    void riprendi() {
-        for (auto it = m_fermati.crbegin(); it != m_fermati.crend(); ++it)
-            ::kill(*it, SIGCONT);
-        m_fermati.clear();
-    }
-
-private:
-    QList<pid_t> m_fermati;
-};
-
 // A station: a thread of its own with its own pooled connections, running one job at a time.
 class Postazione {
 public:
@@ -237,7 +156,7 @@ enum class Via { LetturaCursore, ScritturaCursore, LetturaContatore, Prelievo, T
 class TestServerFermo : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<Cluster> m_cluster;
+    std::unique_ptr<test::ClusterProprio> m_cluster;
     QString m_archivio;
 
     std::function<void()> lavoro(Via via) const {
@@ -277,7 +196,7 @@ class TestServerFermo : public QObject {
 
 private slots:
     void initTestCase() {
-        m_cluster = std::make_unique<Cluster>();
+        m_cluster = std::make_unique<test::ClusterProprio>();
         QVERIFY2(m_cluster->pronto(), "il server di prova non si è avviato");
         m_archivio = server::uriConDatabase(m_cluster->uri, QStringLiteral("qvr_fermo"));
         OpzioniArchivio o;

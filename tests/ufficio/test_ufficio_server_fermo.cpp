@@ -30,53 +30,6 @@ using namespace qvr;
 
 namespace {
 
-// A cluster of scripts/servizi/postgresql.sh; ferma() stops the postmaster and its children.
-struct Cluster {
-    QString uri, dati;
-    QList<pid_t> fermati;
-    static QString servizio(const QStringList& argomenti) {
-        QProcess p;
-        p.start(
-            QStringLiteral("bash"),
-            QStringList{QStringLiteral(QVR_TEST_DATA_DIR "/../../scripts/servizi/postgresql.sh")} +
-                argomenti);
-        p.waitForFinished(120000);
-        return p.exitCode() == 0 ? QString::fromLocal8Bit(p.readAllStandardOutput()) : QString();
-    }
-    Cluster() {
-        for (const QString& riga : servizio({QStringLiteral("avvia")}).split(u'\n')) {
-            if (riga.startsWith(QLatin1String("QVR_PG_URI=")))
-                uri = riga.mid(11).trimmed();
-            if (riga.startsWith(QLatin1String("QVR_PG_DATI=")))
-                dati = riga.mid(12).trimmed();
-        }
-    }
-    ~Cluster() {
-        riprendi();
-        if (!dati.isEmpty())
-            servizio({QStringLiteral("ferma"), dati});
-    }
-    void ferma() {
-        QFile pid(dati + QStringLiteral("/postmaster.pid"));
-        QVERIFY(pid.open(QIODevice::ReadOnly));
-        const QByteArray principale = pid.readLine().trimmed();
-        QFile figli(
-            QStringLiteral("/proc/%1/task/%1/children").arg(QString::fromLatin1(principale)));
-        QVERIFY(figli.open(QIODevice::ReadOnly));
-        fermati = {pid_t(principale.toInt())};
-        for (const QByteArray& f : figli.readAll().split(' '))
-            if (f.trimmed().toInt() > 0)
-                fermati << pid_t(f.trimmed().toInt());
-        for (const pid_t p : std::as_const(fermati))
-            ::kill(p, SIGSTOP);
-    }
-    void riprendi() {
-        for (const pid_t p : std::as_const(fermati))
-            ::kill(p, SIGCONT);
-        fermati.clear();
-    }
-};
-
 // What a label painted while `operazione` ran, another thread asking it to paint every 100 ms
 // as the window system does when the window is uncovered.
 struct Disegni : QObject {
@@ -115,12 +68,12 @@ enum class Azione { AltroArchivio, StessoServer, Scrittura, Chiusura };
 
 class TestUfficioServerFermo : public QObject {
     Q_OBJECT
-    std::unique_ptr<Cluster> m_cluster;
+    std::unique_ptr<test::ClusterProprio> m_cluster;
     QString m_archivio;
 
 private slots:
     void initTestCase() {
-        m_cluster = std::make_unique<Cluster>();
+        m_cluster = std::make_unique<test::ClusterProprio>();
         QVERIFY2(!m_cluster->uri.isEmpty(), "il server di prova non si è avviato");
         m_archivio = server::uriConDatabase(m_cluster->uri, QStringLiteral("qvr_ufficio_fermo"));
         QCOMPARE(test::numeroErrore([&] { creaArchivio(m_archivio, {}, true); }), 0);
