@@ -7,7 +7,7 @@ PACCHETTI_QVR=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-bas
     qt6-multimedia-dev libespeak-ng-dev espeak-ng-data sox openbox
     cups printer-driver-cups-pdf libcups2-dev poppler-utils
     postgresql libqt6sql6-psql libpq-dev libxcb1-dev
-    libcpp-httplib-dev chromium libqrencode-dev qt6-charts-dev dbus-daemon at-spi2-core)
+    libcpp-httplib-dev chromium libqrencode-dev qt6-charts-dev qt6-translations-l10n dbus-daemon at-spi2-core)
 
 # What scripts/pacchetti.sh and scripts/prova-installazione.sh need besides: the package tools
 # and checkers, and the maker of a clean Debian 12 system.

@@ -5,6 +5,7 @@
 //   qvr-tabellone --wav FILE NUMERO POSTAZIONE
 #include "archive/informazioni.h"
 #include "archive/nomi.h"
+#include "finestre/applicazione.h"
 #include "tabellone/finestra.h"
 #include "tabellone/voce.h"
 
@@ -48,17 +49,9 @@ int scriviAnnuncio(const QString& file, const QStringList& a) {
 
 int main(int argc, char** argv) {
     // Rendering a WAV, the help and the version need no screen.
-    bool soloWav = qvr::informazioni::soloInformazioni(argc, argv);
-    for (int i = 1; i < argc; ++i)
-        soloWav = soloWav || QByteArray(argv[i]) == "--wav";
-    std::unique_ptr<QCoreApplication> programma;
-    if (soloWav)
-        programma = std::make_unique<QCoreApplication>(argc, argv);
-    else
-        programma = std::make_unique<QApplication>(argc, argv);
+    const auto programma = qvr::finestre::creaApplicazione(
+        argc, argv, QStringLiteral("qvr-tabellone"), {QStringLiteral("--wav")});
     QCoreApplication& app = *programma;
-    QCoreApplication::setOrganizationName(QStringLiteral("qvr"));
-    QCoreApplication::setApplicationName(QStringLiteral("qvr-tabellone"));
 
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral("Tabellone della sala d'attesa\n\n") +

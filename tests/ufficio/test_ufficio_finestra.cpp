@@ -5,6 +5,7 @@
 #include "ufficio_prova.h"
 
 #include "archive/nomi.h"
+#include "finestre/applicazione.h"
 #include "finestre/messaggi.h"
 #include "registro/deposito.h"
 #include "registro/statistiche.h"
@@ -17,8 +18,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QSqlDatabase>
@@ -64,6 +67,15 @@ class TestUfficioFinestra : public QObject {
     Q_OBJECT
 private slots:
     void init() { messaggi::azzeraRegistro(); }
+
+    // The window programs' questions answer "Sì" / "No", as the client's do.
+    void pulsantiInItaliano() {
+        if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_it.qm"))
+            QSKIP("traduzione italiana del toolkit non installata");
+        finestre::traduciToolkit(*QCoreApplication::instance());
+        QMessageBox box(QMessageBox::Question, "t", "x", QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(box.button(QMessageBox::Yes)->text().remove('&'), QStringLiteral("Sì"));
+    }
     void dueFinestreSulloStessoCampo();
     void giaSalvatoDallAltra();
     void nuovaGiornataChiedeConferma();

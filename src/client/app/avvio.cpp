@@ -4,14 +4,12 @@
 #include "launcher/apertura.h"
 
 #include "archive/informazioni.h"
+#include "finestre/applicazione.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QScreen>
 #include <QTextStream>
-#include <QTranslator>
 
 namespace qvr {
 
@@ -21,14 +19,7 @@ void impostaApplicazione(QApplication& applicazione) {
     applicazione.setOrganizationName(QStringLiteral("QVR"));
     applicazione.setApplicationVersion(QStringLiteral("3.7.2"));
 
-    // The standard buttons and dialogs of the toolkit speak Italian like the rest of the program
-    // ("Sì", "Annulla"); without the translation file they stay in English.
-    auto* traduzione = new QTranslator(&applicazione);
-    if (traduzione->load(QLocale(QLocale::Italian, QLocale::Italy), QStringLiteral("qtbase"),
-                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(traduzione);
-    else
-        delete traduzione;
+    finestre::traduciToolkit(applicazione);
 }
 
 bool apriPrimaFinestra(Apertura& apertura) {
