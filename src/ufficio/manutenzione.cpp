@@ -7,8 +7,10 @@
 #include "archive/nomi.h"
 #include "archive/percorsi_archivio.h"
 #include "archive/server.h"
+#include "registro/deposito.h"
 #include "ufficio/transazione.h"
 
+#include <QFileInfo>
 #include <QSet>
 
 namespace qvr::ufficio {
@@ -75,6 +77,39 @@ void strutturaFile(const QString& archivio, const QString& file,
             << QStringLiteral("%1: %2 tabelle complete, con tutti i campi.").arg(file).arg(totali);
 }
 
+// The office's journal, when the archive has one: on a folder SQLite's check of Registro.mdb,
+// then on either engine its layout's version and its last event. An archive without a journal
+// yet (no recorder ever ran on it) is no problem.
+void controllaRegistro(const QString& archivio, Controllo& c) {
+    const auto giornale = registro::deposito(archivio);
+    try {
+        if (!eServer(archivio) && !QFileInfo::exists(fileArchivio(archivio, registro::NomeFile))) {
+            c.righe << QStringLiteral("Registro: non ancora presente (lo crea qvr-server).");
+            return;
+        }
+        if (!eServer(archivio))
+            integritaFile(archivio, registro::NomeFile, c);
+        giornale->apriLettura();
+        const int versione = giornale->versione();
+        const std::optional<registro::Evento> ultimo = giornale->ultimo();
+        c.righe << (ultimo ? QStringLiteral("Registro %1: versione %2, ultimo evento n. %3 del %4.")
+                                 .arg(giornale->nome())
+                                 .arg(versione)
+                                 .arg(ultimo->seq)
+                                 .arg(ultimo->ora().toString(QStringLiteral("dd/MM/yyyy HH:mm")))
+                           : QStringLiteral("Registro %1: versione %2, ancora nessun evento.")
+                                 .arg(giornale->nome())
+                                 .arg(versione));
+    } catch (const ErroreQvr& e) {
+        if (eServer(archivio) && e.numero() == Err::DatabaseNonTrovato) {
+            c.righe << QStringLiteral("Registro: non ancora presente (lo crea qvr-server).");
+            return;
+        }
+        c.sano = false;
+        c.righe << QStringLiteral("Registro: %1").arg(e.testoCompleto());
+    }
+}
+
 } // namespace
 
 Controllo controllaArchivio(const QString& archivio) {
@@ -104,6 +139,7 @@ Controllo controllaArchivio(const QString& archivio) {
         c.sano = false;
         c.righe << QStringLiteral("%1: %2").arg(nomi::FileContatore, e.testoCompleto());
     }
+    controllaRegistro(archivio, c);
     c.righe << (c.sano ? QStringLiteral("Nessun problema trovato.")
                        : QStringLiteral("Trovati problemi: vedere le righe sopra."));
     return c;

@@ -15,7 +15,8 @@ struct Controllo {
 
 // Every database of the archive: on a folder SQLite's integrity_check of each file, then on
 // either engine every table and field of the archive's layout present with its first row, and
-// the counter Nr4All.txt readable as a number. Never writes anything.
+// the counter Nr4All.txt readable as a number; and the office's journal when there is one (its
+// file's check on a folder, its version and last event). Never writes anything.
 Controllo controllaArchivio(const QString& archivio);
 
 // Copies `da` to `a` (copiaArchivio) and compares them again (confrontaArchivi); the lines say

@@ -33,6 +33,7 @@ private slots:
     void chiamateDelGiornale();
     void archivioIrraggiungibile();
     void controlloDiUnFileDanneggiato();
+    void controlloDelRegistro();
 };
 
 void TestUfficioModello::scritture_data() {
@@ -310,6 +311,35 @@ void TestUfficioModello::controlloDiUnFileDanneggiato() {
     QVERIFY2(testo.contains(test::suiteSulServer() ? QStringLiteral("NumeriCode3")
                                                    : QStringLiteral("Errore 3343")),
              qPrintable(testo));
+}
+
+// The journal in the check: absent is no problem, present gives its version and last event, a
+// damaged file (on a folder) is a problem named as the journal's.
+void TestUfficioModello::controlloDelRegistro() {
+    UfficioProva u;
+    auto righe = [&] { return controllaArchivio(u.archivio()); };
+    Controllo c = righe();
+    QVERIFY2(c.sano && c.righe.contains(
+                           QStringLiteral("Registro: non ancora presente (lo crea qvr-server).")),
+             qPrintable(c.righe.join(u'\n')));
+    {
+        const auto giornale = registro::deposito(u.archivio());
+        giornale->apriScrittura();
+        std::vector<registro::Evento> v = {
+            registro::evento(registro::Tipo::Avvio, QDateTime(QDate(2026, 3, 2), QTime(8, 30)))};
+        giornale->aggiungi(v);
+    }
+    c = righe();
+    QVERIFY2(c.sano && c.righe.join(u'\n').contains(QStringLiteral(
+                           ": versione 2, ultimo evento n. 1 del 02/03/2026 08:30.")),
+             qPrintable(c.righe.join(u'\n')));
+    if (test::suiteSulServer())
+        return;
+    test::scriviFile(QDir(u.archivio()).filePath(registro::NomeFile), QByteArray(4096, 'x'));
+    c = righe();
+    QVERIFY(!c.sano);
+    QVERIFY2(c.righe.join(u'\n').contains(QStringLiteral("Registro: Errore 3343")),
+             qPrintable(c.righe.join(u'\n')));
 }
 
 QTEST_MAIN(TestUfficioModello)
