@@ -29,6 +29,15 @@ QString nuovoArchivio(bool server, const QTemporaryDir& dir, const qvr::test::Da
     return archivio;
 }
 
+// A fresh archive on the engine of the row, or the case skipped without a test server.
+#define ARCHIVIO_DI_PROVA(archivio)                                                                \
+    QFETCH(bool, server);                                                                          \
+    QTemporaryDir dir;                                                                             \
+    qvr::test::DatabaseProva db;                                                                   \
+    const QString archivio = nuovoArchivio(server, dir, db);                                       \
+    if (archivio.isEmpty())                                                                        \
+    QSKIP("QVR_PG_URI non impostato: nessun server PostgreSQL di prova")
+
 } // namespace
 
 class TestMotore : public QObject {
@@ -66,12 +75,7 @@ private slots:
 
     void stessoLavoroSuEntrambi_data() { dueMotori(); }
     void stessoLavoroSuEntrambi() {
-        QFETCH(bool, server);
-        QTemporaryDir dir;
-        qvr::test::DatabaseProva db;
-        const QString archivio = nuovoArchivio(server, dir, db);
-        if (archivio.isEmpty())
-            QSKIP("QVR_PG_URI non impostato: nessun server PostgreSQL di prova");
+        ARCHIVIO_DI_PROVA(archivio);
         const std::unique_ptr<MotoreArchivio> m = MotoreArchivio::di(archivio);
         QCOMPARE(numeroErrore([&] { m->crea({}, false); }), int(Err::AccessoNegato));
         m->controllaCartella();
@@ -104,12 +108,7 @@ private slots:
     // on both engines; a second edit is refused as one without an open archive.
     void modificaDopoRigaSparita_data() { dueMotori(); }
     void modificaDopoRigaSparita() {
-        QFETCH(bool, server);
-        QTemporaryDir dir;
-        qvr::test::DatabaseProva db;
-        const QString archivio = nuovoArchivio(server, dir, db);
-        if (archivio.isEmpty())
-            QSKIP("QVR_PG_URI non impostato: nessun server PostgreSQL di prova");
+        ARCHIVIO_DI_PROVA(archivio);
         Cursore c;
         c.impostaDatabase(unisciPercorso(archivio, nomi::FileQVRB));
         c.impostaOrigine(nomi::tabNumeriCode(2));
