@@ -4,11 +4,11 @@
 //   bench_tabellone [--inattivo SECONDI]
 //   bench_tabellone --carico SECONDI   ten stations with and without three boards
 #include "archive/crea_archivio.h"
-#include "archive/cursore.h"
 #include "archive/lettore.h"
 #include "archive/nomi.h"
 #include "archive/percorsi_archivio.h"
 #include "statistiche.h"
+#include "supporto.h"
 #include "tabellone/finestra.h"
 #include "tabellone/voce.h"
 
@@ -38,18 +38,6 @@ namespace {
 
 double microsecondi(Orologio::duration d) {
     return std::chrono::duration<double, std::micro>(d).count();
-}
-
-void scrivi(const QString& cartella, int n, qint32 numero) {
-    Cursore c;
-    c.impostaDatabase(unisciPercorso(cartella, nomi::FileQVRB));
-    c.impostaOrigine(nomi::querySelezionaTutto(nomi::tabNumeriCode(n)));
-    c.aggiorna(true);
-    c.modifica();
-    c.assegna(nomi::CampoNumeroA1, numero);
-    c.assegna(nomi::CampoStatoN1, qint16(3));
-    c.assegna(nomi::CampoF1, QStringLiteral("F"));
-    c.salva();
 }
 
 template <typename F> void misura(const char* nome, int volte, F poll) {
@@ -158,7 +146,7 @@ void latenza(const QString& cartella) {
                 std::lock_guard g(mx);
                 commit[QString::number(1000 + i)] = Orologio::now();
             }
-            scrivi(cartella, standard[i % 5], 1000 + i);
+            test::scriviDisplay(cartella, standard[i % 5], 1000 + i, nomi::StatoInCorso);
         }
         finito = true;
     });
